@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts Kelvra on the built-in simulated camera.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+cmake -S . -B build/default -G Ninja -DKELVRA_WERROR=ON >/dev/null
+cmake --build build/default -j "$(nproc)"
+if [ -x build/default/app/kelvra ]; then
+  exec build/default/app/kelvra --simulate "$@"
+fi
+exec build/default/sim/kelvra-camsim --verbose "$@"

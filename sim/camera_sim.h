@@ -1,0 +1,74 @@
+// A simulated camera on a pseudo-terminal: answers framed commands like the real core and
+// misbehaves on demand. Used by the tests, the benchmarks, kelvra-camsim and kelvra --simulate.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct RecordedFrame {
+    std::chrono::steady_clock::time_point time;  // when its last byte was read
+    std::vector<uint8_t> bytes;                   // the whole frame, start byte to checksum
+};
+
+class SimulatedCamera {
+public:
+    SimulatedCamera();
+    ~SimulatedCamera();  // stops and removes what it created
+    SimulatedCamera(const SimulatedCamera&) = delete;
+    SimulatedCamera& operator=(const SimulatedCamera&) = delete;
+
+    // Opens a pseudo-terminal pair and starts answering. When linkPath is not empty the
+    // camera keeps a symbolic link there pointing at the current slave (plug/unplug keep
+    // it). 0, or a negative errno.
+    int Start(const std::string& linkPath = {});
+    void Stop();
+    bool Running() const;
+
+    // The slave device node (/dev/pts/N) and the path to hand to the program: the link
+    // when one was asked for, otherwise the slave node.
+    std::string SlavePath() const;
+    std::string PortPath() const;
+
+    // Every well-formed frame received, in order, with the time it completed.
+    std::vector<RecordedFrame> Frames() const;
+    size_t FrameCount() const;
+    void ClearFrames();
+    // Waits until at least `count` frames were received; false on time-out.
+    bool WaitForFrames(size_t count, int timeoutMs) const;
+
+    // The 256 stored parameters.
+    uint16_t Parameter(int index) const;
+    void SetParameter(int index, uint16_t value);
+    void RestoreDefaults();
+    static uint16_t DefaultParameter(int index);
+
+    // Identity it reports.
+    static constexpr const char* kPartNumber = "KV-640-30-A1";
+    static constexpr const char* kSerialNumber = "SN0047110815";
+
+    // Faults.
+    void DropAck(uint8_t opcode, bool always);  // once: only the next ACK of opcode
+    void ClearDroppedAcks();
+    void DelayAck(uint8_t opcode, int delayMs);  // 0 clears
+    void CorruptNextReply();                     // next frame sent goes out with a bad checksum
+    void SetNoise(bool on);                      // noise bytes before every reply
+    void SetStalled(bool stalled);               // stops reading: the program's writes time out
+    int Unplug();                                // the pseudo-terminal goes away
+    int Plug();                                  // a new one, under the same link path
+
+    // Called (on the camera's thread) with a one-line description of every frame in either
+    // direction; kelvra-camsim prints these.
+    void SetTrafficPrinter(std::function<void(const std::string&)> printer);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim
