@@ -39,10 +39,10 @@ bool IsPortKeyOpen(PortKey key);
 
 // Why the last OpenPort of this process failed to open its device.
 struct OpenFailure {
-    int portNumber;          // COM number asked for; 0 when no open has failed yet
-    char devicePath[256];    // device node tried ("" when the COM number maps to none)
-    int errorNumber;         // errno of the failed call
-    int busy;                // 1 when another process (or handle) holds the port
+    int portNumber;        // COM number asked for; 0 when no open has failed yet
+    char devicePath[256];  // device node tried ("" when the COM number maps to none)
+    int errorNumber;       // errno of the failed call
+    int busy;              // 1 when another process (or handle) holds the port
 };
 // Copies the reason of the most recent failed open; false when none has failed.
 bool GetLastOpenFailure(OpenFailure* failure);

@@ -13,11 +13,11 @@ namespace sim {
 
 struct RecordedFrame {
     std::chrono::steady_clock::time_point time;  // when its last byte was read
-    std::vector<uint8_t> bytes;                   // the whole frame, start byte to checksum
+    std::vector<uint8_t> bytes;                  // the whole frame, start byte to checksum
 };
 
 class SimulatedCamera {
-public:
+  public:
     SimulatedCamera();
     ~SimulatedCamera();  // stops and removes what it created
     SimulatedCamera(const SimulatedCamera&) = delete;
@@ -66,7 +66,7 @@ public:
     // direction; kelvra-camsim prints these.
     void SetTrafficPrinter(std::function<void(const std::string&)> printer);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -9,7 +9,8 @@ namespace {
 std::vector<uint8_t> Build(uint8_t opcode, std::vector<uint8_t> payload) {
     uint8_t buffer[kMaxFrameLength] = {};
     int length = 0;
-    EXPECT_EQ(BuildMessageFrame(buffer, static_cast<int>(payload.size()), payload.data(), &length, opcode), 0);
+    EXPECT_EQ(BuildMessageFrame(buffer, static_cast<int>(payload.size()), payload.data(), &length, opcode),
+              0);
     return {buffer, buffer + length};
 }
 
