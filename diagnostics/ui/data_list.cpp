@@ -1,0 +1,125 @@
+#include "diagnostics/ui/data_list.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <algorithm>
+
+int LogLineModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(lines_.size());
+}
+
+QVariant LogLineModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
+        return QVariant();
+    const std::string& line = lines_[static_cast<size_t>(index.row())];
+    return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+bool LogLineModel::removeRows(int row, int count, const QModelIndex& parent) {
+    if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount())
+        return false;
+    beginRemoveRows(QModelIndex(), row, row + count - 1);
+    lines_.erase(lines_.begin() + row, lines_.begin() + row + count);
+    endRemoveRows();
+    return true;
+}
+
+void LogLineModel::Append(std::string_view line) {
+    const int row = rowCount();
+    beginInsertRows(QModelIndex(), row, row);
+    lines_.emplace_back(line);
+    endInsertRows();
+}
+
+CDataList::CDataList(QWidget* parent) : QListView(parent), model_(new LogLineModel(this)) {
+    setModel(model_);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setUniformItemSizes(true);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideNone);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+int CDataList::AddString(std::string_view line) {
+    model_->Append(line);
+    return model_->rowCount() - 1;
+}
+
+int CDataList::Count() const {
+    return model_->rowCount();
+}
+
+QString CDataList::Text(int row) const {
+    if (row < 0 || row >= Count())
+        return QString();
+    return model_->data(model_->index(row), Qt::DisplayRole).toString();
+}
+
+void CDataList::SetTopIndex(int row) {
+    if (row < 0 || row >= Count())
+        return;
+    scrollTo(model_->index(row), QAbstractItemView::PositionAtTop);
+}
+
+QList<int> CDataList::SelectedRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedIndexes())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void CDataList::Copy() {
+    QClipboard* clipboard = QApplication::clipboard();
+    if (clipboard == nullptr)
+        return;
+    std::string text;
+    for (int row : SelectedRows()) {
+        text += model_->Line(row);
+        text += "\r\n";
+    }
+    clipboard->clear();
+    clipboard->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void CDataList::Cut() {
+    const QList<int> rows = SelectedRows();
+    Copy();
+    // From the last selected line upwards, so the rows still to go keep their numbers; runs of
+    // neighbours go in one step.
+    qsizetype i = rows.size() - 1;
+    while (i >= 0) {
+        qsizetype first = i;
+        while (first > 0 && rows[first - 1] == rows[first] - 1)
+            --first;
+        model_->removeRows(rows[first], static_cast<int>(i - first + 1));
+        i = first - 1;
+    }
+}
+
+void CDataList::keyPressEvent(QKeyEvent* event) {
+    if ((event->modifiers() & Qt::ControlModifier) == 0) {
+        QListView::keyPressEvent(event);
+        return;
+    }
+    // With Ctrl held only these three do anything; the view's own Ctrl keys (its copy of the
+    // current line, Ctrl+Home, typing search) stay out of the way.
+    switch (event->key()) {
+        case Qt::Key_A:
+            selectAll();  // the current line stays where it was
+            break;
+        case Qt::Key_C:
+            Copy();
+            break;
+        case Qt::Key_X:
+            Cut();
+            break;
+        default:
+            break;
+    }
+    event->accept();
+}
