@@ -87,8 +87,9 @@ struct RequestNode {
     RequestNode* next;
 };
 
-// One camera parameter. Written by one thread, read by others: the reader of a changed
-// value takes the value first and then clears the flag (TakeCameraValue).
+// One camera parameter, shared between threads. The writer stores the value, then sets the
+// flag; the panel clears the flag, then reads the value (TakeCameraValue), so a change that
+// lands in between is shown once more instead of being lost.
 struct ParameterEntry {
     std::atomic<uint8_t> flag{0};
     std::atomic<uint16_t> value{0};
@@ -145,6 +146,7 @@ struct CameraLink {
     CommandChannel channel{};                    // send context; worker thread only
     std::atomic<LogTarget*> logWindow{nullptr};  // set by the main window
     std::atomic<uint32_t> logMessage{0};         // kLogMessageNumber while set
+    std::atomic<int32_t> logUsers{0};            // producers inside the target right now
     RequestNode* requestQueue = nullptr;         // oldest first; guarded by queueLock
     std::mutex queueLock;
     std::atomic<int32_t> status{StatusNone};
@@ -159,6 +161,7 @@ struct CameraLink {
     std::condition_variable wake;
 
     CameraLinkOptions options;
+    PortKey lastOpenResult = 0;  // what the last OpenPort returned (worker thread)
 };
 
 // Creates the engine, publishes it and starts the worker. 0; -1 when the engine or its
@@ -173,8 +176,10 @@ int GetLinkStatus();
 // The process-wide engine, or null.
 CameraLink* GetCameraLink();
 
-// Sets or clears the log target (the main window does, at its start and close).
+// Sets or clears the log target of the engine (the main window does, at its start and close).
+// Returns once no producer still uses the previous target, so that one may then be destroyed.
 void SetLogTarget(LogTarget* target, uint32_t message);
+void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message);
 
 // Request records for callers: zero-filled, null when memory is short.
 CameraRequest* NewCameraRequest();
@@ -217,6 +222,11 @@ void WorkerMain(CameraLink* link);
 int OnBytesReceived(const uint8_t* bytes, int32_t count, void* userData);
 int OnFrameSent(uint32_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode, int payloadLength,
                 const uint8_t* payload);
+// OnFrameSent for a given link, and the setters for a given link (tests use links of their own).
+int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int payloadLength,
+                    const uint8_t* payload);
+int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value);
+int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value);
 
 // Turns one sequence-file line into a frame. The frame length, or 0 when the line holds no
 // hexadecimal pair (such a line is not sent).
