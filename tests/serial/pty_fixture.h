@@ -39,11 +39,17 @@ class Pty {
             return;
         }
         path_ = name;
-        com_ = RegisterNamedPort(name);
+        Register();
     }
     ~Pty() { CloseMaster(); }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
+
+    // Gives the slave a COM number in the named-port range (again after ClearNamedPorts).
+    int Register() {
+        com_ = RegisterNamedPort(path_.c_str());
+        return com_;
+    }
 
     bool ok() const { return master_ >= 0 && com_ > 0; }
     int com() const { return com_; }
