@@ -4,8 +4,11 @@
 
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 
 #include <atomic>
+#include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "serial/serial_port.h"
@@ -289,6 +292,75 @@ TEST_F(PortTableTest, ThreadThatWillNotEndIsLetGoSafely) {
     ASSERT_TRUE(collector.WaitFor(2));
     EXPECT_EQ(collector.bytes(), (std::vector<uint8_t>{0x02, 0x03}));
     EXPECT_TRUE(IsPortKeyOpen(again));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PortTableTest, FullTableRefusesTheNextOpenAndChangesNothing) {
+    // Each port needs a pseudo-terminal master, its slave and two eventfds.
+    int ptyMax = 0;
+    int ptyInUse = 0;
+    if (FILE* f = std::fopen("/proc/sys/kernel/pty/max", "r")) {
+        if (std::fscanf(f, "%d", &ptyMax) != 1) {
+            ptyMax = 0;
+        }
+        std::fclose(f);
+    }
+    if (FILE* f = std::fopen("/proc/sys/kernel/pty/nr", "r")) {
+        if (std::fscanf(f, "%d", &ptyInUse) != 1) {
+            ptyInUse = 0;
+        }
+        std::fclose(f);
+    }
+    if (ptyMax - ptyInUse < kPortTableSize + 1) {
+        GTEST_SKIP() << "not enough pseudo-terminals free: " << ptyMax - ptyInUse;
+    }
+    rlimit files{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+    const rlim_t needed = 4 * kPortTableSize + 64;
+    if (files.rlim_cur < needed) {
+        if (files.rlim_max < needed) {
+            GTEST_SKIP() << "descriptor limit too low: " << files.rlim_max;
+        }
+        files.rlim_cur = needed;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+    }
+
+    std::vector<std::unique_ptr<Pty>> ptys;
+    for (int i = 0; i < kPortTableSize; ++i) {
+        // The named range holds 211 ports; an open port no longer needs its number.
+        if (i % 200 == 0) {
+            ClearNamedPorts();
+        }
+        ptys.push_back(std::make_unique<Pty>());
+        ASSERT_TRUE(ptys.back()->ok()) << i;
+        PortKey key = Open(*ptys.back(), nullptr);
+        ASSERT_GT(key, 0) << i;
+    }
+    EXPECT_EQ(OpenPortCount(), kPortTableSize);
+
+    OpenFailure before{};
+    bool hadFailure = GetLastOpenFailure(&before);
+    Pty extra;
+    ASSERT_TRUE(extra.ok());
+    EXPECT_EQ(Open(extra, nullptr), -1);
+    EXPECT_EQ(OpenPortCount(), kPortTableSize);
+    OpenFailure after{};
+    EXPECT_EQ(GetLastOpenFailure(&after), hadFailure) << "a full table is not a device failure";
+    for (PortKey key : opened_) {
+        EXPECT_TRUE(IsPortKeyOpen(key));
+    }
+    int probe = ::open(extra.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
+    EXPECT_EQ(::flock(probe, LOCK_EX | LOCK_NB), 0) << "the refused port was not touched";
+    ::close(probe);
+
+    // Every port still works; the last one is checked end to end.
+    const uint8_t byte = 0x5A;
+    ASSERT_EQ(SendToPort(opened_.back(), &byte, 1), 0);
+    EXPECT_EQ(ptys.back()->ReadMaster(1), (std::vector<uint8_t>{0x5A}));
 }
 
 }  // namespace
