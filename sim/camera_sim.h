@@ -48,9 +48,23 @@ class SimulatedCamera {
     void RestoreDefaults();
     static uint16_t DefaultParameter(int index);
 
-    // Identity it reports.
+    // Identity it reports. The version query is answered with one RSP_TEXT per line, in
+    // this order; the download setup with an information packet of kInfoPacketLength bytes
+    // holding the part number at kPartNumberOffset and the serial number at
+    // kSerialNumberOffset (20 bytes each, zero-padded).
     static constexpr const char* kPartNumber = "KV-640-30-A1";
     static constexpr const char* kSerialNumber = "SN0047110815";
+    static constexpr const char* kVersionLines[] = {
+        "System: KV640 Thermal Core",
+        "SW Rel: 3.2.1",
+        "RTL Rel: 2.7",
+        "Detector: 640x512 17um VOx",
+    };
+    static constexpr int kVersionLineCount = 4;
+    static constexpr int kInfoPacketLength = 134;
+    static constexpr int kPartNumberOffset = 56;
+    static constexpr int kSerialNumberOffset = 76;
+    static constexpr int kIdentityFieldLength = 20;
 
     // Faults.
     void DropAck(uint8_t opcode, bool always);  // once: only the next ACK of opcode
@@ -61,6 +75,7 @@ class SimulatedCamera {
     void SetStalled(bool stalled);               // stops reading: the program's writes time out
     int Unplug();                                // the pseudo-terminal goes away
     int Plug();                                  // a new one, under the same link path
+    bool Plugged() const;
 
     // Called (on the camera's thread) with a one-line description of every frame in either
     // direction; kelvra-camsim prints these.
