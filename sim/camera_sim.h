@@ -1,5 +1,15 @@
 // A simulated camera on a pseudo-terminal: answers framed commands like the real core and
 // misbehaves on demand. Used by the tests, the benchmarks, kelvra-camsim and kelvra --simulate.
+//
+// Answers, in this order on the wire: parameter read (0xB5) -> RSP_VALUE, ACK; version query
+// -> one RSP_TEXT per version line, ACK; status query -> RSP_SYSTEM_STATUS, ACK; download
+// setup -> ACK, information packet; everything else -> ACK. Parameter writes (0xB0 index,
+// value) store; 0xB0 00 FF commits; 0xB3 restores the power-up values; the setting commands
+// (polarity, AGC, ICE, palette, orientation, auto-cal, gain/level, video source...) update
+// the parameter that holds their setting. A command lacking the payload it needs (a read
+// without index, a setting without value, a two-byte 0xB0 other than 00 FF) is answered with
+// RSP_ERROR naming its opcode instead of an ACK. Frames with a bad checksum are ignored.
+// Replies leave in order: a delayed ACK holds back the replies behind it.
 #pragma once
 
 #include <chrono>
