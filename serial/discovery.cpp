@@ -1,0 +1,624 @@
+#include "serial/discovery.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "serial/com_names.h"
+
+const AcceptedId AcceptedIds[] = {
+    {0xFFFF, 0xFFFF},
+    {0x0403, 0x6001},
+    {0x0403, 0x6015},
+    {0, 0},
+};
+
+namespace {
+
+constexpr char kSerialClass[] = "tty";
+constexpr size_t kPathRoom = 4096;
+constexpr size_t kIdRoom = 200;  // instance ids hold at most 199 characters
+constexpr size_t kAttributeRoom = 512;
+constexpr int kMaxOtherNodes = 100;
+constexpr size_t kNodeNameRoom = 256;
+constexpr size_t kPropertyLimit = size_t{1} << 20;
+
+constexpr AcceptedId kPrimaryIds[] = {{0x0403, 0x6001}, {0, 0}};
+constexpr AcceptedId kCameraIds[] = {{0x0403, 0x6001}, {0x0483, 0x374B}, {0, 0}};
+
+constexpr char kNamedProduct[] = "Kelvra named port";
+constexpr uint32_t kNamedVendor = 0x0403;
+constexpr uint32_t kNamedProductId = 0x6001;
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
+
+std::mutex& RootLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::string& RootSetting() {
+    static std::string root = "/sys";
+    return root;
+}
+
+// Copies at most size-1 bytes of `text` and terminates; returns the length copied.
+size_t CopyText(char* out, size_t size, const char* text) {
+    size_t n = strnlen(text, size - 1);
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+    return n;
+}
+
+// Attribute `name` below the directory `dir` into `out`, without trailing newlines. A
+// sysfs attribute arrives whole in one read. Length, or -1 when it cannot be read.
+int ReadAttribute(int dir, const char* name, char* out, size_t size) {
+    int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    ssize_t n;
+    do {
+        n = ::read(fd, out, size - 1);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    if (n < 0) {
+        return -1;
+    }
+    out[n] = '\0';
+    size_t length = std::strlen(out);
+    while (length > 0 && (out[length - 1] == '\n' || out[length - 1] == '\r')) {
+        out[--length] = '\0';
+    }
+    return static_cast<int>(length);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Hexadecimal number right after the first `tag`, up to the first non-hex character.
+uint32_t HexAfter(const char* text, const char* tag) {
+    const char* p = std::strstr(text, tag);
+    if (p == nullptr) {
+        return 0;
+    }
+    uint32_t value = 0;
+    for (p += std::strlen(tag); HexDigit(*p) >= 0; ++p) {
+        value = value * 16 + static_cast<uint32_t>(HexDigit(*p));
+    }
+    return value;
+}
+
+// Decimal number right after the first `tag`; 0 without the tag. Saturates rather than
+// overflow.
+int32_t DecimalAfter(const char* text, const char* tag) {
+    const char* p = std::strstr(text, tag);
+    if (p == nullptr) {
+        return 0;
+    }
+    int64_t value = 0;
+    for (p += std::strlen(tag); *p >= '0' && *p <= '9'; ++p) {
+        value = std::min<int64_t>(value * 10 + (*p - '0'), INT32_MAX);
+    }
+    return static_cast<int32_t>(value);
+}
+
+uint32_t HexValue(const char* text) {
+    uint32_t value = 0;
+    for (const char* p = text; HexDigit(*p) >= 0; ++p) {
+        value = value * 16 + static_cast<uint32_t>(HexDigit(*p));
+    }
+    return value;
+}
+
+uint64_t Fnv1a(const char* text, uint64_t hash) {
+    for (const char* p = text; *p != '\0'; ++p) {
+        hash = (hash ^ static_cast<unsigned char>(*p)) * 0x100000001B3ULL;
+    }
+    return hash;
+}
+
+void ClassGuidOf(const char* className, uint8_t guid[16]) {
+    uint64_t a = Fnv1a(className, 0xCBF29CE484222325ULL);
+    uint64_t b = Fnv1a(className, a ^ 0x9E3779B97F4A7C15ULL);
+    for (int i = 0; i < 8; ++i) {
+        guid[i] = static_cast<uint8_t>(a >> (56 - 8 * i));
+        guid[8 + i] = static_cast<uint8_t>(b >> (56 - 8 * i));
+    }
+}
+
+// Packs a node's major:minor the way the kernel does internally (12:20 bits).
+uint32_t NodeNumber(unsigned majorNumber, unsigned minorNumber) {
+    return static_cast<uint32_t>((majorNumber << 20) | (minorNumber & 0xFFFFF));
+}
+
+// "major:minor" of a dev attribute.
+uint32_t NodeFromDevText(const char* text) {
+    char* end = nullptr;
+    unsigned long major = std::strtoul(text, &end, 10);
+    if (end == text || *end != ':') {
+        return 0;
+    }
+    unsigned long minor = std::strtoul(end + 1, nullptr, 10);
+    return NodeNumber(static_cast<unsigned>(major), static_cast<unsigned>(minor));
+}
+
+// "<product> (COMn)", or the product alone when there is no COM number. The product is
+// shortened so that the COM suffix always fits, and a "(COM" inside the product is
+// defused so the number parsed back is the one appended here.
+void ComposeFriendlyName(char* out, const char* product, int comNumber) {
+    char suffix[24] = "";
+    if (comNumber > 0) {
+        std::snprintf(suffix, sizeof suffix, " (COM%d)", comNumber);
+    }
+    size_t room = kDeviceTextSize - 1 - std::strlen(suffix);
+    size_t n = CopyText(out, room + 1, product);
+    for (char* p = out; (p = std::strstr(p, "(COM")) != nullptr;) {
+        *p = '[';
+    }
+    std::memcpy(out + n, suffix, std::strlen(suffix) + 1);
+}
+
+struct TableFiller {
+    DeviceTable* table;
+    const char* className;
+    uint8_t classGuid[16];
+    int result = 0;
+
+    bool Full() const { return table->count >= kDeviceTableSize; }
+
+    // Stores one device: fills the texts and parses the numbers back out of them. Returns
+    // the slot, or null when the identifier lacks the tags.
+    DeviceRecord* Add(const char* friendlyName, const char* instanceId, uint32_t deviceNode) {
+        if (std::strstr(instanceId, "VID_") == nullptr || std::strstr(instanceId, "PID_") == nullptr) {
+            return nullptr;
+        }
+        DeviceRecord& r = table->records[table->count];
+        r.comNumber = DecimalAfter(friendlyName, "(COM");
+        CopyText(r.friendlyName, sizeof r.friendlyName, friendlyName);
+        CopyText(r.instanceId, sizeof r.instanceId, instanceId);
+        r.vendorId = HexAfter(instanceId, "VID_");
+        r.productId = HexAfter(instanceId, "PID_");
+        CopyText(r.className, sizeof r.className, className);
+        std::memcpy(r.classGuid, classGuid, sizeof r.classGuid);
+        r.deviceNode = deviceNode;
+        r.inUse = 1;
+        table->count += 1;
+        return &r;
+    }
+};
+
+void ComposeInstanceId(char* out, uint32_t vendorId, uint32_t productId, const char* serial) {
+    // Long serials are cut so the whole id stays within 199 characters.
+    constexpr int kSerialRoom = static_cast<int>(kIdRoom) - 1 - 22;
+    std::snprintf(out, kIdRoom, "USB\\VID_%04X&PID_%04X\\%.*s", vendorId & 0xFFFF, productId & 0xFFFF,
+                  kSerialRoom, serial);
+}
+
+// What a class member contributes when it sits on a USB interface.
+struct UsbDevice {
+    uint32_t vendorId;
+    uint32_t productId;
+    char serial[kAttributeRoom];
+    char product[kAttributeRoom];
+};
+
+// Follows `<entry>/device` into a USB interface (the link target itself or its parent
+// carries bInterfaceNumber) and reads the USB device one level above the interface.
+bool ReadUsbDevice(int classFd, const char* entry, UsbDevice* usb) {
+    char rel[kNodeNameRoom + 16];
+    std::snprintf(rel, sizeof rel, "%s/device", entry);
+    Fd device(::openat(classFd, rel, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!device.ok()) {
+        return false;
+    }
+    const char* up;
+    if (::faccessat(device.get(), "bInterfaceNumber", F_OK, 0) == 0) {
+        up = "..";
+    } else if (::faccessat(device.get(), "../bInterfaceNumber", F_OK, 0) == 0) {
+        up = "../..";
+    } else {
+        return false;
+    }
+    Fd dir(::openat(device.get(), up, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.ok()) {
+        return false;
+    }
+    char text[kAttributeRoom];
+    if (ReadAttribute(dir.get(), "idVendor", text, sizeof text) <= 0) {
+        return false;
+    }
+    usb->vendorId = HexValue(text);
+    if (ReadAttribute(dir.get(), "idProduct", text, sizeof text) <= 0) {
+        return false;
+    }
+    usb->productId = HexValue(text);
+    if (ReadAttribute(dir.get(), "serial", usb->serial, sizeof usb->serial) <= 0) {
+        // No serial string: the bus position names the device, as stable as it gets.
+        char bus[32];
+        char path[64];
+        if (ReadAttribute(dir.get(), "busnum", bus, sizeof bus) > 0 &&
+            ReadAttribute(dir.get(), "devpath", path, sizeof path) > 0) {
+            std::snprintf(usb->serial, sizeof usb->serial, "%s-%s", bus, path);
+        } else {
+            CopyText(usb->serial, sizeof usb->serial, entry);
+        }
+    }
+    if (ReadAttribute(dir.get(), "product", usb->product, sizeof usb->product) <= 0) {
+        CopyText(usb->product, sizeof usb->product, entry);
+    }
+    return true;
+}
+
+bool StartsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// A tty of the USB serial family that has its own COM range in the map.
+bool IsKernelUsbTty(const char* name) {
+    return StartsWith(name, "ttyUSB") || StartsWith(name, "ttyACM");
+}
+
+// Builds "<root>/class/<name>" into `out`; false when it does not fit.
+bool ClassPath(const char* root, const char* className, char* out, size_t size) {
+    int n = std::snprintf(out, size, "%s/class/%s", root, className);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+bool ValidClassName(const char* name) {
+    return name != nullptr && *name != '\0' && std::strchr(name, '/') == nullptr &&
+           std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 && std::strlen(name) < kNodeNameRoom;
+}
+
+// Members of a tty class that are neither ttyUSB nor ttyACM get their COM numbers only
+// once all of them are known; their slots wait with the bare product in friendlyName.
+struct PendingOther {
+    char name[kNodeNameRoom];
+    int slot;  // -1 when the table had no room for it
+};
+
+int CompareNames(const void* a, const void* b) {
+    return std::strcmp(static_cast<const PendingOther*>(a)->name, static_cast<const PendingOther*>(b)->name);
+}
+
+int ScanClass(const char* root, const char* className, DeviceTable* table) {
+    if (table == nullptr) {
+        return kScanMissingTable;
+    }
+    if (!ValidClassName(className)) {
+        return kScanNoSuchClass;
+    }
+    char path[kPathRoom];
+    if (!ClassPath(root, className, path, sizeof path)) {
+        return kScanListFailed;
+    }
+    Fd classDir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!classDir.ok()) {
+        return errno == ENOENT || errno == ENOTDIR ? kScanNoSuchClass : kScanListFailed;
+    }
+    table->count = std::clamp(table->count, 0, kDeviceTableSize);
+
+    TableFiller filler{table, className, {}, 0};
+    ClassGuidOf(className, filler.classGuid);
+    const bool serialClass = std::strcmp(className, kSerialClass) == 0;
+    PendingOther others[kMaxOtherNodes];
+    int otherCount = 0;
+
+    alignas(8) char entries[8192];
+    for (;;) {
+        ssize_t got = ::getdents64(classDir.get(), entries, sizeof entries);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+            at += entry->d_reclen;
+            const char* name = entry->d_name;
+            if (name[0] == '.' || std::strlen(name) >= kNodeNameRoom) {
+                continue;
+            }
+            UsbDevice usb;
+            if (!ReadUsbDevice(classDir.get(), name, &usb)) {
+                continue;
+            }
+            const bool other = serialClass && !IsKernelUsbTty(name);
+            PendingOther* pending = nullptr;
+            if (other && otherCount < kMaxOtherNodes) {
+                pending = &others[otherCount++];
+                CopyText(pending->name, sizeof pending->name, name);
+                pending->slot = -1;
+            }
+            if (filler.Full()) {
+                filler.result = kScanTableFull;
+                continue;
+            }
+            char dev[64];
+            char rel[kNodeNameRoom + 8];
+            std::snprintf(rel, sizeof rel, "%s/dev", name);
+            uint32_t node = ReadAttribute(classDir.get(), rel, dev, sizeof dev) > 0
+                                ? NodeFromDevText(dev)
+                                : static_cast<uint32_t>(Fnv1a(name, 0xCBF29CE484222325ULL));
+            char friendly[kDeviceTextSize];
+            char instance[kIdRoom];
+            ComposeInstanceId(instance, usb.vendorId, usb.productId, usb.serial);
+            if (other) {
+                // The COM number follows below, once the numbering of all such nodes is known.
+                ComposeFriendlyName(friendly, usb.product, 0);
+                DeviceRecord* r = filler.Add(friendly, instance, node);
+                if (pending != nullptr && r != nullptr) {
+                    pending->slot = static_cast<int>(r - table->records);
+                }
+                continue;
+            }
+            ComposeFriendlyName(friendly, usb.product, serialClass ? ComNumberForDevice(name) : 0);
+            filler.Add(friendly, instance, node);
+        }
+    }
+
+    if (serialClass) {
+        std::qsort(others, static_cast<size_t>(otherCount), sizeof others[0], CompareNames);
+        const char* names[kMaxOtherNodes];
+        for (int i = 0; i < otherCount; ++i) {
+            names[i] = others[i].name;
+        }
+        SetOtherUsbSerialNodes(names, otherCount);
+        for (int i = 0; i < otherCount; ++i) {
+            if (others[i].slot < 0) {
+                continue;
+            }
+            DeviceRecord& r = table->records[others[i].slot];
+            char product[kDeviceTextSize];
+            CopyText(product, sizeof product, r.friendlyName);
+            ComposeFriendlyName(r.friendlyName, product, ComNumberForDevice(others[i].name));
+            r.comNumber = DecimalAfter(r.friendlyName, "(COM");
+        }
+    }
+    return filler.result;
+}
+
+void AddNamedPorts(DeviceTable* table) {
+    TableFiller filler{table, kSerialClass, {}, 0};
+    ClassGuidOf(kSerialClass, filler.classGuid);
+    int count = NamedPortCount();
+    for (int i = 0; i < count && !filler.Full(); ++i) {
+        char path[kPathRoom];
+        int comNumber = 0;
+        struct stat info;
+        // stat follows links: a dangling link is a port that has gone.
+        if (!NamedPortAt(i, path, sizeof path, &comNumber) || ::stat(path, &info) != 0) {
+            continue;
+        }
+        char friendly[kDeviceTextSize];
+        char instance[kIdRoom];
+        char serial[32];
+        std::snprintf(serial, sizeof serial, "NAMED%d", comNumber);
+        ComposeInstanceId(instance, kNamedVendor, kNamedProductId, serial);
+        ComposeFriendlyName(friendly, kNamedProduct, comNumber);
+        filler.Add(friendly, instance, NodeNumber(major(info.st_rdev), minor(info.st_rdev)));
+    }
+}
+
+bool PairIn(const AcceptedId* list, uint32_t vendorId, uint32_t productId) {
+    for (; list->vendorId != 0 && list->productId != 0; ++list) {
+        if (list->vendorId == vendorId && list->productId == productId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+const AcceptedId* AcceptedOf(const DeviceTable* table) {
+    return table->acceptedIds != nullptr ? table->acceptedIds : AcceptedIds;
+}
+
+}  // namespace
+
+DeviceTable* CreateDeviceTable() {
+    auto* table = static_cast<DeviceTable*>(std::calloc(1, sizeof(DeviceTable)));
+    if (table != nullptr) {
+        table->acceptedIds = AcceptedIds;
+    }
+    return table;
+}
+
+void ReleaseDeviceTable(DeviceTable* table) {
+    std::free(table);
+}
+
+void SetDeviceScanRoot(const char* root) {
+    std::lock_guard<std::mutex> guard(RootLock());
+    RootSetting() = root != nullptr && *root != '\0' ? root : "/sys";
+}
+
+int GetDeviceScanRoot(char* out, size_t size) {
+    std::lock_guard<std::mutex> guard(RootLock());
+    const std::string& root = RootSetting();
+    if (out == nullptr || root.size() + 1 > size) {
+        return -1;
+    }
+    std::memcpy(out, root.c_str(), root.size() + 1);
+    return 0;
+}
+
+int ScanAllDevicesUnder(const char* root, DeviceTable* table) {
+    if (table == nullptr) {
+        return kScanMissingTable;
+    }
+    // A table scanned before keeps nothing of that scan.
+    int previous = std::clamp(table->count, 0, kDeviceTableSize);
+    std::memset(table->records, 0, sizeof(DeviceRecord) * static_cast<size_t>(previous));
+    table->count = 0;
+    ScanClass(root != nullptr && *root != '\0' ? root : "/sys", kSerialClass, table);
+    AddNamedPorts(table);
+    return 0;
+}
+
+int ScanAllDevices(DeviceTable* table) {
+    char root[kPathRoom];
+    if (GetDeviceScanRoot(root, sizeof root) != 0) {
+        return ScanAllDevicesUnder("/sys", table);
+    }
+    return ScanAllDevicesUnder(root, table);
+}
+
+int ScanDeviceClassUnder(const char* root, const char* className, DeviceTable* table) {
+    return ScanClass(root != nullptr && *root != '\0' ? root : "/sys", className, table);
+}
+
+int ScanDeviceClass(const char* className, DeviceTable* table) {
+    char root[kPathRoom];
+    if (GetDeviceScanRoot(root, sizeof root) != 0) {
+        return kScanListFailed;
+    }
+    return ScanClass(root, className, table);
+}
+
+char* GetDeviceProperty(const char* deviceDir, const char* property) {
+    if (deviceDir == nullptr || property == nullptr || *property == '\0') {
+        return nullptr;
+    }
+    Fd dir(::open(deviceDir, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.ok()) {
+        return nullptr;
+    }
+    Fd file(::openat(dir.get(), property, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file.ok()) {
+        return nullptr;
+    }
+    size_t size = 1025;
+    char* text = static_cast<char*>(std::malloc(size));
+    while (text != nullptr) {
+        size_t used = 0;
+        bool failed = false;
+        // Read from the start each time: a sysfs attribute is produced whole per read.
+        while (used < size - 1) {
+            ssize_t n = ::pread(file.get(), text + used, size - 1 - used, static_cast<off_t>(used));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                failed = true;
+            }
+            if (n <= 0) {
+                break;
+            }
+            used += static_cast<size_t>(n);
+        }
+        if (failed) {
+            break;
+        }
+        if (used < size - 1) {
+            text[used] = '\0';
+            size_t length = std::strlen(text);
+            while (length > 0 && text[length - 1] == '\n') {
+                text[--length] = '\0';
+            }
+            return text;
+        }
+        if (size >= kPropertyLimit) {
+            break;
+        }
+        char* bigger = static_cast<char*>(std::realloc(text, std::min(size * 4, kPropertyLimit + 1)));
+        if (bigger == nullptr) {
+            break;
+        }
+        text = bigger;
+        size = std::min(size * 4, kPropertyLimit + 1);
+    }
+    std::free(text);
+    return nullptr;
+}
+
+int HighestAcceptedPort(const DeviceTable* table) {
+    if (table == nullptr) {
+        return 0;
+    }
+    const AcceptedId* accepted = AcceptedOf(table);
+    int highest = 0;
+    for (const DeviceRecord& r : table->records) {
+        if (r.inUse && PairIn(accepted, r.vendorId, r.productId) && r.comNumber > highest) {
+            highest = r.comNumber;
+        }
+    }
+    return highest;
+}
+
+int NextAcceptedPortAbove(const DeviceTable* table, int comNumber) {
+    if (table == nullptr) {
+        return 0;
+    }
+    const AcceptedId* accepted = AcceptedOf(table);
+    int next = 0;
+    for (const DeviceRecord& r : table->records) {
+        int c = r.comNumber;
+        if (r.inUse && PairIn(accepted, r.vendorId, r.productId) && comNumber < c && c < kDeviceTableSize &&
+            (next == 0 || c < next)) {
+            next = c;
+        }
+    }
+    return next;
+}
+
+int LowestPrimaryPort(const DeviceTable* table) {
+    if (table == nullptr) {
+        return 0;
+    }
+    int lowest = 0;
+    for (const DeviceRecord& r : table->records) {
+        int c = r.comNumber;
+        if (PairIn(kPrimaryIds, r.vendorId, r.productId) && 0 < c && c < kDeviceTableSize &&
+            (lowest == 0 || c < lowest)) {
+            lowest = c;
+        }
+    }
+    return lowest;
+}
+
+bool IsCameraPortPresent(const DeviceTable* table, int comNumber) {
+    if (table == nullptr) {
+        return false;
+    }
+    for (const DeviceRecord& r : table->records) {
+        if (r.inUse && r.comNumber == comNumber && PairIn(kCameraIds, r.vendorId, r.productId)) {
+            return true;
+        }
+    }
+    return false;
+}
