@@ -425,14 +425,17 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
     virtualNames.Load(root, className);
 
     alignas(8) char entries[8192];
-    for (;;) {
+    bool listed = false;
+    while (!listed) {
         ssize_t got = ::getdents64(classDir.get(), entries, sizeof entries);
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
+        if (got < 0) {
+            filler.result = kScanListFailed;
             break;
         }
+        listed = got == 0;
         for (ssize_t at = 0; at < got;) {
             const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
             at += entry->d_reclen;
@@ -477,7 +480,8 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
         }
     }
 
-    if (serialClass) {
+    // A partial listing must not renumber the other nodes.
+    if (serialClass && listed) {
         std::qsort(others, static_cast<size_t>(otherCount), sizeof others[0], CompareNames);
         const char* names[kMaxOtherNodes];
         for (int i = 0; i < otherCount; ++i) {

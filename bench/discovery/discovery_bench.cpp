@@ -9,26 +9,41 @@
 
 namespace {
 
-// 32 virtual consoles, 32 built-in UARTs and 8 USB bridges (6 converters, 2 CDC).
-FakeSysfs& BusyTree() {
-    static FakeSysfs* tree = [] {
-        auto* sysfs = new FakeSysfs;
-        for (int i = 0; i < 32; ++i) {
-            sysfs->AddVirtualTty("tty" + std::to_string(i), "4:" + std::to_string(i));
-            sysfs->AddPnpTty("ttyS" + std::to_string(i), "4:" + std::to_string(64 + i));
+// The 64 virtual consoles of every machine and 8 USB bridges (6 converters, 2 CDC).
+FakeSysfs* MakeTree(bool withUarts) {
+    auto* sysfs = new FakeSysfs;
+    for (int i = 0; i < 64; ++i) {
+        sysfs->AddVirtualTty("tty" + std::to_string(i), "4:" + std::to_string(i));
+    }
+    for (int i = 0; withUarts && i < 32; ++i) {
+        // A PC's four PnP UARTs and the legacy driver's other 28 ports.
+        std::string name = "ttyS" + std::to_string(i);
+        std::string dev = "4:" + std::to_string(64 + i);
+        if (i < 4) {
+            sysfs->AddPnpTty(name, dev);
+        } else {
+            sysfs->AddPlatformTty(name, dev);
         }
-        for (int i = 0; i < 8; ++i) {
-            FakeSysfs::Usb usb{"0403", i % 2 == 0 ? "6001" : "6015", "SER" + std::to_string(i), "Bridge",
-                               "1",    std::to_string(i + 1)};
-            if (i < 6) {
-                sysfs->AddConverterTty("ttyUSB" + std::to_string(i), usb, "188:" + std::to_string(i));
-            } else {
-                sysfs->AddCdcTty("ttyACM" + std::to_string(i - 6), usb, "166:" + std::to_string(i - 6));
-            }
+    }
+    for (int i = 0; i < 8; ++i) {
+        FakeSysfs::Usb usb{"0403", i % 2 == 0 ? "6001" : "6015", "SER" + std::to_string(i), "Bridge",
+                           "1",    std::to_string(i + 1)};
+        if (i < 6) {
+            sysfs->AddConverterTty("ttyUSB" + std::to_string(i), usb, "188:" + std::to_string(i));
+        } else {
+            sysfs->AddCdcTty("ttyACM" + std::to_string(i - 6), usb, "166:" + std::to_string(i - 6));
         }
-        return sysfs;
-    }();
-    return *tree;
+    }
+    return sysfs;
+}
+
+const char* BusyTree() {
+    static FakeSysfs* tree = MakeTree(false);
+    return tree->root().c_str();
+}
+const char* BusyTreeWithUarts() {
+    static FakeSysfs* tree = MakeTree(true);
+    return tree->root().c_str();
 }
 
 void Snapshot(benchmark::State& state, const char* root) {
@@ -45,13 +60,16 @@ void BM_SnapshotRealSysfs(benchmark::State& state) {
     Snapshot(state, "/sys");
 }
 void BM_SnapshotFakeTree(benchmark::State& state) {
-    Snapshot(state, BusyTree().root().c_str());
+    Snapshot(state, BusyTree());
+}
+void BM_SnapshotFakeTreeWithUarts(benchmark::State& state) {
+    Snapshot(state, BusyTreeWithUarts());
 }
 
 // The worker's whole look at the devices in one cycle: snapshot, search queries, presence.
 void BM_WorkerCycleFakeTree(benchmark::State& state) {
     ClearNamedPorts();
-    const char* root = BusyTree().root().c_str();
+    const char* root = BusyTree();
     for (auto _ : state) {
         DeviceTable* table = CreateDeviceTable();
         ScanAllDevicesUnder(root, table);
@@ -64,6 +82,7 @@ void BM_WorkerCycleFakeTree(benchmark::State& state) {
 
 BENCHMARK(BM_SnapshotRealSysfs)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SnapshotFakeTree)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SnapshotFakeTreeWithUarts)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WorkerCycleFakeTree)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
