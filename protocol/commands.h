@@ -100,7 +100,8 @@ struct CommandChannel {
     PortKey portKey;
 };
 
-// Each returns 0, or -1 for a missing channel/payload or when SendToPort returned -1.
+// Each returns 0, or -1 for a missing channel/payload, a payload length outside 0..252
+// (nothing hooked or written) or when SendToPort returned -1.
 // Other SendToPort failures count as sent: a lost command shows as a missing ACK.
 int SendCommand(const CommandChannel* channel, uint8_t opcode, const uint8_t* payload, int payloadLength);
 int SendCommandNoPayload(const CommandChannel* channel, uint8_t opcode);
@@ -112,6 +113,7 @@ int SendFieldCalibration(const CommandChannel* channel, uint16_t value);
 int SendHsvColorization(const CommandChannel* channel, uint16_t value);
 int SendVideoOrientation(const CommandChannel* channel, uint16_t value);
 int SendDigitalVideoSource(const CommandChannel* channel, uint16_t value);
-// Writes the caller's bytes unchanged; the hook gets opcode = frame[1], payload length =
-// frame[2] (0 past frameLength, at most 252) and a zero-padded copy of the payload.
+// Writes the caller's bytes unchanged; the hook gets opcode = frame[1] (0 past frameLength),
+// payload length = frame[2] (0 past frameLength, at most 252) and a zero-padded copy of the
+// payload. -1 for a missing channel or frame or a negative length.
 int SendRawFrame(const CommandChannel* channel, const uint8_t* frame, int frameLength);

@@ -1,5 +1,15 @@
 // A simulated camera on a pseudo-terminal: answers framed commands like the real core and
 // misbehaves on demand. Used by the tests, the benchmarks, kelvra-camsim and kelvra --simulate.
+//
+// Answers, in this order on the wire: parameter read (0xB5) -> RSP_VALUE, ACK; version query
+// -> one RSP_TEXT per version line, ACK; status query -> RSP_SYSTEM_STATUS, ACK; download
+// setup -> ACK, information packet; everything else -> ACK. Parameter writes (0xB0 index,
+// value) store; 0xB0 00 FF commits; 0xB3 restores the power-up values; the setting commands
+// (polarity, AGC, ICE, palette, orientation, auto-cal, gain/level, video source...) update
+// the parameter that holds their setting. A command lacking the payload it needs (a read
+// without index, a setting without value, a two-byte 0xB0 other than 00 FF) is answered with
+// RSP_ERROR naming its opcode instead of an ACK. Frames with a bad checksum are ignored.
+// Replies leave in order: a delayed ACK holds back the replies behind it.
 #pragma once
 
 #include <chrono>
@@ -48,9 +58,23 @@ class SimulatedCamera {
     void RestoreDefaults();
     static uint16_t DefaultParameter(int index);
 
-    // Identity it reports.
+    // Identity it reports. The version query is answered with one RSP_TEXT per line, in
+    // this order; the download setup with an information packet of kInfoPacketLength bytes
+    // holding the part number at kPartNumberOffset and the serial number at
+    // kSerialNumberOffset (20 bytes each, zero-padded).
     static constexpr const char* kPartNumber = "KV-640-30-A1";
     static constexpr const char* kSerialNumber = "SN0047110815";
+    static constexpr const char* kVersionLines[] = {
+        "System: KV640 Thermal Core",
+        "SW Rel: 3.2.1",
+        "RTL Rel: 2.7",
+        "Detector: 640x512 17um VOx",
+    };
+    static constexpr int kVersionLineCount = 4;
+    static constexpr int kInfoPacketLength = 134;
+    static constexpr int kPartNumberOffset = 56;
+    static constexpr int kSerialNumberOffset = 76;
+    static constexpr int kIdentityFieldLength = 20;
 
     // Faults.
     void DropAck(uint8_t opcode, bool always);  // once: only the next ACK of opcode
@@ -61,6 +85,7 @@ class SimulatedCamera {
     void SetStalled(bool stalled);               // stops reading: the program's writes time out
     int Unplug();                                // the pseudo-terminal goes away
     int Plug();                                  // a new one, under the same link path
+    bool Plugged() const;
 
     // Called (on the camera's thread) with a one-line description of every frame in either
     // direction; kelvra-camsim prints these.

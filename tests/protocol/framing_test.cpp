@@ -61,6 +61,18 @@ TEST(FrameAssembler, SkipsNoiseBeforeStartByte) {
     EXPECT_EQ(a.state, Idle);
 }
 
+TEST(FrameAssembler, CompleteFlagHoldsUntilNextStartByte) {
+    FrameAssembler a{};
+    Push(a, {0x01, 0x02, 0x02, 0x00, 0x2A, 0xD1});
+    ASSERT_EQ(a.complete, 1);
+    Push(a, {0x55, 0xAA});
+    EXPECT_EQ(a.complete, 1) << "noise between frames leaves the finished frame readable";
+    EXPECT_EQ(a.opcode, 0x02);
+    EXPECT_EQ(a.payload[1], 0x2A);
+    Push(a, {0x01});
+    EXPECT_EQ(a.complete, 0);
+}
+
 TEST(FrameAssembler, BadChecksumDropsFrameAndRecovers) {
     FrameAssembler a{};
     EXPECT_EQ(Push(a, {0x01, 0x07, 0x00, 0xF7}), (std::vector<int>{0, 0, 0, -4}));

@@ -1,0 +1,44 @@
+// The last 5000 log lines, kept by the main window for the diagnostics window's replay.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "diagnostics/log_target.h"
+
+class LogHistory {
+  public:
+    static constexpr int kSlotCount = 5000;
+    // Every hundredth delivered line of a replay (0, 100, 200, ...) is delivered synchronously.
+    static constexpr int kSynchronousEvery = 100;
+
+    LogHistory();  // the whole ring is allocated once, empty
+    LogHistory(const LogHistory&) = delete;
+    LogHistory& operator=(const LogHistory&) = delete;
+
+    // Empties every slot and starts again at slot 0.
+    void Clear();
+    // Copies a kLogLineBlockSize-byte block into slot `Next()` and advances, wrapping after
+    // the last slot so the oldest line is overwritten. A null block does nothing.
+    void Store(const char* block);
+
+    int Next() const { return next_; }
+    bool Used(int slot) const;
+    const char* Text(int slot) const;  // "" for a slot out of range
+
+    // Visits the kept lines oldest first: from the slot after Next() round to the slot before
+    // it (Next() itself is not visited), skipping unused slots. `deliver` gets the slot's
+    // text and whether this delivery is synchronous; it returns false when it could not take
+    // the line (no memory for its copy), and such a line is not counted. The count of
+    // delivered lines is returned.
+    int Replay(const std::function<bool(const char* text, bool synchronous)>& deliver) const;
+
+  private:
+    struct Slot {
+        uint8_t used;
+        char text[kLogLineBlockSize];
+    };
+    std::unique_ptr<Slot[]> slots_;
+    int next_ = 0;
+};

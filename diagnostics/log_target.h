@@ -1,0 +1,30 @@
+// Where the engine's log lines and notices go. The panel implements it; the engine holds a
+// pointer to it (its logWindow) and includes no Qt.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t kLogMessageNumber = 0x4FA;  // 1274: the log line message
+constexpr int kLogLineBlockSize = 3000;        // a line is at most 2999 characters plus its zero
+constexpr int kLogLineMaxText = kLogLineBlockSize - 1;
+
+// A line travels in a block of exactly kLogLineBlockSize bytes made by NewLogBlock; whoever
+// receives it owns it and releases it with FreeLogBlock.
+char* NewLogBlock();  // zero-filled; null when memory is short
+void FreeLogBlock(char* block);
+
+enum class LogNotice : int {
+    // The camera acknowledged a factory reset: ask the user to power-cycle it.
+    PowerCycleWarning = 1,
+};
+
+class LogTarget {
+  public:
+    virtual ~LogTarget() = default;
+    // Called on the worker thread or a serial event thread. On true the target owns `block`
+    // and delivers it to its own thread; on false the caller still owns it (and frees it).
+    // Must not block.
+    virtual bool PostLogLine(uint32_t message, uintptr_t firstParameter, char* block) = 0;
+    // A notice for the user, shown on the target's own thread. Must not block.
+    virtual void PostNotice(LogNotice notice) = 0;
+};

@@ -1,0 +1,342 @@
+#include "engine/camera_link.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "diagnostics/decoder.h"
+#include "diagnostics/traffic_log.h"
+#include "engine/link_internal.h"
+
+namespace {
+
+std::atomic<CameraLink*> g_link{nullptr};
+// Start and stop are called once each by the application; this keeps a stray second call
+// from racing the first.
+std::mutex g_lifecycle;
+
+void FreeQueue(CameraLink* link) {
+    std::lock_guard<std::mutex> lock(link->queueLock);
+    RequestNode* node = link->requestQueue;
+    link->requestQueue = nullptr;
+    while (node != nullptr) {
+        RequestNode* next = node->next;
+        delete node;
+        node = next;
+    }
+}
+
+}  // namespace
+
+int StartCameraLink() {
+    return StartCameraLinkWith(CameraLinkOptions{});
+}
+
+int StartCameraLinkWith(const CameraLinkOptions& options) {
+    std::lock_guard<std::mutex> lifecycle(g_lifecycle);
+    if (g_link.load() != nullptr) {
+        return -1;  // one engine per process
+    }
+    CameraLink* link = new (std::nothrow) CameraLink();
+    if (link == nullptr) {
+        return -1;
+    }
+    link->options = options;
+    link->running.store(1);
+    g_link.store(link);
+    try {
+        link->workerThread = std::thread(WorkerMain, link);
+    } catch (const std::system_error&) {
+        g_link.store(nullptr);
+        delete link;
+        return -1;
+    }
+    return 0;
+}
+
+int StopCameraLink() {
+    std::lock_guard<std::mutex> lifecycle(g_lifecycle);
+    CameraLink* link = g_link.load();
+    if (link == nullptr) {
+        return -1;
+    }
+    link->running.store(0);
+    WakeWorker(link);
+    // Joining returns the moment the worker has set `exited`; every wait of the worker ends
+    // at once on the stop.
+    if (link->workerThread.joinable()) {
+        link->workerThread.join();
+    }
+    g_link.store(nullptr);
+    SetLogTarget(link, nullptr, 0);
+    const PortKey key = link->portKey.load();
+    if (key != 0 && IsPortKeyOpen(key)) {
+        ClosePort(key);  // no receive callback reaches the link after this
+    }
+    link->portKey.store(0);
+    FreeQueue(link);
+    delete link;
+    return 0;
+}
+
+int GetLinkStatus() {
+    CameraLink* link = g_link.load();
+    return link != nullptr ? link->status.load() : 0;
+}
+
+CameraLink* GetCameraLink() {
+    return g_link.load();
+}
+
+void SetLogTarget(LogTarget* target, uint32_t message) {
+    SetLogTarget(g_link.load(), target, message);
+}
+
+void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message) {
+    if (link == nullptr) {
+        return;
+    }
+    link->logWindow.store(target);
+    link->logMessage.store(target != nullptr ? message : 0);
+    // Producers hold the target only for one non-blocking post.
+    while (link->logUsers.load() != 0) {
+        std::this_thread::yield();
+    }
+}
+
+CameraRequest* NewCameraRequest() {
+    return new (std::nothrow) CameraRequest{};
+}
+
+void FreeCameraRequest(CameraRequest* request) {
+    delete request;
+}
+
+int EnqueueRequest(const CameraRequest* request) {
+    if (request == nullptr) {
+        return -1;
+    }
+    CameraLink* link = g_link.load();
+    if (link == nullptr) {
+        return -2;
+    }
+    RequestNode* node = new (std::nothrow) RequestNode;
+    if (node == nullptr) {
+        return -6;
+    }
+    std::memcpy(&node->request, request, sizeof(CameraRequest));
+    node->next = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(link->queueLock);
+        RequestNode** tail = &link->requestQueue;
+        while (*tail != nullptr) {
+            tail = &(*tail)->next;
+        }
+        *tail = node;
+    }
+    WakeWorker(link);
+    return 0;
+}
+
+int EnqueueAndRelease(CameraRequest* request) {
+    if (request == nullptr) {
+        return -1;
+    }
+    const int result = EnqueueRequest(request);
+    FreeCameraRequest(request);
+    return result;
+}
+
+int SetPendingParameter(uint16_t index, uint16_t value) {
+    if (index >= kParameterCount) {
+        return -1;
+    }
+    CameraLink* link = g_link.load();
+    return link != nullptr ? SetPendingParameter(link, index, value) : -2;
+}
+
+int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value) {
+    if (index >= kParameterCount) {
+        return -1;
+    }
+    if (link == nullptr) {
+        return -2;
+    }
+    ParameterEntry& pending = link->cameraState.pendingValues.entries[index];
+    const ParameterEntry& camera = link->cameraState.cameraValues.entries[index];
+    if (value != pending.value.load() || value != camera.value.load()) {
+        pending.value.store(value);
+        pending.flag.store(1);
+    }
+    return 0;
+}
+
+int SetCameraParameter(uint16_t index, uint16_t value) {
+    if (index >= kParameterCount) {
+        return -1;
+    }
+    CameraLink* link = g_link.load();
+    return link != nullptr ? SetCameraParameter(link, index, value) : -2;
+}
+
+int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value) {
+    if (index >= kParameterCount) {
+        return -1;
+    }
+    if (link == nullptr) {
+        return -2;
+    }
+    ParameterEntry& camera = link->cameraState.cameraValues.entries[index];
+    if (value != camera.value.load()) {
+        camera.value.store(value);
+        camera.flag.store(1);
+    }
+    return 0;
+}
+
+bool CopyCameraIdentity(char (*versionText)[kVersionTextSlotSize], uint8_t* infoBlock) {
+    CameraLink* link = g_link.load();
+    if (link == nullptr) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(link->cameraState.identityLock);
+    if (versionText != nullptr) {
+        std::memcpy(versionText, link->cameraState.versionText, sizeof link->cameraState.versionText);
+    }
+    if (infoBlock != nullptr) {
+        std::memcpy(infoBlock, link->cameraState.infoBlock, sizeof link->cameraState.infoBlock);
+    }
+    return true;
+}
+
+bool TakeCameraValue(int index, uint16_t* value) {
+    CameraLink* link = g_link.load();
+    if (link == nullptr || index < 0 || index >= kParameterCount || value == nullptr) {
+        return false;
+    }
+    ParameterEntry& entry = link->cameraState.cameraValues.entries[index];
+    if (entry.flag.exchange(0) == 0) {
+        return false;
+    }
+    *value = entry.value.load();
+    return true;
+}
+
+// Receive path (serial event thread).
+
+namespace {
+
+void HandleFrame(CameraLink* link, const FrameAssembler& frame) {
+    LogFrame(link, frame.payload, kFrameReceived, frame.opcode, frame.length);
+    CameraState& camera = link->cameraState;
+    switch (frame.opcode) {
+        case RSP_TEXT:
+            // Text belongs to the version query from its sending until another command is armed.
+            if (link->awaitedOpcode.load() == CMD_SYSTEM_VERSION_GET) {
+                const int slot = link->textCount.load();
+                if (slot < kVersionTextSlots) {
+                    std::lock_guard<std::mutex> lock(camera.identityLock);
+                    const int length =
+                        frame.length < kVersionTextSlotSize - 1 ? frame.length : kVersionTextSlotSize - 1;
+                    std::memcpy(camera.versionText[slot], frame.payload, static_cast<size_t>(length));
+                    camera.versionText[slot][length] = '\0';
+                }
+                link->textCount.store(slot + 1);
+            }
+            break;
+        case RSP_ACK: {
+            uint16_t acknowledged = 0;
+            if (link->awaitingAck.load() != 0 && frame.length >= 2 &&
+                ReadBigEndianWord(frame.payload, &acknowledged) == 0 &&
+                acknowledged == link->awaitedOpcode.load()) {
+                link->awaitingAck.store(0);
+                WakeWorker(link);
+            }
+            break;
+        }
+        case RSP_DATA_TRANSFER_DOWNLOAD_PACKET:
+            if (frame.length >= 3) {
+                std::lock_guard<std::mutex> lock(camera.identityLock);
+                const int length = frame.length < kInfoBlockSize ? frame.length : kInfoBlockSize;
+                std::memcpy(camera.infoBlock, frame.payload, static_cast<size_t>(length));
+            }
+            break;
+        case RSP_VALUE: {
+            // Only the answer to a parameter read: readIndex names the entry only then.
+            uint16_t value = 0;
+            if (link->awaitingAck.load() != 0 &&
+                link->awaitedOpcode.load() == CMD_GET_NON_VOLATILE_PARAMETERS && frame.length >= 2 &&
+                ReadBigEndianWord(frame.payload, &value) == 0) {
+                SetCameraParameter(link, link->readIndex.load(), value);
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+int OnBytesReceived(const uint8_t* bytes, int32_t count, void* userData) {
+    if (bytes == nullptr) {
+        return -1;
+    }
+    CameraLink* link = static_cast<CameraLink*>(userData);
+    if (link == nullptr) {
+        return 0;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        FrameAssembler::PushByte(&link->assembler, bytes[i]);
+        if (link->assembler.complete != 0) {
+            HandleFrame(link, link->assembler);
+            link->assembler.complete = 0;
+        }
+    }
+    return 0;
+}
+
+int OnFrameSent(uint32_t /*hookValue*/, const uint8_t* frame, int /*frameLength*/, uint8_t opcode,
+                int payloadLength, const uint8_t* payload) {
+    return HandleFrameSent(g_link.load(), frame, opcode, payloadLength, payload);
+}
+
+int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int payloadLength,
+                    const uint8_t* payload) {
+    if (frame == nullptr) {
+        return -1;
+    }
+    if (link != nullptr && link->awaitingAck.load() == 0) {
+        if (opcode == CMD_GET_NON_VOLATILE_PARAMETERS && payload == nullptr) {
+            return -1;
+        }
+        link->awaitedOpcode.store(opcode);
+        if (opcode == CMD_SYSTEM_VERSION_GET) {
+            std::lock_guard<std::mutex> lock(link->cameraState.identityLock);
+            link->textCount.store(0);
+            std::memset(link->cameraState.versionText, 0, sizeof link->cameraState.versionText);
+        }
+        if (opcode == CMD_GET_NON_VOLATILE_PARAMETERS) {
+            link->readIndex.store(payload[1]);  // low byte of the big-endian index
+        }
+        link->awaitingAck.store(1);
+    }
+    LogFrame(link, payload, kFrameSent, opcode, payloadLength);
+    return 0;
+}
+
+void LogRemark(CameraLink* link, const char* format, ...) {
+    char text[kLogLineBlockSize];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    LogText(link, text);
+}
+
+void DisarmStaleWait(CameraLink* link) {
+    if (link->options.recoverLostAck && link->running.load() != 0) {
+        link->awaitingAck.store(0);
+    }
+}

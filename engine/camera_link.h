@@ -1,0 +1,233 @@
+// The communication engine: one worker thread that finds the camera's port, connects, reads
+// the camera's state and then serves the requests the panel queues. The panel reaches the
+// engine only through the functions below and the fields of the process-wide CameraLink.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "diagnostics/log_target.h"
+#include "protocol/commands.h"
+#include "protocol/framing.h"
+#include "protocol/parameters.h"
+#include "serial/port_table.h"
+
+// Connection step; meaningful while `connected` is 0.
+enum LinkState : int32_t {
+    LinkSearch = 0,
+    LinkOpen = 1,
+    LinkQueryStatus = 2,
+    LinkGetVersion = 3,
+    LinkGetInfoBlock = 4,
+    LinkReadParameters = 5,
+};
+
+// What the panel shows as its status sentence. The last writer wins.
+enum LinkStatus : int32_t {
+    StatusNone = 0,
+    StatusSearching = 1,
+    StatusOpening = 2,
+    StatusQuerying = 3,
+    StatusRequestingSerial = 4,
+    StatusRetrievingParameters = 5,
+    StatusNormal = 6,
+    StatusSelectingSequence = 7,
+    StatusSendingSequence = 8,
+    StatusWaitingCompletion = 9,
+};
+
+// Request types queued by the panel.
+constexpr int32_t REQ_POLARITY = 1;
+constexpr int32_t REQ_IMAGE_ORIENTATION = 2;
+constexpr int32_t REQ_CAMERA_LINK_OUTPUT = 3;
+constexpr int32_t REQ_PARALLEL_DIGITAL_OUTPUT = 4;
+constexpr int32_t REQ_RS170_OUTPUT = 5;
+constexpr int32_t REQ_RS170_MODE = 6;
+constexpr int32_t REQ_DIGITAL_VIDEO_SOURCE = 7;
+constexpr int32_t REQ_AUTO_CAL_ENABLE = 8;
+constexpr int32_t REQ_COLOR_PALETTE = 9;
+constexpr int32_t REQ_AGC_MODE = 10;
+constexpr int32_t REQ_ICE_ENABLE = 11;
+constexpr int32_t REQ_ICE_STRENGTH = 12;
+constexpr int32_t REQ_MANUAL_GAIN_LEVEL = 13;
+constexpr int32_t REQ_GAIN_LEVEL_BIAS = 14;
+constexpr int32_t REQ_TEMPORAL_NR_ENABLE = 15;
+constexpr int32_t REQ_TEMPORAL_NR_THRESHOLD = 16;
+constexpr int32_t REQ_SPATIAL_NR_ENABLE = 17;
+constexpr int32_t REQ_FIELD_CALIBRATION = 18;
+constexpr int32_t REQ_AUTO_CAL_PERIOD = 19;
+constexpr int32_t REQ_PLAY_SEQUENCE_FILE = 20;
+constexpr int32_t REQ_FACTORY_DEFAULTS = 21;
+constexpr int32_t REQ_STARTUP = 22;
+constexpr int32_t REQ_SHUTDOWN = 23;
+constexpr int32_t REQ_LENS_CALIBRATION_STEP = 24;
+constexpr int32_t REQ_SAVE_PARAMETERS = 998;
+constexpr int32_t REQ_RAW_MESSAGE = 999;
+
+constexpr int kRequestPayloadSize = 2000;
+constexpr int kMaxRawMessageLength = kRequestPayloadSize - 4;  // 1996: after the 32-bit count
+
+// What the panel queues. The payload is read from its first byte, little-endian, according
+// to the type: a 32-bit value, a 16-bit word, two words, a byte, a zero-terminated path, or
+// a 32-bit byte count followed by one complete frame (REQ_RAW_MESSAGE).
+struct CameraRequest {
+    int32_t type;
+    uint8_t payload[kRequestPayloadSize];
+};
+static_assert(sizeof(CameraRequest) == 2004);
+
+// A queued copy; the engine owns it from the moment it is queued.
+struct RequestNode {
+    CameraRequest request;
+    RequestNode* next;
+};
+
+// One camera parameter, shared between threads. The writer stores the value, then sets the
+// flag; the panel clears the flag, then reads the value (TakeCameraValue), so a change that
+// lands in between is shown once more instead of being lost.
+struct ParameterEntry {
+    std::atomic<uint8_t> flag{0};
+    std::atomic<uint16_t> value{0};
+};
+
+// Indexed by parameter number; only 0..254 ever travel to or from the camera.
+struct ParameterTable {
+    ParameterEntry entries[kParameterCount];
+};
+
+constexpr int kVersionTextSlots = 10;
+constexpr int kVersionTextSlotSize = 300;
+constexpr int kInfoBlockSize = 134;
+
+// The program's picture of the camera.
+struct CameraState {
+    // 1 once the connection sequence has completed.
+    std::atomic<uint8_t> identityValid{0};
+    // The version query's text packets, one per slot, zero-terminated. Written on the serial
+    // event thread: read them with CopyCameraIdentity, which takes identityLock.
+    char versionText[kVersionTextSlots][kVersionTextSlotSize]{};
+    // Values as last read from the camera; the flag means "changed since the panel took it".
+    ParameterTable cameraValues;
+    // The download packet received while connecting, raw (guarded like versionText).
+    uint8_t infoBlock[kInfoBlockSize]{};
+    // Values chosen by the user; the flag means "write at the next save".
+    ParameterTable pendingValues;
+
+    // Guards versionText and infoBlock only; held for copies, never while sending or waiting.
+    mutable std::mutex identityLock;
+};
+
+// Settings for StartCameraLinkWith (tests, benchmarks, --simulate).
+struct CameraLinkOptions {
+    // Root of the sysfs tree the device scan reads; empty keeps the scan's default (/sys).
+    std::string sysfsRoot;
+    // Disarm a wait that ran out in normal operation so the next command arms its own.
+    // Off only to show the behaviour without it.
+    bool recoverLostAck = true;
+    // Pause after a search pass that found no candidate (ends at once on stop).
+    int searchPauseMs = 250;
+};
+
+// The single engine object.
+struct CameraLink {
+    std::atomic<uint8_t> running{0};  // 1 while the worker must run
+    std::atomic<uint8_t> exited{0};   // set by the worker as its very last action
+    std::thread workerThread;
+    std::atomic<int32_t> connected{0};  // 1 in normal operation
+    std::atomic<int32_t> state{LinkSearch};
+    std::atomic<int32_t> comNumber{0};           // COM number tried or in use; 0 = none
+    std::atomic<PortKey> portKey{0};             // open port; 0 = none
+    FrameAssembler assembler{};                  // receive parser; serial event thread only
+    CommandChannel channel{};                    // send context; worker thread only
+    std::atomic<LogTarget*> logWindow{nullptr};  // set by the main window
+    std::atomic<uint32_t> logMessage{0};         // kLogMessageNumber while set
+    std::atomic<int32_t> logUsers{0};            // producers inside the target right now
+    RequestNode* requestQueue = nullptr;         // oldest first; guarded by queueLock
+    std::mutex queueLock;
+    std::atomic<int32_t> status{StatusNone};
+    std::atomic<uint8_t> awaitingAck{0};
+    std::atomic<uint8_t> awaitedOpcode{0};
+    std::atomic<uint8_t> readIndex{0};  // index of the last parameter read sent
+    std::atomic<int32_t> textCount{0};  // text packets since the last version query
+    CameraState cameraState;
+
+    // Wakes the worker's waits: an ACK, a queued request or a stop.
+    std::mutex wakeLock;
+    std::condition_variable wake;
+
+    CameraLinkOptions options;
+    PortKey lastOpenResult = 0;  // what the last OpenPort returned (worker thread)
+};
+
+// Creates the engine, publishes it and starts the worker. 0; -1 when the engine or its
+// thread cannot be created (nothing stays published then).
+int StartCameraLink();
+int StartCameraLinkWith(const CameraLinkOptions& options);
+// Stops the worker, withdraws the engine, closes its port and destroys it. Queued requests
+// are dropped. 0; -1 when there is no engine.
+int StopCameraLink();
+// The engine's status, or 0 without an engine.
+int GetLinkStatus();
+// The process-wide engine, or null.
+CameraLink* GetCameraLink();
+
+// Sets or clears the log target of the engine (the main window does, at its start and close).
+// Returns once no producer still uses the previous target, so that one may then be destroyed.
+void SetLogTarget(LogTarget* target, uint32_t message);
+void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message);
+
+// Request records for callers: zero-filled, null when memory is short.
+CameraRequest* NewCameraRequest();
+void FreeCameraRequest(CameraRequest* request);
+
+// Queues a copy of `request`. 0; -1 missing record; -2 no engine; -6 out of memory.
+// The caller keeps its record.
+int EnqueueRequest(const CameraRequest* request);
+// As EnqueueRequest, then frees `request` (made by NewCameraRequest) whatever the result.
+// -1 for a missing record.
+int EnqueueAndRelease(CameraRequest* request);
+
+// Marks `index` for the next save unless both tables already hold `value`.
+// 0; -1 index >= 256; -2 no engine.
+int SetPendingParameter(uint16_t index, uint16_t value);
+// Stores a value read from the camera, flagging it when it changed.
+// 0; -1 index >= 256; -2 no engine.
+int SetCameraParameter(uint16_t index, uint16_t value);
+
+// Panel side of the camera state.
+// Copies versionText and infoBlock (either may be null). false without an engine.
+bool CopyCameraIdentity(char (*versionText)[kVersionTextSlotSize], uint8_t* infoBlock);
+// When entry `index` of cameraValues is flagged: stores its value, clears the flag and
+// returns true. false when it is not flagged, the index is out of range or there is no engine.
+bool TakeCameraValue(int index, uint16_t* value);
+
+// Worker internals, exposed for tests.
+// 0 when no ACK is awaited any more, -2 when one still is after timeoutMs (or at once
+// when the engine is stopping and one is still awaited).
+int WaitForAck(CameraLink* link, int timeoutMs);
+bool OpenCameraPort(CameraLink* link);
+int ReadAllParameters(CameraLink* link);
+int WriteChangedParameters(CameraLink* link);
+void ExecuteRequest(CameraLink* link, const CameraRequest* request);
+int PlaySequenceFile(CameraLink* link, const char* path);
+void WorkerMain(CameraLink* link);
+
+// The receive callback of the port (user data = the CameraLink) and the sent-frame hook of
+// the command channel (hook value unused: the process-wide engine is the one).
+int OnBytesReceived(const uint8_t* bytes, int32_t count, void* userData);
+int OnFrameSent(uint32_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode, int payloadLength,
+                const uint8_t* payload);
+// OnFrameSent for a given link, and the setters for a given link (tests use links of their own).
+int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int payloadLength,
+                    const uint8_t* payload);
+int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value);
+int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value);
+
+// Turns one sequence-file line into a frame. The frame length, or 0 when the line holds no
+// hexadecimal pair (such a line is not sent).
+int ParseSequenceLine(const char* line, uint8_t frame[kMaxFrameLength]);

@@ -1,0 +1,38 @@
+// Helpers shared by the engine's own files.
+#pragma once
+
+#include <chrono>
+#include <cstdarg>
+
+#include "engine/camera_link.h"
+
+// Wakes every wait of the worker so it looks at its condition again.
+inline void WakeWorker(CameraLink* link) {
+    { std::lock_guard<std::mutex> lock(link->wakeLock); }
+    link->wake.notify_all();
+}
+
+// Waits up to `timeout` for done() or a stop. True when done() holds at the end.
+template <typename Done>
+bool WaitOnLink(CameraLink* link, std::chrono::milliseconds timeout, Done done) {
+    std::unique_lock<std::mutex> lock(link->wakeLock);
+    link->wake.wait_for(lock, timeout, [&] { return link->running.load() == 0 || done(); });
+    return done();
+}
+
+// A worker remark in the traffic log, printf style.
+void LogRemark(CameraLink* link, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// A wait in normal operation ran out: drop the stale ACK wait so the next command arms its own.
+void DisarmStaleWait(CameraLink* link);
+
+// Device scan, through the port discovery of the serial layer.
+struct SearchCandidates {
+    int lowestPrimary;    // lowest 0403:6001 bridge, 0 if none
+    int highestAccepted;  // 0 if none
+    int nextAbove;        // next accepted port above the COM number asked about, 0 if none
+};
+// False when no snapshot could be taken.
+bool ScanForCandidates(const CameraLinkOptions& options, int comNumber, SearchCandidates* candidates);
+// 1 when COM `comNumber` is still a camera bridge, 0 when not, -1 when no snapshot could be taken.
+int ProbeCameraPresent(const CameraLinkOptions& options, int comNumber);

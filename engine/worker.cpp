@@ -1,0 +1,312 @@
+// The worker thread: search, connection sequence, and normal operation.
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/camera_link.h"
+#include "engine/link_internal.h"
+
+using std::chrono::milliseconds;
+
+namespace {
+
+constexpr int kShortAckTimeoutMs = 1500;  // status and version queries, sequence-file lines
+constexpr int kLongAckTimeoutMs = 2500;   // information block, parameter reads and writes
+constexpr int kCycleAckTimeoutMs = 1000;  // start of each cycle, between two commands
+constexpr milliseconds kIdleCycle{15};
+
+void ClearIdentity(CameraState& camera, bool alsoInfoBlock) {
+    std::lock_guard<std::mutex> lock(camera.identityLock);
+    std::memset(camera.versionText, 0, sizeof camera.versionText);
+    if (alsoInfoBlock) {
+        std::memset(camera.infoBlock, 0, sizeof camera.infoBlock);
+    }
+}
+
+void ClearTable(ParameterTable& table) {
+    for (ParameterEntry& entry : table.entries) {
+        entry.value.store(0);
+        entry.flag.store(0);
+    }
+}
+
+// Pause after a search that found nothing to try; a scan alone takes microseconds.
+void PauseSearch(CameraLink* link) {
+    if (link->options.searchPauseMs > 0) {
+        WaitOnLink(link, milliseconds(link->options.searchPauseMs), [] { return false; });
+    }
+}
+
+void SearchStep(CameraLink* link) {
+    link->status.store(StatusSearching);
+    SearchCandidates candidates{};
+    const int current = link->comNumber.load();
+    if (!ScanForCandidates(link->options, current, &candidates)) {
+        PauseSearch(link);
+        return;
+    }
+    if (candidates.lowestPrimary > current) {
+        link->comNumber.store(candidates.lowestPrimary);
+        link->state.store(LinkOpen);
+    } else if (candidates.highestAccepted > current && candidates.nextAbove > 0) {
+        link->comNumber.store(candidates.nextAbove);
+        link->status.store(StatusOpening);
+        link->state.store(LinkOpen);
+    } else {
+        link->comNumber.store(0);
+        PauseSearch(link);
+    }
+}
+
+// Name of the group owning the device node, for the permission hint.
+bool OwningGroup(const char* path, char* name, size_t size) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+        return false;
+    }
+    group entry{};
+    group* found = nullptr;
+    char buffer[4096];
+    if (getgrgid_r(info.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    std::snprintf(name, size, "%s", found->gr_name);
+    return true;
+}
+
+// Why the port did not open, in words a Linux user can act on.
+void LogOpenFailureReason(CameraLink* link, int comNumber, PortKey key) {
+    if (key == -1) {
+        LogRemark(link, "     COM%d: every serial port slot is in use", comNumber);
+        return;
+    }
+    OpenFailure failure{};
+    if (!GetLastOpenFailure(&failure) || failure.portNumber != comNumber) {
+        return;
+    }
+    if (failure.devicePath[0] == '\0') {
+        LogRemark(link, "     COM%d has no device node", comNumber);
+    } else if (failure.busy != 0) {
+        LogRemark(link, "     %s is in use by another program; the search will try it again",
+                  failure.devicePath);
+    } else if (failure.errorNumber == EACCES || failure.errorNumber == EPERM) {
+        char group[256];
+        if (OwningGroup(failure.devicePath, group, sizeof group)) {
+            LogRemark(link,
+                      "     No permission to open %s: add your user to the group \"%s\" (sudo usermod -aG %s "
+                      "$USER); the membership takes effect at the next login",
+                      failure.devicePath, group, group);
+        } else {
+            LogRemark(link, "     No permission to open %s: ask for read and write access to it",
+                      failure.devicePath);
+        }
+    } else {
+        char reason[256];
+        const char* text = strerror_r(failure.errorNumber, reason, sizeof reason);
+        LogRemark(link, "     Cannot open %s: %s", failure.devicePath, text);
+    }
+}
+
+void OpenStep(CameraLink* link) {
+    const int comNumber = link->comNumber.load();
+    LogRemark(link, "     Opening COM%d ", comNumber);
+    if (OpenCameraPort(link)) {
+        LogRemark(link, "     COM%d is open - Polling device", comNumber);
+        link->awaitingAck.store(0);
+        CameraState& camera = link->cameraState;
+        camera.identityValid.store(0);
+        ClearIdentity(camera, true);
+        ClearTable(camera.cameraValues);
+        link->status.store(StatusQuerying);
+        link->state.store(LinkQueryStatus);
+    } else {
+        LogRemark(link, "     Failed to open COM%d", comNumber);
+        LogOpenFailureReason(link, comNumber, link->lastOpenResult);
+        link->state.store(LinkSearch);
+    }
+}
+
+void QueryStatusStep(CameraLink* link) {
+    link->awaitingAck.store(0);
+    SendCommandNoPayload(&link->channel, CMD_SYSTEM_STATUS_GET);
+    if (WaitForAck(link, kShortAckTimeoutMs) != 0) {
+        link->state.store(LinkSearch);
+        return;
+    }
+    link->status.store(StatusQuerying);
+    link->state.store(LinkGetVersion);
+}
+
+void GetVersionStep(CameraLink* link) {
+    link->awaitingAck.store(0);
+    SendCommandNoPayload(&link->channel, CMD_SYSTEM_VERSION_GET);
+    if (WaitForAck(link, kShortAckTimeoutMs) != 0) {
+        link->state.store(LinkSearch);
+        return;
+    }
+    link->status.store(StatusRequestingSerial);
+    link->state.store(LinkGetInfoBlock);
+}
+
+void GetInfoBlockStep(CameraLink* link) {
+    {
+        std::lock_guard<std::mutex> lock(link->cameraState.identityLock);
+        std::memset(link->cameraState.infoBlock, 0, sizeof link->cameraState.infoBlock);
+    }
+    link->awaitingAck.store(0);
+    SendCommandNoPayload(&link->channel, CMD_DATA_TRANSFER_ABORT);
+    link->awaitingAck.store(0);  // the abort's ACK is not the one awaited
+    SendDownloadSetup(&link->channel);
+    if (WaitForAck(link, kLongAckTimeoutMs) == 0) {
+        link->status.store(StatusRetrievingParameters);
+    }
+    link->state.store(LinkReadParameters);
+}
+
+void ReadParametersStep(CameraLink* link) {
+    CameraState& camera = link->cameraState;
+    ClearTable(camera.cameraValues);
+    link->awaitingAck.store(0);
+    if (ReadAllParameters(link) != 0) {
+        link->state.store(LinkSearch);
+        return;
+    }
+    for (int index = 0; index < kReadableParameterCount; ++index) {
+        camera.pendingValues.entries[index].value.store(camera.cameraValues.entries[index].value.load());
+        camera.pendingValues.entries[index].flag.store(0);
+    }
+    link->connected.store(1);
+    camera.identityValid.store(1);
+    link->status.store(StatusNormal);
+    link->state.store(LinkSearch);
+}
+
+void ConnectionStep(CameraLink* link) {
+    switch (link->state.load()) {
+        case LinkSearch:
+            SearchStep(link);
+            break;
+        case LinkOpen:
+            OpenStep(link);
+            break;
+        case LinkQueryStatus:
+            QueryStatusStep(link);
+            break;
+        case LinkGetVersion:
+            GetVersionStep(link);
+            break;
+        case LinkGetInfoBlock:
+            GetInfoBlockStep(link);
+            break;
+        case LinkReadParameters:
+            ReadParametersStep(link);
+            break;
+        default:
+            link->state.store(LinkSearch);
+            break;
+    }
+}
+
+void DeviceLost(CameraLink* link) {
+    CameraState& camera = link->cameraState;
+    camera.identityValid.store(0);
+    ClearIdentity(camera, false);
+    link->status.store(StatusSearching);
+    link->connected.store(0);
+    link->state.store(LinkSearch);
+    const PortKey key = link->portKey.load();
+    if (key != 0 && IsPortKeyOpen(key)) {
+        ClosePort(key);
+    }
+    link->portKey.store(0);
+    link->comNumber.store(0);
+}
+
+RequestNode* TakeRequest(CameraLink* link) {
+    std::lock_guard<std::mutex> lock(link->queueLock);
+    RequestNode* head = link->requestQueue;
+    if (head != nullptr) {
+        link->requestQueue = head->next;
+    }
+    return head;
+}
+
+bool QueueEmpty(CameraLink* link) {
+    std::lock_guard<std::mutex> lock(link->queueLock);
+    return link->requestQueue == nullptr;
+}
+
+void NormalCycle(CameraLink* link) {
+    if (ProbeCameraPresent(link->options, link->comNumber.load()) != 1) {
+        DeviceLost(link);
+        return;
+    }
+    if (WaitForAck(link, kCycleAckTimeoutMs) != 0) {
+        DisarmStaleWait(link);
+    }
+    if (link->running.load() == 0) {
+        return;
+    }
+    RequestNode* node = TakeRequest(link);
+    if (node == nullptr) {
+        // The idle cycle keeps its pace (and its presence check) but ends as soon as a
+        // request is queued.
+        WaitOnLink(link, kIdleCycle, [link] { return !QueueEmpty(link); });
+        return;
+    }
+    ExecuteRequest(link, &node->request);
+    delete node;
+}
+
+}  // namespace
+
+int WaitForAck(CameraLink* link, int timeoutMs) {
+    const int ticks = timeoutMs / 10;
+    if (ticks > 0 && link->awaitingAck.load() != 0) {
+        WaitOnLink(link, milliseconds(ticks * 10), [link] { return link->awaitingAck.load() == 0; });
+    }
+    return link->awaitingAck.load() != 0 ? -2 : 0;
+}
+
+bool OpenCameraPort(CameraLink* link) {
+    const PortKey previous = link->portKey.load();
+    if (previous != 0 && IsPortKeyOpen(previous)) {
+        ClosePort(previous);
+    }
+    link->portKey.store(0);
+    // Reset before the port's event thread can deliver the first byte.
+    ResetFrameAssembler(&link->assembler);
+    const PortKey key = OpenPort(link->comNumber.load(), link, OnBytesReceived);
+    link->lastOpenResult = key;
+    if (key == 0 || key == -1) {
+        return false;
+    }
+    link->portKey.store(key);
+    link->channel.sentFrameHook = OnFrameSent;
+    link->channel.hookValue = 0;
+    link->channel.portKey = key;
+    return true;
+}
+
+int ReadAllParameters(CameraLink* link) {
+    for (int index = 0; index < kReadableParameterCount; ++index) {
+        SendCommandWord(&link->channel, CMD_GET_NON_VOLATILE_PARAMETERS, static_cast<uint16_t>(index));
+        if (WaitForAck(link, kLongAckTimeoutMs) != 0) {
+            return -2;
+        }
+    }
+    return 0;
+}
+
+void WorkerMain(CameraLink* link) {
+    while (link->running.load() != 0) {
+        if (link->connected.load() == 0) {
+            ConnectionStep(link);
+        } else {
+            NormalCycle(link);
+        }
+    }
+    link->exited.store(1);
+}

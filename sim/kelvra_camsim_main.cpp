@@ -1,0 +1,77 @@
+// kelvra-camsim: a simulated camera on a pseudo-terminal, for trying the program without
+// hardware. Prints the port path, answers until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "sim/camera_sim.h"
+
+namespace {
+
+void PrintUsage(FILE* out) {
+    std::fputs(
+        "Usage: kelvra-camsim [--link PATH] [--verbose]\n"
+        "Simulates the thermal camera core on a pseudo-terminal and prints the path of its\n"
+        "serial port. Serves until interrupted (SIGINT or SIGTERM).\n"
+        "\n"
+        "  --link PATH   keep a symbolic link at PATH to the port and print PATH instead\n"
+        "  --verbose     print every frame received (RX) and sent (TX), one line each\n"
+        "  --help        show this text and exit\n",
+        out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string link;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            PrintUsage(stdout);
+            return 0;
+        }
+        if (std::strcmp(arg, "--verbose") == 0 || std::strcmp(arg, "-v") == 0) {
+            verbose = true;
+        } else if (std::strcmp(arg, "--link") == 0 && i + 1 < argc) {
+            link = argv[++i];
+        } else if (std::strncmp(arg, "--link=", 7) == 0 && arg[7] != '\0') {
+            link = arg + 7;
+        } else {
+            std::fprintf(stderr, "kelvra-camsim: unknown or incomplete option '%s'\n", arg);
+            PrintUsage(stderr);
+            return 2;
+        }
+    }
+
+    // Block the stop signals before the camera's thread starts, so that it inherits the mask
+    // and sigwait below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sim::SimulatedCamera camera;
+    if (verbose) {
+        camera.SetTrafficPrinter([](const std::string& line) {
+            std::fprintf(stdout, "%s\n", line.c_str());
+            std::fflush(stdout);
+        });
+    }
+    int result = camera.Start(link);
+    if (result != 0) {
+        std::fprintf(stderr, "kelvra-camsim: cannot start the simulated camera%s%s: %s\n",
+                     link.empty() ? "" : " at ", link.c_str(), std::strerror(-result));
+        return 1;
+    }
+    std::printf("%s\n", camera.PortPath().c_str());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    camera.Stop();
+    return 0;
+}

@@ -1,0 +1,192 @@
+#include "serial/serial_port.h"
+
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <atomic>
+
+#include "tests/serial/pty_fixture.h"
+
+namespace {
+
+using namespace serial_test;
+
+termios SettingsOf(const CSerial& port) {
+    termios settings{};
+    EXPECT_EQ(::tcgetattr(port.Descriptor(), &settings), 0);
+    return settings;
+}
+
+bool SameSettings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+class SerialPortTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty_.ok());
+        ASSERT_EQ(port_.Open(pty_.path().c_str(), true), 0);
+    }
+    void TearDown() override { ClearNamedPorts(); }
+    Pty pty_;
+    CSerial port_;
+};
+
+TEST_F(SerialPortTest, OpenOnAnOpenPortLeavesItUntouched) {
+    ASSERT_EQ(port_.SetLineFormat(921600, 8, NoParity, OneStopBit), 0);
+    const PortKey key = port_.Handle();
+    const int descriptor = port_.Descriptor();
+    EXPECT_EQ(port_.Open(pty_.path().c_str(), true), kErrorAlreadyInitialized);
+    EXPECT_EQ(port_.LastError(), kErrorAlreadyInitialized);
+    EXPECT_EQ(port_.Handle(), key);
+    EXPECT_EQ(port_.Descriptor(), descriptor);
+    EXPECT_EQ(port_.GetBaudRate(), 921600);
+    uint32_t written = 0;
+    EXPECT_EQ(port_.WriteString("ok", &written, 3000), 0);
+    EXPECT_EQ(written, 2u);
+    EXPECT_EQ(pty_.ReadMaster(2), (std::vector<uint8_t>{'o', 'k'}));
+}
+
+TEST_F(SerialPortTest, SecondOpenOfTheSameDeviceIsRefused) {
+    CSerial other;
+    int32_t rc = other.Open(pty_.path().c_str(), true);
+    EXPECT_NE(rc, 0);
+    EXPECT_FALSE(other.IsOpen());
+    EXPECT_TRUE(other.LastErrno() == EWOULDBLOCK || other.LastErrno() == EBUSY) << other.LastErrno();
+    EXPECT_EQ(port_.Close(), 0);
+    EXPECT_EQ(other.Open(pty_.path().c_str(), true), 0) << "free again after the close";
+}
+
+TEST_F(SerialPortTest, LineFormatIsSetAndReadBack) {
+    ASSERT_EQ(port_.SetLineFormat(921600, 8, NoParity, OneStopBit), 0);
+    EXPECT_EQ(port_.GetBaudRate(), 921600);
+    EXPECT_EQ(port_.GetByteSize(), 8);
+    EXPECT_EQ(port_.GetParity(), NoParity);
+    EXPECT_EQ(port_.GetStopBits(), OneStopBit);
+    termios raw = SettingsOf(port_);
+    EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ISIG), 0u) << "raw bytes, no echo";
+    EXPECT_EQ(raw.c_oflag & OPOST, 0u);
+    EXPECT_NE(raw.c_cflag & CLOCAL, 0u);
+    EXPECT_NE(raw.c_cflag & CREAD, 0u);
+    EXPECT_EQ(raw.c_cc[VMIN], 0);
+    EXPECT_EQ(raw.c_cc[VTIME], 0);
+
+    // A pseudo-terminal always keeps 8 bits without parity; rate and stop bits it takes.
+    ASSERT_EQ(port_.SetLineFormat(9600, 7, EvenParity, TwoStopBits), 0);
+    EXPECT_EQ(port_.GetBaudRate(), 9600);
+    EXPECT_EQ(port_.GetStopBits(), TwoStopBits);
+    EXPECT_NE(SettingsOf(port_).c_iflag & INPCK, 0u) << "parity checking follows the parity asked for";
+
+    termios before = SettingsOf(port_);
+    EXPECT_NE(port_.SetLineFormat(12345, 8, NoParity, OneStopBit), 0) << "no such rate";
+    EXPECT_NE(port_.SetLineFormat(9600, 9, NoParity, OneStopBit), 0);
+    EXPECT_TRUE(SameSettings(before, SettingsOf(port_)));
+}
+
+TEST_F(SerialPortTest, HandshakeModes) {
+    // A pseudo-terminal refuses the modem-control requests; that must not fail the modes.
+    int lines = TIOCM_DTR;
+    ASSERT_NE(::ioctl(port_.Descriptor(), TIOCMBIS, &lines), 0);
+
+    ASSERT_EQ(port_.SetHandshake(HandshakeRtsCts), 0);
+    EXPECT_NE(SettingsOf(port_).c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(port_.GetHandshake(), HandshakeOff) << "DTR is never a handshake line";
+
+    ASSERT_EQ(port_.SetHandshake(HandshakeXonXoff), 0);
+    termios xon = SettingsOf(port_);
+    EXPECT_EQ(xon.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(xon.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(port_.GetHandshake(), HandshakeXonXoff);
+
+    termios before = SettingsOf(port_);
+    EXPECT_EQ(port_.SetHandshake(4), kErrorInvalidArg);
+    EXPECT_EQ(port_.SetHandshake(-1), kErrorInvalidArg);
+    EXPECT_EQ(port_.SetReadTimeouts(2), kErrorInvalidArg);
+    EXPECT_EQ(port_.LastError(), kErrorInvalidArg);
+    EXPECT_TRUE(SameSettings(before, SettingsOf(port_)));
+
+    EXPECT_EQ(port_.SetHandshake(HandshakeLinesOff), 0);
+    EXPECT_EQ(port_.SetHandshake(HandshakeOff), 0);
+    EXPECT_EQ(SettingsOf(port_).c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(port_.GetHandshake(), HandshakeOff);
+}
+
+TEST_F(SerialPortTest, EventMaskAndCharacter) {
+    EXPECT_EQ(port_.GetEventMask(), kEvRxChar | kEvBreak | kEvErr) << "set by Open";
+    ASSERT_EQ(port_.SetEventChar(0x7E, true), 0);
+    EXPECT_EQ(port_.GetEventChar(), 0x7E);
+    EXPECT_EQ(port_.GetEventMask(), kEvRxChar | kEvRxFlag | kEvBreak | kEvErr);
+}
+
+TEST_F(SerialPortTest, ClosedPortRefusesEverything) {
+    ASSERT_EQ(port_.Close(), 0);
+    EXPECT_EQ(port_.Close(), kErrorInvalidHandle);
+    EXPECT_EQ(port_.SetHandshake(0), kErrorInvalidHandle);
+    EXPECT_EQ(port_.SetLineFormat(921600, 8, 0, 0), kErrorInvalidHandle);
+    EXPECT_EQ(port_.GetBaudRate(), -1);
+    EXPECT_EQ(port_.GetHandshake(), -1);
+    EXPECT_EQ(port_.GetEventMask(), 0u);
+    EXPECT_EQ(port_.GetEventChar(), 0);
+    EXPECT_EQ(port_.LastError(), kErrorInvalidHandle);
+    uint32_t written = 99;
+    EXPECT_EQ(port_.Write("x", 1, &written, 3000), kErrorInvalidHandle);
+    EXPECT_EQ(written, 0u);
+}
+
+TEST_F(SerialPortTest, SynchronousReadAndWaitButNoTimedOnes) {
+    uint8_t buffer[8] = {};
+    uint32_t count = 0;
+    EXPECT_EQ(port_.Read(buffer, 3, &count, true, kInfiniteTimeout), kErrorInvalidFunction);
+    EXPECT_EQ(port_.Read(buffer, 3, &count, false, 100), kErrorInvalidFunction);
+    EXPECT_EQ(port_.WaitEvent(false, 100), kErrorInvalidFunction);
+    ASSERT_TRUE(pty_.WriteMaster({1, 2, 3, 4, 5}));
+    EXPECT_EQ(port_.WaitEvent(false, kInfiniteTimeout), 0);
+    EXPECT_EQ(port_.Read(buffer, 5, &count, false, kInfiniteTimeout), 0);
+    EXPECT_EQ(count, 5u);
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 5), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+}
+
+class RecordingTarget : public NotifyTarget {
+  public:
+    void Post(uint32_t message, ReceivedData* record) override {
+        std::lock_guard<std::mutex> guard(lock);
+        messages.push_back(message);
+        records.push_back(record);
+    }
+    ~RecordingTarget() override {
+        for (auto* record : records) {
+            FreeReceivedData(record);
+        }
+    }
+    std::mutex lock;
+    std::vector<uint32_t> messages;
+    std::vector<ReceivedData*> records;
+};
+
+TEST_F(SerialPortTest, DeliveryByMessageCarriesAZeroTerminatedCopy) {
+    RecordingTarget target;
+    int marker = 0;
+    port_.SetReceiver(nullptr, &target, &marker);
+    ASSERT_EQ(port_.StartEventThread(), 0);
+    ASSERT_TRUE(pty_.WriteMaster({'a', 'b', 'c'}));
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard<std::mutex> guard(target.lock);
+        int32_t total = 0;
+        for (auto* record : target.records) {
+            total += record->length;
+        }
+        return total >= 3;
+    }));
+    ASSERT_EQ(port_.Close(), 0);
+    std::lock_guard<std::mutex> guard(target.lock);
+    ASSERT_EQ(target.records.size(), 1u) << "three bytes queued together arrive in one record";
+    ReceivedData* record = target.records[0];
+    EXPECT_EQ(target.messages[0], kDefaultNotifyMessage);
+    EXPECT_EQ(record->length, 3);
+    EXPECT_EQ(record->userData, &marker);
+    EXPECT_EQ(std::memcmp(record->data, "abc", 4), 0) << "copy holds four bytes, the last zero";
+}
+
+}  // namespace
