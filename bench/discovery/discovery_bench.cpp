@@ -10,8 +10,7 @@
 namespace {
 
 // The 64 virtual consoles of every machine and 8 USB bridges (6 converters, 2 CDC).
-FakeSysfs* MakeTree(bool withUarts) {
-    auto* sysfs = new FakeSysfs;
+void FillTree(FakeSysfs* sysfs, bool withUarts) {
     for (int i = 0; i < 64; ++i) {
         sysfs->AddVirtualTty("tty" + std::to_string(i), "4:" + std::to_string(i));
     }
@@ -34,16 +33,23 @@ FakeSysfs* MakeTree(bool withUarts) {
             sysfs->AddCdcTty("ttyACM" + std::to_string(i - 6), usb, "166:" + std::to_string(i - 6));
         }
     }
-    return sysfs;
 }
 
+// Built on first use and removed at exit.
+const char* Tree(bool withUarts) {
+    static FakeSysfs trees[2];
+    static bool filled[2] = {false, false};
+    if (!filled[withUarts]) {
+        FillTree(&trees[withUarts], withUarts);
+        filled[withUarts] = true;
+    }
+    return trees[withUarts].root().c_str();
+}
 const char* BusyTree() {
-    static FakeSysfs* tree = MakeTree(false);
-    return tree->root().c_str();
+    return Tree(false);
 }
 const char* BusyTreeWithUarts() {
-    static FakeSysfs* tree = MakeTree(true);
-    return tree->root().c_str();
+    return Tree(true);
 }
 
 void Snapshot(benchmark::State& state, const char* root) {
