@@ -474,6 +474,20 @@ TEST(CameraSimLifecycle, WaitForFramesWakesOnArrivalAndTimesOut) {
     EXPECT_EQ(camera.FrameCount(), 0u);
 }
 
+TEST(CameraSimLifecycle, RecordingOffStillAnswersButKeepsNothing) {
+    SimulatedCamera camera;
+    ASSERT_EQ(camera.Start(), 0);
+    camera.SetRecording(false);
+    RawPort port(camera.PortPath());
+    ASSERT_TRUE(port.Open());
+    port.Write(Build(CMD_STARTUP, {}));
+    ASSERT_EQ(port.ReadFrames(1).size(), 1u) << "the ACK still comes";
+    EXPECT_EQ(camera.FrameCount(), 0u);
+    camera.SetRecording(true);
+    port.Write(Build(CMD_STARTUP, {}));
+    EXPECT_TRUE(camera.WaitForFrames(1, kGenerous));
+}
+
 TEST(CameraSimLifecycle, TrafficPrinterShowsBothDirections) {
     SimulatedCamera camera;
     std::mutex mutex;
