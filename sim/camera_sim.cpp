@@ -206,6 +206,7 @@ struct SimulatedCamera::Impl {
     mutable std::mutex mutex;
     mutable std::condition_variable framesChanged;
     std::vector<RecordedFrame> frames;
+    bool recording = true;
     std::array<uint16_t, kParameterCount> parameters = kDefaultValues;
     std::array<DropMode, 256> drops{};
     std::array<int, 256> delaysMs{};
@@ -478,7 +479,9 @@ void SimulatedCamera::Impl::OnByte(uint8_t byte, Clock::time_point now) {
     std::span<const uint8_t> payload(assembler.payload, assembler.length);
     {
         std::lock_guard lock(mutex);
-        frames.push_back(RecordedFrame{now, rxFrame});
+        if (recording) {
+            frames.push_back(RecordedFrame{now, rxFrame});
+        }
     }
     framesChanged.notify_all();
     if (Printing()) {
@@ -734,6 +737,11 @@ std::vector<RecordedFrame> SimulatedCamera::Frames() const {
 size_t SimulatedCamera::FrameCount() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->frames.size();
+}
+
+void SimulatedCamera::SetRecording(bool on) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->recording = on;
 }
 
 void SimulatedCamera::ClearFrames() {

@@ -49,6 +49,9 @@ class SimulatedCamera {
     std::vector<RecordedFrame> Frames() const;
     size_t FrameCount() const;
     void ClearFrames();
+    // Recording is on from construction. A camera that serves for hours (kelvra --simulate)
+    // turns it off so the record does not grow without bound.
+    void SetRecording(bool on);
     // Waits until at least `count` frames were received; false on time-out.
     bool WaitForFrames(size_t count, int timeoutMs) const;
 

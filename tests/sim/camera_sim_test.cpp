@@ -144,43 +144,6 @@ class CameraSimTest : public ::testing::Test {
     std::unique_ptr<RawPort> port_;
 };
 
-TEST_F(CameraSimTest, ConnectionSequenceRepliesByteForByte) {
-    std::vector<Frame> status = Ask(CMD_SYSTEM_STATUS_GET, {}, 2);
-    ASSERT_EQ(status.size(), 2u);
-    EXPECT_EQ(status[0].opcode, RSP_SYSTEM_STATUS);
-    EXPECT_EQ(status[1].bytes, (std::vector<uint8_t>{0x01, 0x02, 0x02, 0x00, 0xF2, 0x09}));
-
-    std::vector<Frame> version = Ask(CMD_SYSTEM_VERSION_GET, {}, SimulatedCamera::kVersionLineCount + 1);
-    ASSERT_EQ(version.size(), SimulatedCamera::kVersionLineCount + 1u);
-    for (int i = 0; i < SimulatedCamera::kVersionLineCount; ++i) {
-        EXPECT_EQ(version[i].opcode, RSP_TEXT);
-        EXPECT_EQ(version[i].Text(), SimulatedCamera::kVersionLines[i]);
-    }
-    EXPECT_EQ(version.back().bytes, (std::vector<uint8_t>{0x01, 0x02, 0x02, 0x00, 0x07, 0xF4}));
-    std::string all;
-    for (const Frame& f : version) {
-        all += f.Text() + "\n";
-    }
-    EXPECT_NE(all.find("System:"), std::string::npos);
-    EXPECT_NE(all.find("RTL Rel:"), std::string::npos);
-    EXPECT_NE(all.find("SW Rel:"), std::string::npos);
-
-    std::vector<Frame> abort = Ask(CMD_DATA_TRANSFER_ABORT, {}, 1);
-    ASSERT_EQ(abort.size(), 1u);
-    EXPECT_EQ(abort[0], Ack(CMD_DATA_TRANSFER_ABORT));
-
-    std::vector<Frame> info =
-        Ask(CMD_DATA_TRANSFER_DOWNLOAD_SETUP,
-            std::vector<uint8_t>(std::begin(kDownloadSetupPayload), std::end(kDownloadSetupPayload)), 2);
-    ASSERT_EQ(info.size(), 2u);
-    EXPECT_EQ(info[0], Ack(CMD_DATA_TRANSFER_DOWNLOAD_SETUP));
-    EXPECT_EQ(info[1].opcode, RSP_DATA_TRANSFER_DOWNLOAD_PACKET);
-    EXPECT_EQ(info[1].payload, ExpectedInfoPacket());
-
-    EXPECT_TRUE(port_->rejects().empty());
-    EXPECT_EQ(camera_.FrameCount(), 4u);
-}
-
 TEST_F(CameraSimTest, EveryParameterReadsBackWhatIsStored) {
     // Distinct values per index, so an answer for the wrong index shows.
     for (int i = 0; i < kParameterCount; ++i) {
@@ -509,6 +472,20 @@ TEST(CameraSimLifecycle, WaitForFramesWakesOnArrivalAndTimesOut) {
     EXPECT_TRUE(woke);
     camera.ClearFrames();
     EXPECT_EQ(camera.FrameCount(), 0u);
+}
+
+TEST(CameraSimLifecycle, RecordingOffStillAnswersButKeepsNothing) {
+    SimulatedCamera camera;
+    ASSERT_EQ(camera.Start(), 0);
+    camera.SetRecording(false);
+    RawPort port(camera.PortPath());
+    ASSERT_TRUE(port.Open());
+    port.Write(Build(CMD_STARTUP, {}));
+    ASSERT_EQ(port.ReadFrames(1).size(), 1u) << "the ACK still comes";
+    EXPECT_EQ(camera.FrameCount(), 0u);
+    camera.SetRecording(true);
+    port.Write(Build(CMD_STARTUP, {}));
+    EXPECT_TRUE(camera.WaitForFrames(1, kGenerous));
 }
 
 TEST(CameraSimLifecycle, TrafficPrinterShowsBothDirections) {
