@@ -217,12 +217,12 @@ def panel_controls():
     c.append(C(1078, "QLineEdit", "editThreshold", "", (216, 28, 70, 26), g))
 
     # Bottom row.
-    c.append(C(1121, "QGroupBox", "groupStatus", "Camera Communication Status", (10, 444, 560, 58)))
-    c.append(C(1103, "QLabel", "textStatus", "Camera Communication Status - Unknown", (12, 22, 536, 26),
+    c.append(C(1121, "QGroupBox", "groupStatus", "Camera Communication Status", (10, 444, 540, 58)))
+    c.append(C(1103, "QLabel", "textStatus", "Camera Communication Status - Unknown", (12, 22, 516, 26),
                "groupStatus", frameShape=SUNKEN))
-    c.append(btn(1029, "buttonSaveParameters", "Save Non-Volatile Parameters", (580, 458, 176, 36)))
-    c.append(btn(1102, "buttonFactoryDefaults", "Factory Defaults", (762, 458, 104, 36)))
-    c.append(btn(1046, "buttonExit", "Exit Program", (872, 458, 68, 36)))
+    c.append(btn(1029, "buttonSaveParameters", "Save Non-Volatile Parameters", (560, 458, 180, 36)))
+    c.append(btn(1102, "buttonFactoryDefaults", "Factory Defaults", (746, 458, 100, 36)))
+    c.append(btn(1046, "buttonExit", "Exit Program", (852, 458, 88, 36)))
 
     # Detector power: created hidden.
     c.append(C(1109, "QGroupBox", "groupDetectorPower", "Detector power", (980, 8, 200, 60), visible=False))
@@ -291,9 +291,10 @@ def diagnostics_controls():
     return [
         C(2024, "CDataList", "listLog", None, px(7, 6, 604, 205)),
         C(2017, "QLineEdit", "editMessage", "", px(6, 218, 522, 14)),
-        C(1040, "QCheckBox", "checkStartByte", "Prepend Start Byte", px(8, 239, 77, 10)),
-        C(1041, "QCheckBox", "checkChecksum", "Postpend Checksum", px(99, 239, 80, 10)),
-        C(1042, "QCheckBox", "checkWaitResponse", "Wait for Response", px(188, 239, 75, 10), enabled=False),
+        # Wider than the dialog units give: the captions need more room in the usual Linux fonts.
+        C(1040, "QCheckBox", "checkStartByte", "Prepend Start Byte", (12, 388, 140, 16)),
+        C(1041, "QCheckBox", "checkChecksum", "Postpend Checksum", (160, 388, 146, 16)),
+        C(1042, "QCheckBox", "checkWaitResponse", "Wait for Response", (314, 388, 140, 16), enabled=False),
         C(2018, "QPushButton", "buttonSend", "Send Message", px(534, 218, 79, 14), default=True),
         C(1028, "QPushButton", "buttonDone", "Done", px(560, 243, 50, 14), autoDefault=False),
     ]
@@ -306,7 +307,7 @@ def main():
              custom=[("CWComboIconBox", "QComboBox", "app/icon_combo.h")])
     write_ui(out / "about.ui", "AboutTemplate", "About Kelvra", (474, 328), about_controls())
     write_ui(out / "diagnostics.ui", "DiagnosticsTemplate", "Message Diagnostics", (927, 429),
-             diagnostics_controls(), custom=[("CDataList", "QListView", "diagnostics/ui/data_list.h")])
+             diagnostics_controls(), custom=[("CDataList", "QTreeView", "diagnostics/ui/data_list.h")])
 
 
 if __name__ == "__main__":

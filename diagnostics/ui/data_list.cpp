@@ -3,71 +3,110 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
-#include <QScrollBar>
 #include <algorithm>
 
+LogLineModel::LogLineModel(QObject* parent) : QAbstractListModel(parent) {
+    publishTimer_.setSingleShot(true);
+    publishTimer_.setInterval(kPublishIntervalMs);
+    connect(&publishTimer_, &QTimer::timeout, this, &LogLineModel::Publish);
+}
+
 int LogLineModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(lines_.size());
+    return parent.isValid() ? 0 : shown_;
 }
 
 QVariant LogLineModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_)
         return QVariant();
     const std::string& line = lines_[static_cast<size_t>(index.row())];
     return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
 }
 
 bool LogLineModel::removeRows(int row, int count, const QModelIndex& parent) {
-    if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount())
+    Publish();
+    if (parent.isValid() || row < 0 || count <= 0 || row + count > shown_)
         return false;
     beginRemoveRows(QModelIndex(), row, row + count - 1);
     lines_.erase(lines_.begin() + row, lines_.begin() + row + count);
+    shown_ -= count;
     endRemoveRows();
     return true;
 }
 
 void LogLineModel::Append(std::string_view line) {
-    const int row = rowCount();
-    beginInsertRows(QModelIndex(), row, row);
     lines_.emplace_back(line);
-    endInsertRows();
+    if (!publishTimer_.isActive())
+        publishTimer_.start();
 }
 
-CDataList::CDataList(QWidget* parent) : QListView(parent), model_(new LogLineModel(this)) {
+void LogLineModel::Publish() {
+    publishTimer_.stop();
+    const int total = Count();
+    if (shown_ == total)
+        return;
+    beginInsertRows(QModelIndex(), shown_, total - 1);
+    shown_ = total;
+    endInsertRows();
+    emit published();
+}
+
+CDataList::CDataList(QWidget* parent) : QTreeView(parent), model_(new LogLineModel(this)) {
     setModel(model_);
+    setHeaderHidden(true);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setUniformItemSizes(true);
     setWordWrap(false);
     setTextElideMode(Qt::ElideNone);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(model_, &LogLineModel::published, this, [this] {
+        if (followNewest_) {
+            followNewest_ = false;
+            scrollToBottom();
+        } else if (pendingTop_ >= 0 && pendingTop_ < model_->rowCount()) {
+            scrollTo(model_->index(pendingTop_), QAbstractItemView::PositionAtTop);
+        }
+        pendingTop_ = -1;
+    });
 }
 
 int CDataList::AddString(std::string_view line) {
     model_->Append(line);
-    return model_->rowCount() - 1;
+    return model_->Count() - 1;
 }
 
 int CDataList::Count() const {
-    return model_->rowCount();
+    return model_->Count();
 }
 
 QString CDataList::Text(int row) const {
     if (row < 0 || row >= Count())
         return QString();
-    return model_->data(model_->index(row), Qt::DisplayRole).toString();
+    const std::string& line = model_->Line(row);
+    return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
 }
 
 void CDataList::SetTopIndex(int row) {
     if (row < 0 || row >= Count())
         return;
-    scrollTo(model_->index(row), QAbstractItemView::PositionAtTop);
+    if (row < model_->rowCount()) {
+        scrollTo(model_->index(row), QAbstractItemView::PositionAtTop);
+    } else {
+        pendingTop_ = row;
+    }
+}
+
+void CDataList::FollowNewest() {
+    followNewest_ = true;
 }
 
 QList<int> CDataList::SelectedRows() const {
     QList<int> rows;
-    for (const QModelIndex& index : selectionModel()->selectedIndexes())
+    for (const QModelIndex& index : selectionModel()->selectedRows())
         rows.append(index.row());
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -103,13 +142,14 @@ void CDataList::Cut() {
 
 void CDataList::keyPressEvent(QKeyEvent* event) {
     if ((event->modifiers() & Qt::ControlModifier) == 0) {
-        QListView::keyPressEvent(event);
+        QTreeView::keyPressEvent(event);
         return;
     }
     // With Ctrl held only these three do anything; the view's own Ctrl keys (its copy of the
     // current line, Ctrl+Home, typing search) stay out of the way.
     switch (event->key()) {
         case Qt::Key_A:
+            model_->Publish();
             selectAll();  // the current line stays where it was
             break;
         case Qt::Key_C:

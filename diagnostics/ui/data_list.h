@@ -4,27 +4,42 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QListView>
+#include <QTimer>
+#include <QTreeView>
 #include <string>
 #include <string_view>
 #include <vector>
 
+// The lines. A line is part of the list as soon as it is added (Count, Text); the view hears
+// of new lines in batches, at most every kPublishIntervalMs, because a view lays out all its
+// rows again after each insertion and a busy link adds thousands of lines a second.
 class LogLineModel final : public QAbstractListModel {
     Q_OBJECT
   public:
-    using QAbstractListModel::QAbstractListModel;
+    static constexpr int kPublishIntervalMs = 30;
+
+    explicit LogLineModel(QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
 
     void Append(std::string_view line);
+    int Count() const { return static_cast<int>(lines_.size()); }
     const std::string& Line(int row) const { return lines_[static_cast<size_t>(row)]; }
+    // Tells the view about every line added so far.
+    void Publish();
+
+  signals:
+    void published();
 
   private:
     std::vector<std::string> lines_;
+    int shown_ = 0;  // lines the view knows of
+    QTimer publishTimer_;
 };
 
-class CDataList : public QListView {
+// A flat tree view with uniform rows: it scrolls in constant time however long the log grows.
+class CDataList : public QTreeView {
     Q_OBJECT
   public:
     explicit CDataList(QWidget* parent = nullptr);
@@ -35,6 +50,8 @@ class CDataList : public QListView {
     QString Text(int row) const;
     // Scrolls so that `row` is the first visible line, or as far down as the list goes.
     void SetTopIndex(int row);
+    // Keeps the newest line in view as lines arrive.
+    void FollowNewest();
     // Rows selected, in list order.
     QList<int> SelectedRows() const;
 
@@ -49,4 +66,6 @@ class CDataList : public QListView {
 
   private:
     LogLineModel* model_;
+    int pendingTop_ = -1;  // SetTopIndex waiting for its row to reach the view
+    bool followNewest_ = false;
 };

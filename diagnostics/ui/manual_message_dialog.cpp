@@ -42,7 +42,7 @@ void ManualMessageDialog::ShowLogLine(char* block) {
     const size_t length = strnlen(block, kLogLineMaxText);
     CDataList* list = ui_->listLog;
     list->AddString(std::string_view(block, length));
-    list->scrollToBottom();
+    list->FollowNewest();
     FreeLogBlock(block);
 }
 

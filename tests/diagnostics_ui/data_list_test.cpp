@@ -26,6 +26,7 @@ class DataListTest : public QObject {
         list_->show();
         QVERIFY(QTest::qWaitForWindowExposed(list_));
         Fill(8);
+        QTRY_COMPARE(list_->model()->rowCount(), 8);  // the view hears of lines in batches
         QApplication::clipboard()->setText("before");
     }
     void cleanup() { delete list_; }
@@ -79,6 +80,28 @@ class DataListTest : public QObject {
 
         QTest::keyClick(list_, Qt::Key_Home);
         QCOMPARE(list_->currentIndex().row(), 0);
+    }
+
+    void linesCountAtOnceAndReachTheViewInBatches() {
+        Select({7});
+        for (int i = 0; i < 1000; ++i)
+            list_->AddString("more");
+        QCOMPARE(list_->Count(), 1008);
+        QCOMPARE(list_->Text(1007), QString("more"));
+        QCOMPARE(list_->model()->rowCount(), 8);
+        list_->FollowNewest();
+        QTRY_COMPARE(list_->model()->rowCount(), 1008);
+        QCOMPARE(list_->SelectedRows(), QList<int>{7});  // the selection stays on its line
+        QTRY_VERIFY(list_->visualRect(list_->model()->index(1007, 0)).bottom() <=
+                    list_->viewport()->height());
+        QVERIFY(list_->visualRect(list_->model()->index(1007, 0)).isValid());
+        // Select-all and cut take in lines the view has not shown yet.
+        list_->AddString("last");
+        QTest::keyClick(list_, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(list_->SelectedRows().size(), 1009);
+        list_->Cut();
+        QCOMPARE(list_->Count(), 0);
+        QVERIFY(QApplication::clipboard()->text().endsWith("more\r\nlast\r\n"));
     }
 
     void nothingSelectedCopiesEmptyText() {
