@@ -33,6 +33,36 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     return line;
 }
 
+QStringList WithoutToolkitOptions(const QStringList& arguments) {
+    static const QStringList withValue = {"-platform",
+                                          "-platformpluginpath",
+                                          "-platformtheme",
+                                          "-plugin",
+                                          "-qwindowgeometry",
+                                          "-qwindowicon",
+                                          "-qwindowtitle",
+                                          "-style",
+                                          "-stylesheet",
+                                          "-display",
+                                          "-geometry",
+                                          "-session",
+                                          "-name"};
+    static const QStringList alone = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (withValue.contains(arg)) {
+            ++i;
+            continue;
+        }
+        if (alone.contains(arg) || (arg.startsWith('-') && !arg.startsWith("--") && arg.contains('=') &&
+                                    withValue.contains(arg.section('=', 0, 0))))
+            continue;
+        kept.append(arg);
+    }
+    return kept;
+}
+
 QString UsageText(const QString& programName) {
     return QStringLiteral(
                "Usage: %1 [--simulate] [--port PATH]...\n"

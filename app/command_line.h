@@ -15,5 +15,9 @@ struct CommandLine {
 // `arguments` without the program's path.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
+// `arguments` without the options the toolkit reads itself (-platform NAME, -style NAME,
+// -reverse, ...), so the line can be checked before the toolkit starts.
+QStringList WithoutToolkitOptions(const QStringList& arguments);
+
 QString UsageText(const QString& programName);
 QString VersionText();

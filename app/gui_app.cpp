@@ -40,31 +40,50 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     InitCommonControls();
     // The program's own path is left out: installed programs live under /usr.
     const QStringList options = arguments_.mid(1);
-    if (RunUninstallHandOff(options) || WantsUninstall(options))
+    if (WantsUninstall(options)) {
+        if (!RunUninstallHandOff(options))
+            std::fprintf(stderr, "kelvra: not a package code: %s\n",
+                         qPrintable(UninstallPackageCode(options)));
         return 0;
-
-    const CommandLine line = ParseCommandLine(options);
-    const QString programName = arguments_.isEmpty() ? QStringLiteral("kelvra") : arguments_.first();
-    if (!line.error.isEmpty()) {
-        std::fprintf(stderr, "kelvra: %s\n%s", qPrintable(line.error), qPrintable(UsageText(programName)));
-        return 2;
     }
-    if (line.help) {
+
+    // Help and version need no display: answered before the toolkit starts.
+    const QString programName = arguments_.isEmpty() ? QStringLiteral("kelvra") : arguments_.first();
+    if (options.contains(QLatin1String("--help")) || options.contains(QLatin1String("-h"))) {
         std::fputs(qPrintable(UsageText(programName)), stdout);
         return 0;
     }
-    if (line.version) {
+    if (options.contains(QLatin1String("--version"))) {
         std::fputs(qPrintable(VersionText()), stdout);
         return 0;
     }
 
+    // A wrong line is answered before the toolkit starts, display or not.
+    CommandLine line = ParseCommandLine(WithoutToolkitOptions(options));
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "kelvra: %s\n%s", qPrintable(line.error), qPrintable(UsageText(programName)));
+        return 2;
+    }
+
     std::unique_ptr<QApplication> ownApp;
+    QStringList programOptions = WithoutToolkitOptions(options);
     if (QCoreApplication::instance() == nullptr) {
         static int fallbackArgc = 1;
         static char fallbackName[] = "kelvra";
         static char* fallbackArgv[] = {fallbackName, nullptr};
         ownApp = std::make_unique<QApplication>(argc != nullptr ? *argc : fallbackArgc,
                                                 argv != nullptr ? argv : fallbackArgv);
+        // The toolkit has taken its own options (-platform, -style, ...) out of argv.
+        if (argc != nullptr && argv != nullptr) {
+            programOptions.clear();
+            for (int i = 1; i < *argc; ++i)
+                programOptions.append(QString::fromLocal8Bit(argv[i]));
+        }
+    }
+    line = ParseCommandLine(programOptions);
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "kelvra: %s\n%s", qPrintable(line.error), qPrintable(UsageText(programName)));
+        return 2;
     }
     InitKelvraResources();
 

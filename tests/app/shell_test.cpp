@@ -152,6 +152,9 @@ class ShellTest : public QObject {
         QVERIFY(!ParseCommandLine({"--port"}).error.isEmpty());
         QVERIFY(!ParseCommandLine({"--port="}).error.isEmpty());
         QVERIFY(ParseCommandLine({"--bogus"}).error.contains("--bogus"));
+        QCOMPARE(
+            WithoutToolkitOptions({"-platform", "offscreen", "--simulate", "-reverse", "--port", "/dev/x"}),
+            (QStringList{"--simulate", "--port", "/dev/x"}));
         QVERIFY(UsageText("kelvra").contains("--simulate"));
         QVERIFY(VersionText().contains(KELVRA_TEST_VERSION));
     }

@@ -527,10 +527,16 @@ class PanelTest : public QObject {
         QVERIFY(services_.dialogs[0].endsWith("Sequence Files (*.dseq)"));
         QVERIFY(cam_.SawInOrder({Frame(0x41, {0x00, 0x01}), Frame(0xF2)}));
 
-        // Cancelled: the status comes back and nothing is sent.
+        // Cancelled: the status comes back and nothing is sent. A path too long for the request
+        // is not cut (that would name another file): nothing is sent either.
         services_.fileName.clear();
         Click(1053);
         QCOMPARE(GetLinkStatus(), int(StatusNormal));
+        services_.fileName = dir.filePath(QString(2100, 'a') + ".dseq");
+        Click(1053);
+        Settle();
+        QVERIFY(!cam_.SawOpcode(0x41));
+        QCOMPARE(services_.dialogs.size(), 3);
     }
 
     void documentsFromButtonsAndMenu() {
@@ -542,6 +548,19 @@ class PanelTest : public QObject {
         // No manual lies beside the test program: nothing opens and nothing is said.
         QVERIFY(services_.documents.isEmpty());
         QVERIFY(services_.boxes.isEmpty());
+
+        // The About entry runs the About box modally.
+        QString version;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr)
+                return;
+            if (auto* label = FindControlAs<QLabel>(box, 1026))
+                version = label->text();
+            static_cast<QDialog*>(box)->accept();
+        });
+        panel_->MenuEntry(kCommandAbout)->trigger();
+        QVERIFY(version.startsWith("Kelvra - Version "));
     }
 
     // ---- Closing ----
