@@ -183,6 +183,50 @@ class PanelTest : public QObject {
         QVERIFY(!Ctl<QWidget>(1101)->isEnabled());
     }
 
+    void templateHoldsEveryControlByKind() {
+        panel_ = NewPanel();
+        const struct {
+            const char* kind;
+            std::vector<int> ids;
+        } kinds[] = {
+            {"QGroupBox",
+             {1047, 1005, 1079, 1016, 1044, 1013, 1036, 1060, 1061, 1081, 1067, 1075, 1121, 1109, 1030, 1080,
+              3021}},
+            {"QLabel", {1059, 1048, 1049, 1050, 1051, 1052, 1055, 1056, 1057, 1058, 1043, 1041, 1042, 1119,
+                        1045, -1,   1116, 1074, 1070, 1072, 1071, 1073, 1077, 1103, 1091, 1092, 1093, 1120}},
+            {"QCheckBox", {1002, 1113, 1031, 1038, 1076, 1037, 1083, 1112}},
+            {"QRadioButton",
+             {1014, 1015, 1009, 1010, 1011, 1012, 1062, 1063, 1064, 1065, 1032, 1033, 1034, 1035, 1095, 1096,
+              1097, 1098, 1099}},
+            {"QPushButton", {1007, 1008, 1003, 1004, 1094, 1100, 1018, 1020, 1021, 1022, 1023, 1024, 1029,
+                             1102, 1046, 1107, 1108, 1101, 1114, 1115, 1053, 3023, 3024, 1027, 1001}},
+            {"QLineEdit", {1006, 1019, 1078}},
+            {"QComboBox", {1039, 1040, 1104}},
+            {"QSlider", {1066, 1068, 1069}},
+        };
+        int count = 0;
+        for (const auto& kind : kinds) {
+            for (int id : kind.ids) {
+                QWidget* w = FindControl(panel_.get(), id);
+                QVERIFY2(w != nullptr && w->inherits(kind.kind),
+                         qPrintable(QString("%1 %2").arg(id).arg(kind.kind)));
+                ++count;
+            }
+        }
+        QVERIFY(FindControl(panel_.get(), 1104)->inherits("CWComboIconBox"));
+        QCOMPARE(count, 106);
+        QCOMPARE(Text(1093), QString("To start calibration, click \"Start Calibration\" below."));
+        QCOMPARE(Text(1099), QString("Table 5 - Occupied"));
+        // The radio groups are independent of each other.
+        Ctl<QRadioButton>(1015)->setChecked(true);
+        Ctl<QRadioButton>(1012)->setChecked(true);
+        Ctl<QRadioButton>(1065)->setChecked(true);
+        Ctl<QRadioButton>(1099)->setChecked(true);
+        Ctl<QRadioButton>(1035)->setChecked(true);
+        for (int id : {1015, 1012, 1065, 1099, 1035})
+            QVERIFY(Ctl<QRadioButton>(id)->isChecked());
+    }
+
     // ---- Refresh ----
 
     void connectCopyFillsEveryControlInOneTick() {
