@@ -104,17 +104,15 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     }
 
     StartCameraLink();
-    int result = 0;
-    {
-        C_Vesper_GUIDlg panel;
-        panel.show();
-        if (panelShown_)
-            QTimer::singleShot(0, [this] { panelShown_(); });
-        result = panel.exec() == QDialog::Accepted ? 0 : 1;
-        StopCameraLink();
-    }
+    auto panel = std::make_unique<C_Vesper_GUIDlg>();
+    panel->show();
+    if (panelShown_)
+        QTimer::singleShot(0, [this] { panelShown_(); });
+    const int result = panel->exec() == QDialog::Accepted ? 0 : 1;
+    StopCameraLink();
     DeletePortTableLock();
     DeleteShellManager();
+    panel.reset();
     if (simulator_ != nullptr)
         simulator_->Stop();
     simulator_.reset();
@@ -128,6 +126,7 @@ bool C_Vesper_GUIApp::StartSimulator() {
         return false;
     const QString link = simulatorDir_->filePath(QStringLiteral("camera"));
     simulator_ = std::make_unique<sim::SimulatedCamera>();
+    simulator_->SetRecording(false);  // it may serve for hours; nobody reads the record
     if (simulator_->Start(QFile::encodeName(link).toStdString()) != 0) {
         simulator_.reset();
         return false;
