@@ -786,6 +786,10 @@ void C_Vesper_GUIDlg::StepAutoCalPeriod(int delta) {
     long period = ParseDecimal(ui_->editAutoCalPeriod->text()) + delta;
     if (period < 1)
         period = 1;
+    // The period travels as 16 bits: beyond 65535 the camera would get a different number
+    // from the one shown.
+    if (period > 0xFFFF)
+        period = 0xFFFF;
     ui_->editAutoCalPeriod->setText(QString::number(period));
     QueueValue(REQ_AUTO_CAL_PERIOD, static_cast<uint16_t>(period));
 }
@@ -1102,8 +1106,11 @@ void C_Vesper_GUIDlg::OnLoadSequenceFile() {
         remembered = link->status.exchange(StatusSelectingSequence);
     const QString path = Desktop().OpenFileName(
         this, QDir::homePath(), QStringLiteral("Sequence Files (*.dseq)"), QStringLiteral("dseq"));
+    // Only our own mark is taken back: a status the worker set meanwhile (the camera lost,
+    // say) stays, or the panel would show a link that is no longer there.
+    int selecting = StatusSelectingSequence;
     if (link != nullptr)
-        link->status.store(remembered);
+        link->status.compare_exchange_strong(selecting, remembered);
     if (path.isEmpty())
         return;
     const QByteArray bytes = QFile::encodeName(path);

@@ -414,13 +414,16 @@ class PanelTest : public QObject {
         Click(1008);  // empty counts 0: 1
         QCOMPARE(Text(1006), QString("1"));
         Ctl<QLineEdit>(1006)->setText("999");
-        Click(1008);  // no upper bound in the panel
+        Click(1008);  // no limit of its own below what 16 bits carry
         QCOMPARE(Text(1006), QString("1000"));
+        Ctl<QLineEdit>(1006)->setText("65535");
+        Click(1008);
+        QCOMPARE(Text(1006), QString("65535"));
         Click(1004);
         Click(1094);
         Click(1100);
-        QVERIFY(cam_.SawInOrder({Word(0x12, 6), Word(0x12, 1), Word(0x12, 1), Word(0x12, 1000), Word(0x27, 4),
-                                 Word(0xA9, 6), Word(0xA9, 7)}));
+        QVERIFY(cam_.SawInOrder({Word(0x12, 6), Word(0x12, 1), Word(0x12, 1), Word(0x12, 1000),
+                                 Word(0x12, 65535), Word(0x27, 4), Word(0xA9, 6), Word(0xA9, 7)}));
     }
 
     void orientationPolarityAndDetector() {
@@ -581,6 +584,13 @@ class PanelTest : public QObject {
         Settle();
         QVERIFY(!cam_.SawOpcode(0x41));
         QCOMPARE(services_.dialogs.size(), 3);
+
+        // A status the worker sets while the dialog is open is not overwritten afterwards.
+        services_.fileName.clear();
+        services_.onDialog = [] { GetCameraLink()->status.store(StatusSearching); };
+        Click(1053);
+        QCOMPARE(GetLinkStatus(), int(StatusSearching));
+        GetCameraLink()->status.store(StatusNormal);
     }
 
     void documentsFromButtonsAndMenu() {
