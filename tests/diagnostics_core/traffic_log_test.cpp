@@ -38,15 +38,6 @@ TEST(LogLineFormat, CutsTheWholeLineTo2999CharactersAndZeroFillsTheRest) {
     }
 }
 
-TEST(LogLineFormat, CurrentTimeIsInRange) {
-    const LogTime now = CurrentLogTime();
-    EXPECT_GE(now.hour, 0);
-    EXPECT_LE(now.hour, 23);
-    EXPECT_LE(now.minute, 59);
-    EXPECT_LE(now.second, 60);
-    EXPECT_LE(now.millisecond, 999);
-}
-
 TEST(FormatLogLine, PostsOneBlockToTheLinksTarget) {
     auto link = std::make_unique<CameraLink>();
     RecordingTarget target;
