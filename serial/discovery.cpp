@@ -145,6 +145,8 @@ uint32_t HexValue(const char* text) {
     return value;
 }
 
+constexpr uint64_t kFnvBasis = 0xCBF29CE484222325ULL;
+
 uint64_t Fnv1a(const char* text, uint64_t hash) {
     for (const char* p = text; *p != '\0'; ++p) {
         hash = (hash ^ static_cast<unsigned char>(*p)) * 0x100000001B3ULL;
@@ -153,7 +155,7 @@ uint64_t Fnv1a(const char* text, uint64_t hash) {
 }
 
 void ClassGuidOf(const char* className, uint8_t guid[16]) {
-    uint64_t a = Fnv1a(className, 0xCBF29CE484222325ULL);
+    uint64_t a = Fnv1a(className, kFnvBasis);
     uint64_t b = Fnv1a(className, a ^ 0x9E3779B97F4A7C15ULL);
     for (int i = 0; i < 8; ++i) {
         guid[i] = static_cast<uint8_t>(a >> (56 - 8 * i));
@@ -164,17 +166,6 @@ void ClassGuidOf(const char* className, uint8_t guid[16]) {
 // Packs a node's major:minor the way the kernel does internally (12:20 bits).
 uint32_t NodeNumber(unsigned majorNumber, unsigned minorNumber) {
     return static_cast<uint32_t>((majorNumber << 20) | (minorNumber & 0xFFFFF));
-}
-
-// "major:minor" of a dev attribute.
-uint32_t NodeFromDevText(const char* text) {
-    char* end = nullptr;
-    unsigned long major = std::strtoul(text, &end, 10);
-    if (end == text || *end != ':') {
-        return 0;
-    }
-    unsigned long minor = std::strtoul(end + 1, nullptr, 10);
-    return NodeNumber(static_cast<unsigned>(major), static_cast<unsigned>(minor));
 }
 
 // "<product> (COMn)", or the product alone when there is no COM number. The product is
@@ -239,46 +230,51 @@ struct UsbDevice {
 
 // Follows `<entry>/device` into a USB interface (the link target itself or its parent
 // carries bInterfaceNumber) and reads the USB device one level above the interface.
-bool ReadUsbDevice(int classFd, const char* entry, UsbDevice* usb) {
+// Attributes are opened through the link's directory to save opening the USB device.
+bool ReadUsbDevice(int classFd, const char* entry, bool converterFirst, UsbDevice* usb) {
     char rel[kNodeNameRoom + 16];
     std::snprintf(rel, sizeof rel, "%s/device", entry);
     Fd device(::openat(classFd, rel, O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!device.ok()) {
         return false;
     }
-    const char* up;
-    if (::faccessat(device.get(), "bInterfaceNumber", F_OK, 0) == 0) {
-        up = "..";
-    } else if (::faccessat(device.get(), "../bInterfaceNumber", F_OK, 0) == 0) {
-        up = "../..";
-    } else {
-        return false;
+    // Converter ports hang below the interface; CDC ttys name the interface itself.
+    const char* layouts[2][2] = {{"../bInterfaceNumber", "../../"}, {"bInterfaceNumber", "../"}};
+    const char* up = nullptr;
+    for (int i = 0; i < 2 && up == nullptr; ++i) {
+        const char* const* layout = layouts[converterFirst ? i : 1 - i];
+        if (::faccessat(device.get(), layout[0], F_OK, 0) == 0) {
+            up = layout[1];
+        }
     }
-    Fd dir(::openat(device.get(), up, O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.ok()) {
+    if (up == nullptr) {
         return false;
     }
     char text[kAttributeRoom];
-    if (ReadAttribute(dir.get(), "idVendor", text, sizeof text) <= 0) {
+    auto read = [&](const char* name, char* out, size_t size) {
+        char path[32];
+        std::snprintf(path, sizeof path, "%s%s", up, name);
+        return ReadAttribute(device.get(), path, out, size);
+    };
+    if (read("idVendor", text, sizeof text) <= 0) {
         return false;
     }
     usb->vendorId = HexValue(text);
-    if (ReadAttribute(dir.get(), "idProduct", text, sizeof text) <= 0) {
+    if (read("idProduct", text, sizeof text) <= 0) {
         return false;
     }
     usb->productId = HexValue(text);
-    if (ReadAttribute(dir.get(), "serial", usb->serial, sizeof usb->serial) <= 0) {
+    if (read("serial", usb->serial, sizeof usb->serial) <= 0) {
         // No serial string: the bus position names the device, as stable as it gets.
         char bus[32];
         char path[64];
-        if (ReadAttribute(dir.get(), "busnum", bus, sizeof bus) > 0 &&
-            ReadAttribute(dir.get(), "devpath", path, sizeof path) > 0) {
+        if (read("busnum", bus, sizeof bus) > 0 && read("devpath", path, sizeof path) > 0) {
             std::snprintf(usb->serial, sizeof usb->serial, "%s-%s", bus, path);
         } else {
             CopyText(usb->serial, sizeof usb->serial, entry);
         }
     }
-    if (ReadAttribute(dir.get(), "product", usb->product, sizeof usb->product) <= 0) {
+    if (read("product", usb->product, sizeof usb->product) <= 0) {
         CopyText(usb->product, sizeof usb->product, entry);
     }
     return true;
@@ -302,6 +298,94 @@ bool ClassPath(const char* root, const char* className, char* out, size_t size) 
 bool ValidClassName(const char* name) {
     return name != nullptr && *name != '\0' && std::strchr(name, '/') == nullptr &&
            std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 && std::strlen(name) < kNodeNameRoom;
+}
+
+// Names of a class's devices that have no parent, listed once from
+// <root>/devices/virtual/<class>. A class is one namespace, so a member of that name is
+// the parentless device and cannot lead into USB: skipping it by name spares a lookup for
+// every console and pseudo terminal. Whatever does not fit is simply looked up.
+class VirtualNames {
+  public:
+    void Load(const char* root, const char* className) {
+        char path[kPathRoom];
+        int n = std::snprintf(path, sizeof path, "%s/devices/virtual/%s", root, className);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof path) {
+            return;
+        }
+        Fd dir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dir.ok()) {
+            return;
+        }
+        size_t used = 0;
+        while (sizeof listing_ - used >= 1024) {
+            ssize_t got = ::getdents64(dir.get(), listing_ + used, sizeof listing_ - used);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            for (size_t at = used; at < used + static_cast<size_t>(got);) {
+                const auto* entry = reinterpret_cast<const dirent64*>(listing_ + at);
+                at += entry->d_reclen;
+                if (entry->d_name[0] != '.' && !Insert(entry->d_name)) {
+                    return;
+                }
+            }
+            used += static_cast<size_t>(got);
+        }
+    }
+
+    bool Contains(const char* name) const {
+        for (size_t i = Slot(name);; i = (i + 1) % kSlots) {
+            if (slots_[i] == nullptr) {
+                return false;
+            }
+            if (std::strcmp(slots_[i], name) == 0) {
+                return true;
+            }
+        }
+    }
+
+  private:
+    static constexpr size_t kSlots = 1024;
+
+    static size_t Slot(const char* name) {
+        uint32_t hash = 2166136261u;
+        for (const char* p = name; *p != '\0'; ++p) {
+            hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+        }
+        return hash % kSlots;
+    }
+    bool Insert(const char* name) {
+        if (count_ >= kSlots / 2) {
+            return false;
+        }
+        size_t i = Slot(name);
+        while (slots_[i] != nullptr) {
+            i = (i + 1) % kSlots;
+        }
+        slots_[i] = name;
+        ++count_;
+        return true;
+    }
+
+    alignas(8) char listing_[16384];
+    const char* slots_[kSlots] = {};
+    size_t count_ = 0;
+};
+
+// Every USB device sits below a root hub named "usbN", so a class link whose target has
+// no such step (a platform or PnP UART) cannot end on a USB interface. Entries that are
+// not links are left to the `device` link.
+bool MayLeadIntoUsb(int classFd, const char* name) {
+    char target[kPathRoom];
+    ssize_t n = ::readlinkat(classFd, name, target, sizeof target - 1);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof target - 1) {
+        return true;
+    }
+    target[n] = '\0';
+    return std::strstr(target, "/usb") != nullptr;
 }
 
 // Members of a tty class that are neither ttyUSB nor ttyACM get their COM numbers only
@@ -337,16 +421,21 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
     const bool serialClass = std::strcmp(className, kSerialClass) == 0;
     PendingOther others[kMaxOtherNodes];
     int otherCount = 0;
+    VirtualNames virtualNames;
+    virtualNames.Load(root, className);
 
     alignas(8) char entries[8192];
-    for (;;) {
+    bool listed = false;
+    while (!listed) {
         ssize_t got = ::getdents64(classDir.get(), entries, sizeof entries);
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
+        if (got < 0) {
+            filler.result = kScanListFailed;
             break;
         }
+        listed = got == 0;
         for (ssize_t at = 0; at < got;) {
             const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
             at += entry->d_reclen;
@@ -354,11 +443,14 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
             if (name[0] == '.' || std::strlen(name) >= kNodeNameRoom) {
                 continue;
             }
+            // ttyUSB and ttyACM need no look at their class link: their device link decides.
+            const bool kernelUsb = serialClass && IsKernelUsbTty(name);
             UsbDevice usb;
-            if (!ReadUsbDevice(classDir.get(), name, &usb)) {
+            if (virtualNames.Contains(name) || (!kernelUsb && !MayLeadIntoUsb(classDir.get(), name)) ||
+                !ReadUsbDevice(classDir.get(), name, !StartsWith(name, "ttyACM"), &usb)) {
                 continue;
             }
-            const bool other = serialClass && !IsKernelUsbTty(name);
+            const bool other = serialClass && !kernelUsb;
             PendingOther* pending = nullptr;
             if (other && otherCount < kMaxOtherNodes) {
                 pending = &others[otherCount++];
@@ -369,12 +461,8 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
                 filler.result = kScanTableFull;
                 continue;
             }
-            char dev[64];
-            char rel[kNodeNameRoom + 8];
-            std::snprintf(rel, sizeof rel, "%s/dev", name);
-            uint32_t node = ReadAttribute(classDir.get(), rel, dev, sizeof dev) > 0
-                                ? NodeFromDevText(dev)
-                                : static_cast<uint32_t>(Fnv1a(name, 0xCBF29CE484222325ULL));
+            // Stable per node and free of a further read.
+            const uint32_t node = static_cast<uint32_t>(Fnv1a(name, Fnv1a(className, kFnvBasis)));
             char friendly[kDeviceTextSize];
             char instance[kIdRoom];
             ComposeInstanceId(instance, usb.vendorId, usb.productId, usb.serial);
@@ -392,7 +480,8 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
         }
     }
 
-    if (serialClass) {
+    // A partial listing must not renumber the other nodes.
+    if (serialClass && listed) {
         std::qsort(others, static_cast<size_t>(otherCount), sizeof others[0], CompareNames);
         const char* names[kMaxOtherNodes];
         for (int i = 0; i < otherCount; ++i) {

@@ -41,7 +41,7 @@ struct DeviceRecord {
     char instanceId[kDeviceTextSize];    // "USB\VID_vvvv&PID_pppp\<serial>"; at most 199
     char className[kDeviceTextSize];     // the class the device was found under
     uint8_t classGuid[16];               // stable value derived from className
-    uint32_t deviceNode;                 // stable per device: the node's major:minor
+    uint32_t deviceNode;                 // stable number of the device node
     int32_t comNumber;                   // decimal number after "(COM" in friendlyName, or 0
 };
 

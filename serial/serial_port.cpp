@@ -347,9 +347,9 @@ void CSerial::DropFailedDevice(PortSession& s, PortKey key, int32_t code) {
     s.ReleaseDevice();
 }
 
-void CSerial::StopEventThread() {
+bool CSerial::StopEventThread() {
     if (!thread.joinable()) {
-        return;
+        return false;
     }
     bool ended = false;
     if (thread.get_id() != std::this_thread::get_id()) {
@@ -371,6 +371,7 @@ void CSerial::StopEventThread() {
         thread.detach();
     }
     threadId = std::thread::id();
+    return !ended;
 }
 
 int32_t CSerial::StartEventThread() {
@@ -476,9 +477,10 @@ int32_t CSerial::Close() {
     lastError = 0;
     // The stop event makes a healthy thread end at once; no fixed pause is needed before
     // waiting for it.
-    StopEventThread();
+    const bool letGo = StopEventThread();
     handle = 0;
-    int32_t result = session ? session->CloseDevice() : 0;
+    // A thread that was let go may still hold the descriptor number: its session closes it.
+    int32_t result = session && !letGo ? session->CloseDevice() : 0;
     session.reset();
     fd = -1;
     lastError = result;

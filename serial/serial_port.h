@@ -127,8 +127,8 @@ class CSerial {
     int32_t Fail(int error);  // stores MapErrno(error) in lastError and returns it
     bool CheckOpen();         // false (lastError 6) when not open, else clears lastError
     int32_t ApplyTermios(const struct termios& settings);
-    // Ends the event thread: the stop event, a bounded wait, then join, or let it go.
-    void StopEventThread();
+    // Ends the event thread: the stop event, a bounded wait, then join, or let it go (true).
+    bool StopEventThread();
 
     std::atomic<PortKey> handle{0};  // the PortKey; 0 when closed
     int fd = -1;                     // device descriptor; owned by `session`

@@ -64,6 +64,15 @@ class FakeSysfs {
         Link("../../" + node, "class/tty/" + tty);
     }
 
+    // A UART of the legacy platform driver; all of them share one parent.
+    void AddPlatformTty(const std::string& tty, const std::string& dev = "4:68") {
+        std::string node = "devices/platform/serial8250/tty/" + tty;
+        Dir(node);
+        Write(node + "/dev", dev);
+        Link("../../../serial8250", node + "/device");
+        Link("../../" + node, "class/tty/" + tty);
+    }
+
     // A virtual console or pseudo device: no `device` link at all.
     void AddVirtualTty(const std::string& tty, const std::string& dev = "4:1") {
         std::string node = "devices/virtual/tty/" + tty;

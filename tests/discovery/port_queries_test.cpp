@@ -13,12 +13,6 @@ struct TableDeleter {
 };
 using Table = std::unique_ptr<DeviceTable, TableDeleter>;
 
-Table NewTable() {
-    Table table(CreateDeviceTable());
-    EXPECT_NE(table, nullptr);
-    return table;
-}
-
 void Put(DeviceTable* table, uint32_t vendorId, uint32_t productId, int comNumber, uint8_t inUse = 1) {
     DeviceRecord& r = table->records[table->count++];
     r.inUse = inUse;
@@ -27,63 +21,66 @@ void Put(DeviceTable* table, uint32_t vendorId, uint32_t productId, int comNumbe
     r.comNumber = comNumber;
 }
 
-TEST(PortQueries, NewTableIsEmptyAndAnswersNothing) {
-    Table table = NewTable();
-    EXPECT_EQ(table->count, 0);
+TEST(PortQueries, EmptyOrMissingTableAnswersNothing) {
+    Table table(CreateDeviceTable());
+    ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->acceptedIds, AcceptedIds);
-    EXPECT_EQ(table->records[kDeviceTableSize - 1].inUse, 0);
-    EXPECT_EQ(HighestAcceptedPort(table.get()), 0);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 0);
-    EXPECT_EQ(LowestPrimaryPort(table.get()), 0);
-    EXPECT_FALSE(IsCameraPortPresent(table.get(), 0));
+    for (const DeviceTable* t : {static_cast<const DeviceTable*>(table.get()), (const DeviceTable*)nullptr}) {
+        EXPECT_EQ(HighestAcceptedPort(t), 0);
+        EXPECT_EQ(NextAcceptedPortAbove(t, 0), 0);
+        EXPECT_EQ(LowestPrimaryPort(t), 0);
+        EXPECT_FALSE(IsCameraPortPresent(t, 0));
+    }
+    EXPECT_EQ(ScanAllDevices(nullptr), kScanMissingTable);
+    EXPECT_EQ(ScanDeviceClass("tty", nullptr), kScanMissingTable);
 }
 
-TEST(PortQueries, AcceptedBridgesAreVisitedInAscendingOrder) {
-    Table table = NewTable();
-    Put(table.get(), 0x0403, 0x6001, 12);
-    Put(table.get(), 0x0403, 0x6001, 4);
-    EXPECT_EQ(HighestAcceptedPort(table.get()), 12);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 4);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 4), 12);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 12), 0);
-    EXPECT_EQ(LowestPrimaryPort(table.get()), 4);
-    EXPECT_TRUE(IsCameraPortPresent(table.get(), 12));
-    EXPECT_FALSE(IsCameraPortPresent(table.get(), 5));
+TEST(PortQueries, AcceptedBridgesAreVisitedInAscendingOrderDuplicatesOrNot) {
+    Table table(CreateDeviceTable());
+    for (int copies = 1; copies <= 2; ++copies) {
+        Put(table.get(), 0x0403, 0x6001, 12);
+        Put(table.get(), 0x0403, 0x6001, 4);
+        SCOPED_TRACE(copies);
+        EXPECT_EQ(HighestAcceptedPort(table.get()), 12);
+        EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 4);
+        EXPECT_EQ(NextAcceptedPortAbove(table.get(), 4), 12);
+        EXPECT_EQ(NextAcceptedPortAbove(table.get(), 12), 0);
+        EXPECT_EQ(LowestPrimaryPort(table.get()), 4);
+        EXPECT_TRUE(IsCameraPortPresent(table.get(), 12));
+        EXPECT_FALSE(IsCameraPortPresent(table.get(), 5));
+    }
 }
 
 TEST(PortQueries, EachQueryHasItsOwnPairs) {
-    {
-        // Chosen by the search, but not a camera port.
-        Table table = NewTable();
-        Put(table.get(), 0x0403, 0x6015, 9);
-        EXPECT_EQ(LowestPrimaryPort(table.get()), 0);
-        EXPECT_EQ(HighestAcceptedPort(table.get()), 9);
-        EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 9);
-        EXPECT_FALSE(IsCameraPortPresent(table.get(), 9));
-    }
-    {
-        // A camera port the search never chooses.
-        Table table = NewTable();
-        Put(table.get(), 0x0483, 0x374B, 5);
-        EXPECT_EQ(HighestAcceptedPort(table.get()), 0);
-        EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 0);
-        EXPECT_EQ(LowestPrimaryPort(table.get()), 0);
-        EXPECT_TRUE(IsCameraPortPresent(table.get(), 5));
-    }
-    {
-        // FFFF/FFFF is a pair like any other, not a wildcard.
-        Table table = NewTable();
-        Put(table.get(), 0xFFFF, 0xFFFF, 7);
-        Put(table.get(), 0xFFFF, 0x6001, 8);
-        Put(table.get(), 0x0403, 0xFFFF, 9);
-        EXPECT_EQ(HighestAcceptedPort(table.get()), 7);
-        EXPECT_EQ(NextAcceptedPortAbove(table.get(), 7), 0);
-        EXPECT_EQ(LowestPrimaryPort(table.get()), 0);
-    }
+    Table searched(CreateDeviceTable());  // chosen by the search, yet no camera port
+    Put(searched.get(), 0x0403, 0x6015, 9);
+    EXPECT_EQ(LowestPrimaryPort(searched.get()), 0);
+    EXPECT_EQ(HighestAcceptedPort(searched.get()), 9);
+    EXPECT_FALSE(IsCameraPortPresent(searched.get(), 9));
+
+    Table camera(CreateDeviceTable());  // a camera port the search never chooses
+    Put(camera.get(), 0x0483, 0x374B, 5);
+    EXPECT_EQ(HighestAcceptedPort(camera.get()), 0);
+    EXPECT_EQ(NextAcceptedPortAbove(camera.get(), 0), 0);
+    EXPECT_EQ(LowestPrimaryPort(camera.get()), 0);
+    EXPECT_TRUE(IsCameraPortPresent(camera.get(), 5));
+
+    Table halves(CreateDeviceTable());  // FFFF matches only FFFF
+    Put(halves.get(), 0xFFFF, 0xFFFF, 7);
+    Put(halves.get(), 0xFFFF, 0x6001, 8);
+    Put(halves.get(), 0x0403, 0xFFFF, 9);
+    EXPECT_EQ(HighestAcceptedPort(halves.get()), 7);
+    EXPECT_EQ(LowestPrimaryPort(halves.get()), 0);
+
+    Table unused(CreateDeviceTable());  // only the lowest primary port ignores the in-use flag
+    Put(unused.get(), 0x0403, 0x6001, 3, /*inUse=*/0);
+    EXPECT_EQ(LowestPrimaryPort(unused.get()), 3);
+    EXPECT_EQ(HighestAcceptedPort(unused.get()), 0);
+    EXPECT_FALSE(IsCameraPortPresent(unused.get(), 3));
 }
 
-TEST(PortQueries, PortsOutsideTheRangeAreNeverChosen) {
-    Table table = NewTable();
+TEST(PortQueries, OnlyNumbersBelow512AreChosen) {
+    Table table(CreateDeviceTable());
     Put(table.get(), 0x0403, 0x6001, 600);
     EXPECT_EQ(HighestAcceptedPort(table.get()), 600);
     EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 0);
@@ -93,55 +90,6 @@ TEST(PortQueries, PortsOutsideTheRangeAreNeverChosen) {
     Put(table.get(), 0x0403, 0x6001, 511);
     EXPECT_EQ(LowestPrimaryPort(table.get()), 511);
     EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 511);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 511), 0);
-}
-
-TEST(PortQueries, DuplicatesGiveTheSameAnswers) {
-    Table once = NewTable();
-    Table twice = NewTable();
-    for (DeviceTable* table : {once.get(), twice.get()}) {
-        Put(table, 0x0403, 0x6001, 12);
-        Put(table, 0x0403, 0x6015, 4);
-        Put(table, 0x0483, 0x374B, 20);
-    }
-    Put(twice.get(), 0x0403, 0x6001, 12);
-    Put(twice.get(), 0x0403, 0x6015, 4);
-    Put(twice.get(), 0x0483, 0x374B, 20);
-    for (int n : {0, 4, 12, 20}) {
-        EXPECT_EQ(NextAcceptedPortAbove(once.get(), n), NextAcceptedPortAbove(twice.get(), n)) << n;
-        EXPECT_EQ(IsCameraPortPresent(once.get(), n), IsCameraPortPresent(twice.get(), n)) << n;
-    }
-    EXPECT_EQ(HighestAcceptedPort(twice.get()), 12);
-    EXPECT_EQ(LowestPrimaryPort(twice.get()), 12);
-}
-
-TEST(PortQueries, InUseFlagMattersToAllButTheLowestPrimaryPort) {
-    Table table = NewTable();
-    Put(table.get(), 0x0403, 0x6001, 3, /*inUse=*/0);
-    EXPECT_EQ(LowestPrimaryPort(table.get()), 3);
-    EXPECT_EQ(HighestAcceptedPort(table.get()), 0);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 0);
-    EXPECT_FALSE(IsCameraPortPresent(table.get(), 3));
-}
-
-TEST(PortQueries, AttachedListDecidesAcceptance) {
-    static const AcceptedId onlyOne[] = {{0x1234, 0x5678}, {0, 0}, {0x0403, 0x6015}};
-    Table table = NewTable();
-    table->acceptedIds = onlyOne;
-    Put(table.get(), 0x0403, 0x6015, 3);  // after the end pair: not in the list
-    Put(table.get(), 0x1234, 0x5678, 6);
-    EXPECT_EQ(HighestAcceptedPort(table.get()), 6);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 6);
-}
-
-TEST(PortQueries, MissingTableAnswersNothing) {
-    EXPECT_EQ(HighestAcceptedPort(nullptr), 0);
-    EXPECT_EQ(NextAcceptedPortAbove(nullptr, 0), 0);
-    EXPECT_EQ(LowestPrimaryPort(nullptr), 0);
-    EXPECT_FALSE(IsCameraPortPresent(nullptr, 1));
-    EXPECT_EQ(ScanAllDevices(nullptr), kScanMissingTable);
-    EXPECT_EQ(ScanDeviceClass("tty", nullptr), kScanMissingTable);
-    ReleaseDeviceTable(nullptr);
 }
 
 }  // namespace

@@ -169,8 +169,12 @@ TEST_F(SerialPortTest, DeliveryByMessageCarriesAZeroTerminatedCopy) {
     RecordingTarget target;
     int marker = 0;
     port_.SetReceiver(nullptr, &target, &marker);
-    ASSERT_EQ(port_.StartEventThread(), 0);
     ASSERT_TRUE(pty_.WriteMaster({'a', 'b', 'c'}));
+    ASSERT_TRUE(Eventually([&] {  // all three queued before the thread looks
+        int queued = 0;
+        return ::ioctl(port_.Descriptor(), FIONREAD, &queued) == 0 && queued == 3;
+    }));
+    ASSERT_EQ(port_.StartEventThread(), 0);
     ASSERT_TRUE(Eventually([&] {
         std::lock_guard<std::mutex> guard(target.lock);
         int32_t total = 0;
@@ -187,6 +191,35 @@ TEST_F(SerialPortTest, DeliveryByMessageCarriesAZeroTerminatedCopy) {
     EXPECT_EQ(record->length, 3);
     EXPECT_EQ(record->userData, &marker);
     EXPECT_EQ(std::memcmp(record->data, "abc", 4), 0) << "copy holds four bytes, the last zero";
+}
+
+TEST_F(SerialPortTest, CloseLetsGoOfTheDeviceButNotOfANumberAThreadStillHolds) {
+    static std::atomic<bool> entered{false};
+    static std::atomic<bool> release{false};
+    auto stuck = [](const uint8_t*, int32_t, void*) {
+        entered = true;
+        Eventually([] { return release.load(); }, 60s);
+        return 0;
+    };
+    port_.SetReceiver(stuck, nullptr, nullptr);
+    ASSERT_EQ(port_.StartEventThread(), 0);
+    ASSERT_TRUE(pty_.WriteMaster({0x01}));
+    ASSERT_TRUE(Eventually([] { return entered.load(); }));
+    const int number = port_.Descriptor();
+    port_.Close();
+    EXPECT_FALSE(port_.IsOpen());
+
+    // The number stays taken by an inert stand-in that refuses writes...
+    EXPECT_NE(::fcntl(number, F_GETFD), -1);
+    EXPECT_EQ(::write(number, "x", 1), -1);
+    EXPECT_EQ(errno, EBADF);
+    // ...while the device itself is free again.
+    CSerial next;
+    EXPECT_EQ(next.Open(pty_.path().c_str(), true), 0);
+    EXPECT_NE(next.Descriptor(), number);
+
+    release = true;
+    EXPECT_TRUE(Eventually([&] { return ::fcntl(number, F_GETFD) == -1; })) << "closed when the thread ends";
 }
 
 }  // namespace
