@@ -320,7 +320,8 @@ int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int 
             std::memset(link->cameraState.versionText, 0, sizeof link->cameraState.versionText);
         }
         if (opcode == CMD_GET_NON_VOLATILE_PARAMETERS) {
-            link->readIndex.store(payload[1]);  // low byte of the big-endian index
+            // Low byte of the big-endian index; bytes past the payload count as 0.
+            link->readIndex.store(payloadLength >= 2 ? payload[1] : 0);
         }
         link->awaitingAck.store(1);
     }

@@ -112,6 +112,11 @@ TEST_F(ReceiveTest, AReadWithoutPayloadArmsNothingAndIsNotLogged) {
     EXPECT_EQ(link->awaitingAck.load(), 0);
     EXPECT_TRUE(target.Lines().empty());
     EXPECT_EQ(HandleFrameSent(link.get(), nullptr, CMD_STARTUP, 0, nullptr), -1);
+    // A one-byte index (typed by hand) reads its missing low byte as 0, not past the payload.
+    link->readIndex.store(9);
+    EXPECT_EQ(Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {0x2B}), 0);
+    EXPECT_EQ(link->readIndex.load(), 0);
+    EXPECT_EQ(link->awaitingAck.load(), 1);
 }
 
 TEST_F(ReceiveTest, InfoBlockTakesAtMost134BytesOfLongEnoughPackets) {
