@@ -234,9 +234,11 @@ void HandleFrame(CameraLink* link, const FrameAssembler& frame) {
         case RSP_TEXT:
             // Text belongs to the version query from its sending until another command is armed.
             if (link->awaitedOpcode.load() == CMD_SYSTEM_VERSION_GET) {
+                // Under the lock that the version query's reset takes too, so a packet never
+                // lands in a slot that reset has just emptied.
+                std::lock_guard<std::mutex> lock(camera.identityLock);
                 const int slot = link->textCount.load();
                 if (slot < kVersionTextSlots) {
-                    std::lock_guard<std::mutex> lock(camera.identityLock);
                     const int length =
                         frame.length < kVersionTextSlotSize - 1 ? frame.length : kVersionTextSlotSize - 1;
                     std::memcpy(camera.versionText[slot], frame.payload, static_cast<size_t>(length));
@@ -318,7 +320,8 @@ int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int 
             std::memset(link->cameraState.versionText, 0, sizeof link->cameraState.versionText);
         }
         if (opcode == CMD_GET_NON_VOLATILE_PARAMETERS) {
-            link->readIndex.store(payload[1]);  // low byte of the big-endian index
+            // Low byte of the big-endian index; bytes past the payload count as 0.
+            link->readIndex.store(payloadLength >= 2 ? payload[1] : 0);
         }
         link->awaitingAck.store(1);
     }

@@ -214,6 +214,7 @@ bool OpenCameraPort(CameraLink* link);
 int ReadAllParameters(CameraLink* link);
 int WriteChangedParameters(CameraLink* link);
 void ExecuteRequest(CameraLink* link, const CameraRequest* request);
+// 0 when the file was played, -1 when it could not be opened (nothing sent).
 int PlaySequenceFile(CameraLink* link, const char* path);
 void WorkerMain(CameraLink* link);
 
@@ -228,6 +229,6 @@ int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int 
 int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value);
 int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value);
 
-// Turns one sequence-file line into a frame. The frame length, or 0 when the line holds no
-// hexadecimal pair (such a line is not sent).
+// Turns one sequence-file line into a frame. The frame length, or 0 when no value on the
+// line holds a hexadecimal digit (blank lines, spaces alone): such a line is not sent.
 int ParseSequenceLine(const char* line, uint8_t frame[kMaxFrameLength]);

@@ -26,6 +26,10 @@ void LogRemark(CameraLink* link, const char* format, ...) __attribute__((format(
 // A wait in normal operation ran out: drop the stale ACK wait so the next command arms its own.
 void DisarmStaleWait(CameraLink* link);
 
+// The worker remark that follows "Failed to open COM%d": which device and why, in words a
+// Linux user can act on.
+void DescribeOpenFailure(const OpenFailure& failure, char* text, size_t size);
+
 // Device scan, through the port discovery of the serial layer.
 struct SearchCandidates {
     int lowestPrimary;    // lowest 0403:6001 bridge, 0 if none

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include "diagnostics/traffic_log.h"
 #include "engine/camera_link.h"
 #include "engine/link_internal.h"
 
@@ -60,53 +62,18 @@ void SearchStep(CameraLink* link) {
     }
 }
 
-// Name of the group owning the device node, for the permission hint.
-bool OwningGroup(const char* path, char* name, size_t size) {
-    struct stat info {};
-    if (stat(path, &info) != 0) {
-        return false;
-    }
-    group entry{};
-    group* found = nullptr;
-    char buffer[4096];
-    if (getgrgid_r(info.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
-        return false;
-    }
-    std::snprintf(name, size, "%s", found->gr_name);
-    return true;
-}
-
-// Why the port did not open, in words a Linux user can act on.
 void LogOpenFailureReason(CameraLink* link, int comNumber, PortKey key) {
+    char text[kLogLineBlockSize];
     if (key == -1) {
-        LogRemark(link, "     COM%d: every serial port slot is in use", comNumber);
-        return;
-    }
-    OpenFailure failure{};
-    if (!GetLastOpenFailure(&failure) || failure.portNumber != comNumber) {
-        return;
-    }
-    if (failure.devicePath[0] == '\0') {
-        LogRemark(link, "     COM%d has no device node", comNumber);
-    } else if (failure.busy != 0) {
-        LogRemark(link, "     %s is in use by another program; the search will try it again",
-                  failure.devicePath);
-    } else if (failure.errorNumber == EACCES || failure.errorNumber == EPERM) {
-        char group[256];
-        if (OwningGroup(failure.devicePath, group, sizeof group)) {
-            LogRemark(link,
-                      "     No permission to open %s: add your user to the group \"%s\" (sudo usermod -aG %s "
-                      "$USER); the membership takes effect at the next login",
-                      failure.devicePath, group, group);
-        } else {
-            LogRemark(link, "     No permission to open %s: ask for read and write access to it",
-                      failure.devicePath);
-        }
+        std::snprintf(text, sizeof text, "     COM%d: every serial port slot is in use", comNumber);
     } else {
-        char reason[256];
-        const char* text = strerror_r(failure.errorNumber, reason, sizeof reason);
-        LogRemark(link, "     Cannot open %s: %s", failure.devicePath, text);
+        OpenFailure failure{};
+        if (!GetLastOpenFailure(&failure) || failure.portNumber != comNumber) {
+            return;
+        }
+        DescribeOpenFailure(failure, text, sizeof text);
     }
+    LogText(link, text);
 }
 
 void OpenStep(CameraLink* link) {
@@ -261,6 +228,47 @@ void NormalCycle(CameraLink* link) {
 }
 
 }  // namespace
+
+// Name of the group owning the device node, for the permission hint.
+static bool OwningGroup(const char* path, char* name, size_t size) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+        return false;
+    }
+    group entry{};
+    group* found = nullptr;
+    char buffer[4096];
+    if (getgrgid_r(info.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    std::snprintf(name, size, "%s", found->gr_name);
+    return true;
+}
+
+void DescribeOpenFailure(const OpenFailure& failure, char* text, size_t size) {
+    if (failure.devicePath[0] == '\0') {
+        std::snprintf(text, size, "     COM%d has no device node", failure.portNumber);
+    } else if (failure.busy != 0) {
+        std::snprintf(text, size, "     %s is in use by another program; the search will try it again",
+                      failure.devicePath);
+    } else if (failure.errorNumber == EACCES || failure.errorNumber == EPERM) {
+        char group[256];
+        if (OwningGroup(failure.devicePath, group, sizeof group)) {
+            std::snprintf(
+                text, size,
+                "     No permission to open %s: add your user to the group \"%s\" (sudo usermod -aG %s "
+                "$USER); the membership takes effect at the next login",
+                failure.devicePath, group, group);
+        } else {
+            std::snprintf(text, size, "     No permission to open %s: ask for read and write access to it",
+                          failure.devicePath);
+        }
+    } else {
+        char reason[256];
+        std::snprintf(text, size, "     Cannot open %s: %s", failure.devicePath,
+                      strerror_r(failure.errorNumber, reason, sizeof reason));
+    }
+}
 
 int WaitForAck(CameraLink* link, int timeoutMs) {
     const int ticks = timeoutMs / 10;

@@ -1,0 +1,217 @@
+// The engine against the simulated camera: connection time, request latency, idle load.
+// The camera runs in a child process so that the processor time measured here is the
+// engine's alone (worker, port event thread, log producer).
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "diagnostics/log_target.h"
+#include "engine/camera_link.h"
+#include "serial/com_names.h"
+#include "serial/port_table.h"
+#include "sim/camera_sim.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Notes when the port has opened and when the last parameter read was acknowledged, as the
+// panel's target would receive those lines.
+class TimingTarget : public LogTarget {
+  public:
+    bool PostLogLine(uint32_t, uintptr_t, char* block) override {
+        const auto now = Clock::now();
+        const char* text = block + 13;
+        if (std::strstr(text, "is open - Polling device") != nullptr) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            opened_ = now;
+            readAcks_ = 0;
+        } else if (std::strncmp(text, "RX  ACK", 7) == 0 &&
+                   std::strstr(text, "Get Non-Volatile") != nullptr) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (++readAcks_ == kReadableParameterCount) {
+                lastRead_ = now;
+            }
+        }
+        FreeLogBlock(block);
+        return true;
+    }
+    void PostNotice(LogNotice) override {}
+
+    double ConnectMs() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::chrono::duration<double, std::milli>(lastRead_ - opened_).count();
+    }
+
+  private:
+    std::mutex mutex_;
+    Clock::time_point opened_{};
+    Clock::time_point lastRead_{};
+    int readAcks_ = 0;
+};
+
+std::string g_dir;
+std::string g_cameraPath;
+pid_t g_cameraProcess = 0;
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+int StartEngine(TimingTarget* target, const std::string& cameraPath) {
+    CameraLinkOptions options;
+    options.sysfsRoot = g_dir;
+    if (StartCameraLinkWith(options) != 0) {
+        return -1;
+    }
+    SetLogTarget(target, kLogMessageNumber);
+    ClearNamedPorts();
+    if (!cameraPath.empty()) {
+        RegisterNamedPort(cameraPath.c_str());
+    }
+    return 0;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Port open to status 6: status query, version, information block and 255 parameter reads.
+void BM_ConnectionSequence(benchmark::State& state) {
+    sim::SimulatedCamera camera;
+    camera.Start(g_dir + "/local");
+    for (auto _ : state) {
+        TimingTarget target;
+        StartEngine(&target, camera.PortPath());
+        if (!WaitUntil([] { return GetCameraLink()->connected.load() == 1; }, 60000)) {
+            state.SkipWithError("no connection");
+            StopCameraLink();
+            break;
+        }
+        state.SetIterationTime(target.ConnectMs() / 1000.0);
+        StopCameraLink();
+    }
+    // 255 reads of 6 bytes, each answered by a 6-byte value and a 6-byte ACK, 10 bits a byte.
+    state.counters["wire_floor_ms"] = 255.0 * 18 * 10 / 921600 * 1000;
+    state.counters["polling_floor_ms"] = 255.0 * 10;
+}
+BENCHMARK(BM_ConnectionSequence)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// EnqueueRequest to the command's last byte at the camera, with the engine idle.
+void BM_RequestLatency(benchmark::State& state) {
+    sim::SimulatedCamera camera;
+    camera.Start(g_dir + "/local");
+    TimingTarget target;
+    StartEngine(&target, camera.PortPath());
+    if (!WaitUntil([] { return GetCameraLink()->connected.load() == 1; }, 60000)) {
+        state.SkipWithError("no connection");
+        StopCameraLink();
+        return;
+    }
+    CameraRequest request{};
+    request.type = REQ_STARTUP;
+    CameraLink* link = GetCameraLink();
+    for (auto _ : state) {
+        // Let the previous ACK in and the engine settle into its idle wait.
+        WaitUntil([link] { return link->awaitingAck.load() == 0; }, 10000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        camera.ClearFrames();
+        const auto start = Clock::now();
+        EnqueueRequest(&request);
+        if (!camera.WaitForFrames(1, 10000)) {
+            state.SkipWithError("no frame");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(camera.Frames()[0].time - start).count());
+    }
+    StopCameraLink();
+}
+BENCHMARK(BM_RequestLatency)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
+
+void MeasureIdleLoad(benchmark::State& state, bool withCamera) {
+    TimingTarget target;
+    StartEngine(&target, withCamera ? g_cameraPath : std::string());
+    if (withCamera && !WaitUntil([] { return GetCameraLink()->connected.load() == 1; }, 60000)) {
+        state.SkipWithError("no connection");
+        StopCameraLink();
+        return;
+    }
+    for (auto _ : state) {
+        const double cpuBefore = CpuSeconds();
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        state.counters["cpu_percent_of_core"] = (CpuSeconds() - cpuBefore) / wall * 100.0;
+    }
+    StopCameraLink();
+}
+
+void BM_IdleConnected(benchmark::State& state) {
+    MeasureIdleLoad(state, true);
+}
+BENCHMARK(BM_IdleConnected)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_IdleWithoutCamera(benchmark::State& state) {
+    MeasureIdleLoad(state, false);
+}
+BENCHMARK(BM_IdleWithoutCamera)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    char pattern[] = "/tmp/kelvra-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        return 1;
+    }
+    g_dir = pattern;
+    std::filesystem::create_directories(g_dir + "/class/tty");
+    g_cameraPath = g_dir + "/camera";
+
+    // The camera in a child process, started before this process has any thread.
+    g_cameraProcess = fork();
+    if (g_cameraProcess == 0) {
+        sim::SimulatedCamera camera;
+        if (camera.Start(g_cameraPath) != 0) {
+            _exit(1);
+        }
+        pause();
+        _exit(0);
+    }
+    struct stat info {};
+    for (int i = 0; i < 500 && stat(g_cameraPath.c_str(), &info) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    InitializePortTableLock();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    kill(g_cameraProcess, SIGTERM);
+    waitpid(g_cameraProcess, nullptr, 0);
+    std::filesystem::remove_all(g_dir);
+    return 0;
+}

@@ -1,0 +1,96 @@
+// A log target that keeps what it receives, for tests on any thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "diagnostics/log_target.h"
+
+class RecordingTarget : public LogTarget {
+  public:
+    bool PostLogLine(uint32_t message, uintptr_t firstParameter, char* block) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (refuse_) {
+            return false;
+        }
+        messages_.push_back(message);
+        firstParameters_.push_back(firstParameter);
+        lines_.emplace_back(block);
+        FreeLogBlock(block);
+        changed_.notify_all();
+        return true;
+    }
+
+    void PostNotice(LogNotice notice) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        notices_.push_back(notice);
+        linesBeforeNotice_.push_back(lines_.size());
+        changed_.notify_all();
+    }
+
+    void Refuse(bool refuse) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        refuse_ = refuse;
+    }
+
+    std::vector<std::string> Lines() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    std::vector<uint32_t> Messages() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+    std::vector<uintptr_t> FirstParameters() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return firstParameters_;
+    }
+    std::vector<LogNotice> Notices() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return notices_;
+    }
+    std::vector<size_t> LinesBeforeNotice() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return linesBeforeNotice_;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
+        messages_.clear();
+        firstParameters_.clear();
+        notices_.clear();
+        linesBeforeNotice_.clear();
+    }
+
+    // Waits until some line satisfies `match`.
+    bool WaitForLine(const std::function<bool(const std::string&)>& match, int timeoutMs) const {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            for (const std::string& line : lines_) {
+                if (match(line)) {
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool refuse_ = false;
+    std::vector<std::string> lines_;
+    std::vector<uint32_t> messages_;
+    std::vector<uintptr_t> firstParameters_;
+    std::vector<LogNotice> notices_;
+    std::vector<size_t> linesBeforeNotice_;
+};
+
+// The text of a line after its "HH:MM:SS.mmm " stamp.
+inline std::string WithoutStamp(const std::string& line) {
+    return line.size() >= 13 ? line.substr(13) : std::string();
+}

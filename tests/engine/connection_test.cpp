@@ -1,0 +1,238 @@
+// Search, connection sequence, stop, loss of the device.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+
+#include "tests/engine/engine_fixture.h"
+
+namespace enginetest {
+namespace {
+
+TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
+    // Slow answers hold each step long enough for its status to be seen.
+    camera.Start(dir + "/camera");
+    camera.DelayAck(CMD_SYSTEM_STATUS_GET, 200);
+    camera.DelayAck(CMD_SYSTEM_VERSION_GET, 200);
+    camera.DelayAck(CMD_DATA_TRANSFER_ABORT, 200);  // its ACK shows 6 too, ending status 4
+    camera.DelayAck(CMD_DATA_TRANSFER_DOWNLOAD_SETUP, 200);
+    camera.DelayAck(CMD_GET_NON_VOLATILE_PARAMETERS, 10);
+    camera.SetParameter(43, 0x1234);
+
+    std::atomic<bool> sampling{true};
+    std::vector<int> statuses;
+    std::thread sampler([&] {
+        while (sampling.load()) {
+            const int status = GetLinkStatus();
+            if (statuses.empty() || statuses.back() != status) {
+                statuses.push_back(status);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+    CameraLinkOptions options;
+    options.sysfsRoot = dir;
+    ASSERT_EQ(StartCameraLinkWith(options), 0);
+    SetLogTarget(&target, kLogMessageNumber);
+    SetPendingParameter(255, 7);  // entry 255 never travels: it must survive the connection
+    ASSERT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusSearching; }, kGenerous));
+    comNumber = RegisterNamedPort(camera.PortPath().c_str());
+    const bool connected = WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline);
+    sampling = false;
+    sampler.join();
+    ASSERT_TRUE(connected);
+
+    // Every ACK also shows status 6 for a moment (the decoder's); the worker's own codes
+    // come in between.
+    std::vector<int> steps;
+    for (size_t i = 0; i < statuses.size(); ++i) {
+        const bool transient = statuses[i] == StatusNormal && i + 1 < statuses.size();
+        if (statuses[i] != StatusNone && !transient && (steps.empty() || steps.back() != statuses[i])) {
+            steps.push_back(statuses[i]);
+        }
+    }
+    EXPECT_EQ(steps, (std::vector<int>{StatusSearching, StatusQuerying, StatusRequestingSerial,
+                                       StatusRetrievingParameters, StatusNormal}));
+
+    ASSERT_TRUE(camera.WaitForFrames(4 + 255, kGenerous));
+    std::vector<Bytes> expected = {
+        Frame(CMD_SYSTEM_STATUS_GET), Frame(CMD_SYSTEM_VERSION_GET), Frame(CMD_DATA_TRANSFER_ABORT),
+        Frame(CMD_DATA_TRANSFER_DOWNLOAD_SETUP,
+              Bytes(std::begin(kDownloadSetupPayload), std::end(kDownloadSetupPayload)))};
+    for (int index = 0; index < 255; ++index) {
+        expected.push_back(Frame(CMD_GET_NON_VOLATILE_PARAMETERS, Word(static_cast<uint16_t>(index))));
+    }
+    EXPECT_EQ(HexFrames(Frames()), HexFrames(expected));
+
+    CameraLink* link = Link();
+    EXPECT_EQ(link->connected.load(), 1);
+    EXPECT_EQ(link->comNumber.load(), comNumber);
+    EXPECT_EQ(link->cameraState.identityValid.load(), 1);
+    char text[kVersionTextSlots][kVersionTextSlotSize];
+    uint8_t info[kInfoBlockSize];
+    ASSERT_TRUE(CopyCameraIdentity(text, info));
+    for (int i = 0; i < sim::SimulatedCamera::kVersionLineCount; ++i) {
+        EXPECT_STREQ(text[i], sim::SimulatedCamera::kVersionLines[i]);
+    }
+    EXPECT_STREQ(text[sim::SimulatedCamera::kVersionLineCount], "");
+    EXPECT_EQ(
+        0, std::strncmp(reinterpret_cast<const char*>(info) + sim::SimulatedCamera::kPartNumberOffset,
+                        sim::SimulatedCamera::kPartNumber, std::strlen(sim::SimulatedCamera::kPartNumber)));
+    EXPECT_EQ(0, std::strncmp(reinterpret_cast<const char*>(info) + sim::SimulatedCamera::kSerialNumberOffset,
+                              sim::SimulatedCamera::kSerialNumber,
+                              std::strlen(sim::SimulatedCamera::kSerialNumber)));
+    for (int index = 0; index < 255; ++index) {
+        const ParameterEntry& value = link->cameraState.cameraValues.entries[index];
+        const ParameterEntry& pending = link->cameraState.pendingValues.entries[index];
+        ASSERT_EQ(value.value.load(), camera.Parameter(index)) << index;
+        ASSERT_EQ(pending.value.load(), camera.Parameter(index)) << index;
+        ASSERT_EQ(pending.flag.load(), 0) << index;
+    }
+    EXPECT_EQ(link->cameraState.pendingValues.entries[255].value.load(), 7);
+    EXPECT_EQ(link->cameraState.pendingValues.entries[255].flag.load(), 1);
+    uint16_t value = 0;
+    EXPECT_TRUE(TakeCameraValue(43, &value));
+    EXPECT_EQ(value, 0x1234);
+    EXPECT_FALSE(TakeCameraValue(43, &value));
+
+    const std::string com = std::to_string(comNumber);
+    EXPECT_TRUE(LogHas("     Opening COM" + com + " "));
+    EXPECT_TRUE(LogHas("     COM" + com + " is open - Polling device"));
+    EXPECT_TRUE(LogHas("TX  0x01 0xf2 0x00 0x0d"));
+    EXPECT_TRUE(
+        LogHas(std::string("RX  ACK Response Message for: ") + CommandName(CMD_GET_NON_VOLATILE_PARAMETERS)));
+}
+
+TEST_F(EngineTest, WithoutABridgeTheSearchGoesOnQuietly) {
+    StartEngine(true, false);
+    ASSERT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusSearching; }, kGenerous));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));  // a few search passes
+    EXPECT_EQ(GetLinkStatus(), StatusSearching);
+    EXPECT_EQ(Link()->comNumber.load(), 0);
+    EXPECT_TRUE(target.Lines().empty());
+}
+
+TEST_F(EngineTest, APortThatDoesNotOpenIsLoggedWithItsReason) {
+    StartEngine(true, false);
+    const std::string path = dir + "/not-a-tty";
+    std::ofstream(path) << "x";
+    const int com = RegisterNamedPort(path.c_str());
+    ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 3; }, kGenerous));
+    const auto lines = target.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(WithoutStamp(lines[0]), "     Opening COM" + std::to_string(com) + " ");
+    EXPECT_EQ(WithoutStamp(lines[1]), "     Failed to open COM" + std::to_string(com));
+    EXPECT_NE(lines[2].find(path), std::string::npos) << lines[2];
+    // The search tries it again.
+    EXPECT_TRUE(WaitUntil([&] { return target.Lines().size() >= 6; }, kGenerous));
+}
+
+TEST_F(EngineTest, CandidatesAreTriedInAscendingOrderAndTheSearchStartsOver) {
+    sim::SimulatedCamera second;
+    ASSERT_EQ(camera.Start(dir + "/first"), 0);
+    ASSERT_EQ(second.Start(dir + "/second"), 0);
+    camera.DropAck(CMD_SYSTEM_STATUS_GET, true);
+    second.DropAck(CMD_SYSTEM_STATUS_GET, true);
+    StartEngine(true, false);
+    const int first = RegisterNamedPort(camera.PortPath().c_str());
+    const int next = RegisterNamedPort(second.PortPath().c_str());
+    ASSERT_LT(first, next);
+    // Each attempt ends with the status query's 1500 ms time-out.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            size_t remarks = 0;
+            for (const std::string& line : target.Lines()) {
+                remarks += WithoutStamp(line).rfind("     ", 0) == 0 ? 1 : 0;
+            }
+            return remarks >= 5;
+        },
+        kConnectDeadline));
+    std::vector<std::string> lines;
+    for (const std::string& line : target.Lines()) {
+        if (WithoutStamp(line).rfind("     ", 0) == 0) {
+            lines.push_back(line);
+        }
+    }
+    ASSERT_GE(lines.size(), 5u);
+    const std::string a = std::to_string(first);
+    const std::string b = std::to_string(next);
+    EXPECT_EQ(WithoutStamp(lines[0]), "     Opening COM" + a + " ");
+    EXPECT_EQ(WithoutStamp(lines[1]), "     COM" + a + " is open - Polling device");
+    EXPECT_EQ(WithoutStamp(lines[2]), "     Opening COM" + b + " ");
+    EXPECT_EQ(WithoutStamp(lines[3]), "     COM" + b + " is open - Polling device");
+    EXPECT_EQ(WithoutStamp(lines[4]), "     Opening COM" + a + " ");
+    EXPECT_EQ(Link()->connected.load(), 0);
+    StopCameraLink();
+    second.Stop();
+}
+
+TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
+    struct Step {
+        uint8_t opcode;
+        int timeoutMs;
+    };
+    const Step steps[] = {{CMD_SYSTEM_STATUS_GET, 1500},
+                          {CMD_SYSTEM_VERSION_GET, 1500},
+                          {CMD_DATA_TRANSFER_DOWNLOAD_SETUP, 2500},
+                          {CMD_GET_NON_VOLATILE_PARAMETERS, 2500}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.opcode);
+        camera.ClearDroppedAcks();
+        camera.DropAck(step.opcode, true);
+        camera.ClearFrames();
+        StartEngine();
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                for (const Bytes& frame : Frames()) {
+                    if (frame[1] == step.opcode) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kConnectDeadline));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(StopCameraLink(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(step.timeoutMs));
+        EXPECT_EQ(GetCameraLink(), nullptr);
+        EXPECT_EQ(OpenPortCount(), 0);
+    }
+    // Searching with nothing to find, and idle in normal operation.
+    camera.ClearDroppedAcks();
+    StartEngine(true, false);
+    EXPECT_EQ(StopCameraLink(), 0);
+    Connect();
+    EXPECT_EQ(StopCameraLink(), 0);
+    EXPECT_EQ(OpenPortCount(), 0);
+}
+
+TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) {
+    Connect();
+    ASSERT_EQ(camera.Unplug(), 0);
+    ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 0; }, kGenerous));
+    EXPECT_EQ(Link()->cameraState.identityValid.load(), 0);
+    EXPECT_EQ(Link()->comNumber.load(), 0);
+    char text[kVersionTextSlots][kVersionTextSlotSize];
+    ASSERT_TRUE(CopyCameraIdentity(text, nullptr));
+    EXPECT_STREQ(text[0], "");
+
+    const CameraRequest requests[] = {Request(REQ_POLARITY, 1), Request(REQ_AGC_MODE, 2),
+                                      Request(REQ_COLOR_PALETTE, 3)};
+    for (const CameraRequest& request : requests) {
+        ASSERT_EQ(EnqueueRequest(&request), 0);
+    }
+    camera.ClearFrames();
+    ASSERT_EQ(camera.Plug(), 0);
+    ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
+    ASSERT_TRUE(camera.WaitForFrames(4 + 255 + 3, kGenerous));
+    const auto frames = Frames();
+    EXPECT_EQ(frames.front(), Frame(CMD_SYSTEM_STATUS_GET));
+    const std::vector<Bytes> tail(frames.end() - 3, frames.end());
+    EXPECT_EQ(HexFrames(tail), HexFrames({Frame(CMD_WHITE_HOT_POLARITY_SET), Frame(CMD_AGC_MODE_SET, Word(2)),
+                                          Frame(CMD_HSV_COLORIZATION, Word(3))}));
+    EXPECT_EQ(frames.size(), 4u + 255 + 3);
+}
+
+}  // namespace
+}  // namespace enginetest
