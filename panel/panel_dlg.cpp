@@ -170,7 +170,6 @@ void C_Vesper_GUIDlg::ConnectMessageMap() {
         const auto handler = route.handler;
         switch (route.notify) {
             case Notify::Clicked:
-            case Notify::Toggled:
                 if (auto* button = qobject_cast<QAbstractButton*>(control))
                     connect(button, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
                 break;

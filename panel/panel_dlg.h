@@ -105,7 +105,7 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
         uint16_t values[kParameterCount] = {};
         uint8_t infoBlock[kInfoBlockSize] = {};
     };
-    enum class Notify { Clicked, Toggled, SelChange, TextChange };
+    enum class Notify { Clicked, SelChange, TextChange };
     struct Route {
         int id;
         Notify notify;
