@@ -5,7 +5,4 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake -S . -B build/default -G Ninja -DKELVRA_WERROR=ON >/dev/null
 cmake --build build/default -j "$(nproc)"
-if [ -x build/default/app/kelvra ]; then
-  exec build/default/app/kelvra --simulate "$@"
-fi
-exec build/default/sim/kelvra-camsim --verbose "$@"
+exec build/default/app/kelvra --simulate "$@"
