@@ -1,0 +1,41 @@
+// Everything the windows ask of the desktop: message boxes, the open-file dialog, opening a
+// document and starting a program. One replaceable object, so tests answer in place of a
+// person and record what would have been opened or started.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+class UiServices {
+  public:
+    virtual ~UiServices() = default;
+    // A modal message box; returns the button chosen.
+    virtual QMessageBox::StandardButton MessageBox(QWidget* parent, const QString& text,
+                                                   const QString& caption, QMessageBox::Icon icon,
+                                                   QMessageBox::StandardButtons buttons) = 0;
+    // The open-file dialog for an existing file; an empty string when cancelled.
+    virtual QString OpenFileName(QWidget* parent, const QString& folder, const QString& filter,
+                                 const QString& defaultSuffix) = 0;
+    // Hands an existing file to the desktop's handler for its type.
+    virtual bool OpenDocument(const QString& path) = 0;
+    // Starts a program with its arguments, each passed as one argument (no shell).
+    virtual bool StartDetached(const QString& program, const QStringList& arguments) = 0;
+};
+
+// The services in use: the desktop's unless a test has put its own in place.
+UiServices& Desktop();
+
+// Puts `services` in place for the life of this object.
+class ScopedUiServices {
+  public:
+    explicit ScopedUiServices(UiServices* services);
+    ~ScopedUiServices();
+    ScopedUiServices(const ScopedUiServices&) = delete;
+    ScopedUiServices& operator=(const ScopedUiServices&) = delete;
+
+  private:
+    UiServices* previous_;
+};

@@ -1,0 +1,215 @@
+// The control panel: the camera's identity, the link's progress and every setting, each
+// action queued for the engine's worker. The panel never touches the port.
+#pragma once
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <QPointer>
+#include <cstdint>
+#include <memory>
+
+#include "diagnostics/log_history.h"
+#include "diagnostics/log_target.h"
+#include "diagnostics/ui/manual_message_dialog.h"
+#include "engine/camera_link.h"
+
+class QAbstractButton;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QSlider;
+class CWComboIconBox;
+
+namespace Ui {
+class PanelTemplate;
+}
+
+// Entries of the window menu (the system menu's commands).
+constexpr int kCommandAbout = 0x10;
+constexpr int kCommandCameraManual = 0x20;
+constexpr int kCommandSoftwareGuide = 0x30;
+constexpr int kCommandDiagnostics = 0x40;
+
+constexpr int kRefreshTimerPeriodMs = 75;
+
+class C_Vesper_GUIDlg : public QDialog, public LogTarget {
+    Q_OBJECT
+  public:
+    explicit C_Vesper_GUIDlg(QWidget* parent = nullptr);
+    ~C_Vesper_GUIDlg() override;
+
+    // The one panel, or null.
+    static C_Vesper_GUIDlg* Instance();
+
+    // LogTarget: called on engine threads; each posts an event to this window.
+    bool PostLogLine(uint32_t message, uintptr_t firstParameter, char* block) override;
+    void PostNotice(LogNotice notice) override;
+
+    // The window menu's commands (low four bits ignored).
+    void OnSysCommand(int command);
+    // Asks "Are you sure you want to exit?" and ends the panel on Yes.
+    void RequestClose();
+    // Ends the panel without asking.
+    void OnOK();
+
+    // Opens the diagnostics window, or closes the open one.
+    void ToggleDiagnostics();
+    // Called when the diagnostics window closed itself.
+    void OnDiagnosticsClosed();
+    ManualMessageDialog* Diagnostics() const { return diagnostics_; }
+
+    // Keeps the line in the history and forwards a copy to the open diagnostics window; frees
+    // `block`.
+    void StoreLogLine(uintptr_t firstParameter, char* block);
+    void ReplayLogHistory();
+    LogHistory& History() { return history_; }
+
+    // One tick of the refresh timer: parameter copy, then status display.
+    void OnTimer();
+    bool TimerRunning() const { return timer_.isActive(); }
+    int LastShownStatus() const { return lastStatus_; }
+
+    QMenuBar* MenuBar() const { return menuBar_; }
+    QAction* MenuEntry(int command) const;
+
+    // Gain/level pairs and flags, for tests.
+    int AgcBiasGain() const { return agcBiasGain_; }
+    int AgcBiasLevel() const { return agcBiasLevel_; }
+    int ManualGain() const { return manualGain_; }
+    int ManualLevel() const { return manualLevel_; }
+    bool ManualMode() const { return manualMode_; }
+    bool IceMode() const { return iceMode_; }
+    bool AnalogOutput() const { return analogOutput_; }
+    bool ParallelOutput() const { return parallelOutput_; }
+
+  protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  public slots:
+    void accept() override;  // Enter: the close request
+    void reject() override;  // Escape: nothing
+
+  private:
+    struct StateMirror {
+        bool connected = false;
+        char versionText[kVersionTextSlots][kVersionTextSlotSize] = {};
+        uint16_t values[kParameterCount] = {};
+        uint8_t infoBlock[kInfoBlockSize] = {};
+    };
+    enum class Notify { Clicked, SelChange, TextChange };
+    struct Route {
+        int id;
+        Notify notify;
+        void (C_Vesper_GUIDlg::*handler)();
+    };
+    static const Route kMessageMap[];
+
+    void OnInitDialog();
+    void BuildSystemMenu();
+    void ConnectMessageMap();
+    void UpdateData();
+
+    // Refresh.
+    void ShowLinkStatus(bool forced);
+    void CopyParameters();
+    void ConnectCopy();
+    uint16_t Consume(int index);
+    void ClearIdentity();
+    void ShowIdentity();
+    void ShowRoiLabel();
+    void ShowGainLevelLabels();
+    void ShowGainLevelCaption();
+
+    // Requests.
+    bool Queue(int32_t type, const void* payload, size_t size);
+    bool QueueValue(int32_t type, int32_t value);
+    bool QueueByte(int32_t type, uint8_t value);
+    bool QueueTwoWords(int32_t type, uint16_t first, uint16_t second);
+    bool QueueNone(int32_t type);
+
+    // Handlers.
+    void OnAutoCalEnable();
+    void OnAutoCalPeriodDown();
+    void OnAutoCalPeriodUp();
+    void StepAutoCalPeriod(int delta);
+    void OnCalShutter();
+    void OnCalNoShutter();
+    void OnLensCalEnable();
+    void OnLensCalStart();
+    void OnLensCalSave();
+    void OnCollectCold();
+    void OnCollectHot();
+    void OnWhiteHot();
+    void OnBlackHot();
+    void OnOrientationNormal();
+    void OnOrientationFlipVertical();
+    void OnOrientationFlipHorizontal();
+    void OnOrientationFlipBoth();
+    void OnPaletteIcons();
+    void OnPalettePlain();
+    void OnAnalogVideo();
+    void OnParallelVideo();
+    void OnVideoMode();
+    void OnCameraLink();
+    void OnNtsc();
+    void OnPalM();
+    void OnPalN();
+    void OnPalBdghin2();
+    void OnAgcAutomatic();
+    void OnAgcFreeze();
+    void OnAgcManual();
+    void OnAgcHistogram();
+    void AgcModeChange(int value, bool toManual);
+    void AgcCommonSteps();
+    void OnRoiReleased();
+    void OnStepDown();
+    void OnStepUp();
+    int ReadStep() const;
+    void OnGainDown();
+    void OnGainUp();
+    void OnLevelDown();
+    void OnLevelUp();
+    void MoveSlider(QSlider* slider, int delta);
+    void ApplyGainLevel();
+    void OnTemporalNrEnable();
+    void OnThresholdChanged();
+    void OnSpatialNrEnable();
+    void OnSaveParameters();
+    void OnFactoryDefaults();
+    void OnExit();
+    void OnDetectorStartup();
+    void OnDetectorShutdown();
+    void OnLoadSequenceFile();
+    void OnSoftwareGuide();
+    void OnCameraManual();
+    void OnNothing();
+
+    void ShowNotice(LogNotice notice);
+
+    std::unique_ptr<Ui::PanelTemplate> ui_;
+    QMenuBar* menuBar_ = nullptr;
+    QMenu* systemMenu_ = nullptr;
+    QBasicTimer timer_;
+    QPointer<ManualMessageDialog> diagnostics_;
+    int lastStatus_ = 0;
+    StateMirror mirror_;
+    int agcBiasGain_ = 0;
+    int agcBiasLevel_ = 0;
+    int manualGain_ = 0;
+    int manualLevel_ = 0;
+    bool manualMode_ = false;
+    bool iceMode_ = false;
+    bool analogOutput_ = false;
+    bool parallelOutput_ = false;
+    bool closing_ = false;
+    LogHistory history_;
+};
