@@ -17,6 +17,8 @@
 #include "protocol/parameters.h"
 #include "serial/port_table.h"
 
+struct DeviceTable;
+
 // Connection step; meaningful while `connected` is 0.
 enum LinkState : int32_t {
     LinkSearch = 0,
@@ -161,7 +163,8 @@ struct CameraLink {
     std::condition_variable wake;
 
     CameraLinkOptions options;
-    PortKey lastOpenResult = 0;  // what the last OpenPort returned (worker thread)
+    PortKey lastOpenResult = 0;          // what the last OpenPort returned (worker thread)
+    DeviceTable* deviceTable = nullptr;  // rescanned for every snapshot (worker thread)
 };
 
 // Creates the engine, publishes it and starts the worker. 0; -1 when the engine or its

@@ -36,7 +36,10 @@ struct SearchCandidates {
     int highestAccepted;  // 0 if none
     int nextAbove;        // next accepted port above the COM number asked about, 0 if none
 };
-// False when no snapshot could be taken.
-bool ScanForCandidates(const CameraLinkOptions& options, int comNumber, SearchCandidates* candidates);
-// 1 when COM `comNumber` is still a camera bridge, 0 when not, -1 when no snapshot could be taken.
-int ProbeCameraPresent(const CameraLinkOptions& options, int comNumber);
+// Candidates for the COM number in use. False when no snapshot could be taken.
+bool ScanForCandidates(CameraLink* link, SearchCandidates* candidates);
+// 1 when the COM number in use is still a camera bridge, 0 when not, -1 when no snapshot
+// could be taken.
+int ProbeCameraPresent(CameraLink* link);
+// Frees the memory the snapshots used (the worker, on its way out).
+void ReleaseDeviceSnapshots(CameraLink* link);

@@ -45,7 +45,7 @@ void SearchStep(CameraLink* link) {
     link->status.store(StatusSearching);
     SearchCandidates candidates{};
     const int current = link->comNumber.load();
-    if (!ScanForCandidates(link->options, current, &candidates)) {
+    if (!ScanForCandidates(link, &candidates)) {
         PauseSearch(link);
         return;
     }
@@ -206,7 +206,7 @@ bool QueueEmpty(CameraLink* link) {
 }
 
 void NormalCycle(CameraLink* link) {
-    if (ProbeCameraPresent(link->options, link->comNumber.load()) != 1) {
+    if (ProbeCameraPresent(link) != 1) {
         DeviceLost(link);
         return;
     }
@@ -316,5 +316,6 @@ void WorkerMain(CameraLink* link) {
             NormalCycle(link);
         }
     }
+    ReleaseDeviceSnapshots(link);
     link->exited.store(1);
 }
