@@ -576,12 +576,9 @@ int32_t CSerial::SetLineFormat(int32_t baudRate, int byteSize, int parity, int s
 }
 
 int32_t CSerial::SetEventChar(uint8_t character, bool addToMask) {
-    if (!CheckOpen()) {
-        return kErrorInvalidHandle;
-    }
     termios settings{};
-    if (::tcgetattr(fd, &settings) != 0) {
-        return Fail(errno);
+    if (!LoadSettings(&settings)) {
+        return lastError.load();
     }
     eventChar = character;
     if (addToMask) {
@@ -652,20 +649,20 @@ int32_t CSerial::SetReadTimeouts(int mode) {
     return ApplyTermios(settings);
 }
 
-namespace {
-// The port's termios, or false (error stored by the caller).
-bool ReadSettings(int fd, termios* settings) {
-    return ::tcgetattr(fd, settings) == 0;
+bool CSerial::LoadSettings(termios* settings) {
+    if (!CheckOpen()) {
+        return false;
+    }
+    if (::tcgetattr(fd, settings) != 0) {
+        Fail(errno);
+        return false;
+    }
+    return true;
 }
-}  // namespace
 
 int32_t CSerial::GetBaudRate() {
     termios settings{};
-    if (!CheckOpen()) {
-        return -1;
-    }
-    if (!ReadSettings(fd, &settings)) {
-        Fail(errno);
+    if (!LoadSettings(&settings)) {
         return -1;
     }
     return RateForSpeed(::cfgetospeed(&settings));
@@ -673,11 +670,7 @@ int32_t CSerial::GetBaudRate() {
 
 int32_t CSerial::GetByteSize() {
     termios settings{};
-    if (!CheckOpen()) {
-        return -1;
-    }
-    if (!ReadSettings(fd, &settings)) {
-        Fail(errno);
+    if (!LoadSettings(&settings)) {
         return -1;
     }
     switch (settings.c_cflag & CSIZE) {
@@ -694,11 +687,7 @@ int32_t CSerial::GetByteSize() {
 
 int32_t CSerial::GetParity() {
     termios settings{};
-    if (!CheckOpen()) {
-        return -1;
-    }
-    if (!ReadSettings(fd, &settings)) {
-        Fail(errno);
+    if (!LoadSettings(&settings)) {
         return -1;
     }
     if (!(settings.c_iflag & INPCK) || !(settings.c_cflag & PARENB)) {
@@ -713,11 +702,7 @@ int32_t CSerial::GetParity() {
 
 int32_t CSerial::GetStopBits() {
     termios settings{};
-    if (!CheckOpen()) {
-        return -1;
-    }
-    if (!ReadSettings(fd, &settings)) {
-        Fail(errno);
+    if (!LoadSettings(&settings)) {
         return -1;
     }
     if (!(settings.c_cflag & CSTOPB)) {
@@ -728,11 +713,7 @@ int32_t CSerial::GetStopBits() {
 
 int32_t CSerial::GetHandshake() {
     termios settings{};
-    if (!CheckOpen()) {
-        return -1;
-    }
-    if (!ReadSettings(fd, &settings)) {
-        Fail(errno);
+    if (!LoadSettings(&settings)) {
         return -1;
     }
     // Mode 1 would need DTR in handshake mode as well, which no mode sets (and termios has
@@ -752,11 +733,7 @@ uint32_t CSerial::GetEventMask() {
 
 uint8_t CSerial::GetEventChar() {
     termios settings{};
-    if (!CheckOpen()) {
-        return 0;
-    }
-    if (!ReadSettings(fd, &settings)) {
-        Fail(errno);
+    if (!LoadSettings(&settings)) {
         return 0;
     }
     return eventChar;

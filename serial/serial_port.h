@@ -126,6 +126,8 @@ class CSerial {
   private:
     int32_t Fail(int error);  // stores MapErrno(error) in lastError and returns it
     bool CheckOpen();         // false (lastError 6) when not open, else clears lastError
+    // CheckOpen, then the port's termios; false with lastError set when either fails.
+    bool LoadSettings(struct termios* settings);
     int32_t ApplyTermios(const struct termios& settings);
     // Ends the event thread: the stop event, a bounded wait, then join, or let it go (true).
     bool StopEventThread();
