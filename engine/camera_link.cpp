@@ -149,11 +149,7 @@ int EnqueueAndRelease(CameraRequest* request) {
 }
 
 int SetPendingParameter(uint16_t index, uint16_t value) {
-    if (index >= kParameterCount) {
-        return -1;
-    }
-    CameraLink* link = g_link.load();
-    return link != nullptr ? SetPendingParameter(link, index, value) : -2;
+    return SetPendingParameter(g_link.load(), index, value);
 }
 
 int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value) {
@@ -173,11 +169,7 @@ int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value) {
 }
 
 int SetCameraParameter(uint16_t index, uint16_t value) {
-    if (index >= kParameterCount) {
-        return -1;
-    }
-    CameraLink* link = g_link.load();
-    return link != nullptr ? SetCameraParameter(link, index, value) : -2;
+    return SetCameraParameter(g_link.load(), index, value);
 }
 
 int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value) {

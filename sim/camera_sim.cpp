@@ -237,6 +237,8 @@ struct SimulatedCamera::Impl {
 
     int OpenPseudoTerminal();
     int PointLink(const std::string& target);
+    // A new pseudo-terminal with the link pointed at its slave; nothing stays open on failure.
+    int OpenAndLink();
     void RemoveLink();
     void StartThread();
     void StopThread();
@@ -252,6 +254,23 @@ struct SimulatedCamera::Impl {
     void Print(const std::string& line);
     bool Printing();
 };
+
+int SimulatedCamera::Impl::OpenAndLink() {
+    int result = OpenPseudoTerminal();
+    if (result == 0) {
+        std::string slave;
+        {
+            std::lock_guard lock(mutex);
+            slave = slavePath;
+        }
+        result = PointLink(slave);
+    }
+    if (result != 0) {
+        master.Reset();
+        ownSlave.Reset();
+    }
+    return result;
+}
 
 int SimulatedCamera::Impl::OpenPseudoTerminal() {
     UniqueFd m(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
@@ -681,13 +700,7 @@ int SimulatedCamera::Start(const std::string& linkPath) {
     if (d.wake.Get() < 0) {
         return -EMFILE;
     }
-    int result = d.OpenPseudoTerminal();
-    if (result == 0) {
-        result = d.PointLink(SlavePath());
-    }
-    if (result != 0) {
-        d.master.Reset();
-        d.ownSlave.Reset();
+    if (int result = d.OpenAndLink(); result != 0) {
         std::lock_guard lock(d.mutex);
         d.slavePath.clear();
         d.linkPath.clear();
@@ -845,13 +858,7 @@ int SimulatedCamera::Plug() {
             return -EALREADY;
         }
     }
-    int result = d.OpenPseudoTerminal();
-    if (result == 0) {
-        result = d.PointLink(SlavePath());
-    }
-    if (result != 0) {
-        d.master.Reset();
-        d.ownSlave.Reset();
+    if (int result = d.OpenAndLink(); result != 0) {
         return result;
     }
     {
