@@ -1,35 +1,57 @@
 #include "app/command_line.h"
 
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
 #include "app/version.h"
+
+namespace {
+
+// The toolkit accepts its options with one dash or two.
+QString ToolkitOptionName(const QString& argument) {
+    if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("--"))
+        return QString();
+    QString name = argument.startsWith(QLatin1String("--")) ? argument.mid(1) : argument;
+    return name.section(QLatin1Char('='), 0, 0);
+}
+
+}  // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine line;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (arg == QLatin1String("--simulate")) {
-            line.simulate = true;
-        } else if (arg == QLatin1String("--port")) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
-                line.error = QStringLiteral("--port needs the path of a serial device");
-                return line;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption simulate(QStringLiteral("simulate"));
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({simulate, port, help, version});
+    if (!parser.parse(QStringList{QStringLiteral("kelvra")} + arguments)) {
+        line.error = parser.errorText();
+        // Name an unknown option as it was typed.
+        const QStringList unknown = parser.unknownOptionNames();
+        for (const QString& argument : arguments) {
+            if (!unknown.isEmpty() && argument.startsWith(QLatin1Char('-')) &&
+                argument.section(QLatin1Char('='), 0, 0).remove(QRegularExpression("^--?")) ==
+                    unknown.first()) {
+                line.error = QStringLiteral("unknown argument: %1").arg(argument);
+                break;
             }
-            line.ports.append(arguments[++i]);
-        } else if (arg.startsWith(QLatin1String("--port="))) {
-            const QString path = arg.mid(7);
-            if (path.isEmpty()) {
-                line.error = QStringLiteral("--port needs the path of a serial device");
-                return line;
-            }
-            line.ports.append(path);
-        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            line.help = true;
-        } else if (arg == QLatin1String("--version")) {
-            line.version = true;
-        } else {
-            line.error = QStringLiteral("unknown argument: %1").arg(arg);
-            return line;
         }
+        return line;
     }
+    if (!parser.positionalArguments().isEmpty()) {
+        line.error = QStringLiteral("unknown argument: %1").arg(parser.positionalArguments().first());
+        return line;
+    }
+    line.ports = parser.values(port);
+    if (line.ports.contains(QString())) {
+        line.error = QStringLiteral("--port needs the path of a serial device");
+        return line;
+    }
+    line.simulate = parser.isSet(simulate);
+    line.help = parser.isSet(help);
+    line.version = parser.isSet(version);
     return line;
 }
 
@@ -50,15 +72,16 @@ QStringList WithoutToolkitOptions(const QStringList& arguments) {
     static const QStringList alone = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
     QStringList kept;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (withValue.contains(arg)) {
-            ++i;
+        const QString& argument = arguments[i];
+        const QString name = ToolkitOptionName(argument);
+        if (withValue.contains(name)) {
+            if (!argument.contains(QLatin1Char('=')))
+                ++i;  // the value is the next argument
             continue;
         }
-        if (alone.contains(arg) || (arg.startsWith('-') && !arg.startsWith("--") && arg.contains('=') &&
-                                    withValue.contains(arg.section('=', 0, 0))))
+        if (alone.contains(name) && !argument.contains(QLatin1Char('=')))
             continue;
-        kept.append(arg);
+        kept.append(argument);
     }
     return kept;
 }

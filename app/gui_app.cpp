@@ -97,8 +97,13 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     SetSettingsKey();
     InitializePortTableLock();
 
-    for (const QString& port : line.ports)
-        RegisterNamedPort(QFile::encodeName(port).constData());
+    for (const QString& port : line.ports) {
+        if (RegisterNamedPort(QFile::encodeName(port).constData()) < 0) {
+            std::fprintf(stderr, "kelvra: cannot watch --port %s: the path is longer than %d bytes\n",
+                         qPrintable(port), kMaxDevicePath - 1);
+            return 2;
+        }
+    }
     if (line.simulate && !StartSimulator()) {
         std::fprintf(stderr, "kelvra: the simulated camera could not start\n");
     }

@@ -1,12 +1,15 @@
 #include "app/uninstall.h"
 
+#include "app/command_line.h"
 #include "app/ui_services.h"
 
 namespace {
 
-// The arguments as one line, without the paths given to --port: device paths such as
-// /dev/serial/by-id/usb-... contain "/u" and must not remove the program.
-QString JoinedArguments(const QStringList& arguments) {
+// The arguments as one line, without the paths given to --port and the values of the
+// toolkit's own options: device paths such as /dev/serial/by-id/usb-... and style sheets
+// under /usr/share contain "/u" and must not remove the program.
+QString JoinedArguments(const QStringList& all) {
+    const QStringList arguments = WithoutToolkitOptions(all);
     QStringList kept;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--port")) {

@@ -291,6 +291,12 @@ int OnBytesReceived(const uint8_t* bytes, int32_t count, void* userData) {
     return 0;
 }
 
+void OnPortGone(PortKey /*key*/, void* userData) {
+    if (auto* link = static_cast<CameraLink*>(userData)) {
+        WakeWorker(link);
+    }
+}
+
 int OnFrameSent(uint32_t /*hookValue*/, const uint8_t* frame, int /*frameLength*/, uint8_t opcode,
                 int payloadLength, const uint8_t* payload) {
     return HandleFrameSent(g_link.load(), frame, opcode, payloadLength, payload);

@@ -215,15 +215,28 @@ bool TakeCameraValue(int index, uint16_t* value);
 int WaitForAck(CameraLink* link, int timeoutMs);
 bool OpenCameraPort(CameraLink* link);
 int ReadAllParameters(CameraLink* link);
+// Writes and reads back every marked parameter. 0; -2 a write or read-back was not
+// acknowledged; -3 the port went away. Entries not written stay marked either way.
 int WriteChangedParameters(CameraLink* link);
 void ExecuteRequest(CameraLink* link, const CameraRequest* request);
-// 0 when the file was played, -1 when it could not be opened (nothing sent).
-int PlaySequenceFile(CameraLink* link, const char* path);
+// How far a sequence file got. Line numbers count the file's lines from 1.
+struct SequenceOutcome {
+    int framesSent;           // lines sent as frames
+    int firstUnacknowledged;  // first line whose ACK did not come in time; 0 when none
+    int lastLine;             // the last line read
+};
+// Plays a file of hexadecimal messages. 0 when it was played to its end (or the engine
+// stopped); -1 when nothing was sent because it could not be opened or is not a text file (a
+// FIFO, a device, binary data: each with a log remark); -2 when the port went away part-way
+// (with a log remark saying how far it got).
+int PlaySequenceFile(CameraLink* link, const char* path, SequenceOutcome* outcome = nullptr);
 void WorkerMain(CameraLink* link);
 
 // The receive callback of the port (user data = the CameraLink) and the sent-frame hook of
 // the command channel (hook value unused: the process-wide engine is the one).
 int OnBytesReceived(const uint8_t* bytes, int32_t count, void* userData);
+// The port's hang-up notice (user data = the CameraLink): wakes the worker's waits.
+void OnPortGone(PortKey key, void* userData);
 int OnFrameSent(uint32_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode, int payloadLength,
                 const uint8_t* payload);
 // OnFrameSent for a given link, and the setters for a given link (tests use links of their own).

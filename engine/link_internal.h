@@ -12,11 +12,19 @@ inline void WakeWorker(CameraLink* link) {
     link->wake.notify_all();
 }
 
-// Waits up to `timeout` for done() or a stop. True when done() holds at the end.
+// True when the port the worker holds has gone (hung up or unplugged): its key no longer
+// opens anything. A device that came back meanwhile is another port under another key.
+inline bool PortLost(const CameraLink* link) {
+    const PortKey key = link->portKey.load();
+    return key != 0 && !IsPortKeyOpen(key);
+}
+
+// Waits up to `timeout` for done(), a stop or the loss of the port. True when done() holds at
+// the end.
 template <typename Done>
 bool WaitOnLink(CameraLink* link, std::chrono::milliseconds timeout, Done done) {
     std::unique_lock<std::mutex> lock(link->wakeLock);
-    link->wake.wait_for(lock, timeout, [&] { return link->running.load() == 0 || done(); });
+    link->wake.wait_for(lock, timeout, [&] { return link->running.load() == 0 || done() || PortLost(link); });
     return done();
 }
 

@@ -27,12 +27,13 @@ uint8_t ByteOf(const CameraRequest& request) {
     return request.payload[0];
 }
 
-// The wait between two commands of one request. False when the engine is stopping.
+// The wait between two commands of one request. False when the engine is stopping or the
+// port has gone: the second command would reach nothing.
 bool WaitBetweenCommands(CameraLink* link) {
     if (WaitForAck(link, kBetweenCommandsMs) != 0) {
         DisarmStaleWait(link);
     }
-    return link->running.load() != 0;
+    return link->running.load() != 0 && !PortLost(link);
 }
 
 void Pending(CameraLink* link, uint16_t index, uint16_t value) {
@@ -107,9 +108,31 @@ int StopSave(CameraLink* link, int index, bool writeLost) {
     return -2;
 }
 
+// The port went away during a save: what was not written stays marked for the next save.
+int SaveLost(CameraLink* link, int index, bool writeLost, int written, int marked) {
+    if (writeLost) {
+        link->cameraState.pendingValues.entries[index].flag.store(1);
+    }
+    LogRemark(link,
+              "     Save stopped: the camera was lost after %d of %d parameters; the rest stay marked "
+              "for the next save",
+              written, marked);
+    return -3;
+}
+
+int MarkedCount(const ParameterTable& table) {
+    int marked = 0;
+    for (int index = 0; index < kReadableParameterCount; ++index) {
+        marked += table.entries[index].flag.load() != 0 ? 1 : 0;
+    }
+    return marked;
+}
+
 }  // namespace
 
 int WriteChangedParameters(CameraLink* link) {
+    const int marked = MarkedCount(link->cameraState.pendingValues);
+    int written = 0;
     for (int index = 0; index < kReadableParameterCount; ++index) {
         ParameterEntry& entry = link->cameraState.pendingValues.entries[index];
         if (entry.flag.load() == 0) {
@@ -117,11 +140,20 @@ int WriteChangedParameters(CameraLink* link) {
         }
         entry.flag.store(0);
         SendSetParameter(&link->channel, static_cast<uint16_t>(index), entry.value.load());
-        if (WaitForAck(link, kSaveAckTimeoutMs) != 0) {
+        const bool writeAcknowledged = WaitForAck(link, kSaveAckTimeoutMs) == 0;
+        if (PortLost(link)) {
+            return SaveLost(link, index, !writeAcknowledged, written + (writeAcknowledged ? 1 : 0), marked);
+        }
+        if (!writeAcknowledged) {
             return StopSave(link, index, true);
         }
+        ++written;
         SendCommandWord(&link->channel, CMD_GET_NON_VOLATILE_PARAMETERS, static_cast<uint16_t>(index));
-        if (WaitForAck(link, kSaveAckTimeoutMs) != 0) {
+        const bool readAcknowledged = WaitForAck(link, kSaveAckTimeoutMs) == 0;
+        if (PortLost(link)) {
+            return SaveLost(link, index, false, written, marked);
+        }
+        if (!readAcknowledged) {
             return StopSave(link, index, false);
         }
     }
@@ -264,8 +296,10 @@ void ExecuteRequest(CameraLink* link, const CameraRequest* request) {
             Word(link, CMD_LENS_CALIBRATION_CONTROL, WordAt(r, 0));
             break;
         case REQ_SAVE_PARAMETERS:
-            WriteChangedParameters(link);
-            Word(link, CMD_SET_NON_VOLATILE_PARAMETERS, kStoreParametersValue);
+            // The store command follows whatever the writes gave, unless the port has gone.
+            if (WriteChangedParameters(link) != -3) {
+                Word(link, CMD_SET_NON_VOLATILE_PARAMETERS, kStoreParametersValue);
+            }
             break;
         case REQ_RAW_MESSAGE:
             SendRawMessage(link, r);

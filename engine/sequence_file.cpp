@@ -1,4 +1,9 @@
 // Plays a file of hexadecimal camera messages, one per line.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -69,35 +74,122 @@ int ParseSequenceLine(const char* line, uint8_t frame[kMaxFrameLength]) {
     return position + 1;
 }
 
-int PlaySequenceFile(CameraLink* link, const char* path) {
-    const int32_t saved = link->status.load();
-    link->status.store(StatusSendingSequence);
-    FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
-    if (file != nullptr) {
-        char line[kSequenceLineMax + 1];
-        uint8_t frame[kMaxFrameLength];
-        while (link->running.load() != 0) {
-            std::memset(line, 0, sizeof line);
-            if (std::fgets(line, sizeof line, file) == nullptr) {
-                break;
-            }
-            // A CR LF pair is one line end.
-            const size_t length = std::strlen(line);
-            if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
-                line[length - 2] = '\n';
-                line[length - 1] = '\0';
-            }
-            const int frameLength = ParseSequenceLine(line, frame);
-            if (frameLength == 0) {
-                continue;
-            }
-            SendRawFrame(&link->channel, frame, frameLength);
-            if (WaitForAck(link, kLineAckTimeoutMs) != 0) {
-                DisarmStaleWait(link);
+namespace {
+
+// Text is printable characters, tab, CR and LF; anything else below 0x20, and DEL, marks a
+// file that is not a sequence of messages (an image, an executable chosen by mistake).
+bool IsTextByte(uint8_t b) {
+    return b >= 0x20 ? b != 0x7F : (b == '\t' || b == '\r' || b == '\n');
+}
+
+// Opens `path` for playing, or says in the log why it will not be played. Never blocks: a
+// FIFO or a device is refused before anything is read from it.
+FILE* OpenSequenceFile(CameraLink* link, const char* path) {
+    char reason[256];
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        LogRemark(link, "     Cannot open sequence file %s: %s", path,
+                  strerror_r(errno, reason, sizeof reason));
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        LogRemark(link, "     Sequence file %s was not played: it is not a regular file", path);
+        ::close(fd);
+        return nullptr;
+    }
+    uint8_t chunk[65536];
+    long long offset = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            LogRemark(link, "     Cannot read sequence file %s: %s", path,
+                      strerror_r(errno, reason, sizeof reason));
+            ::close(fd);
+            return nullptr;
+        }
+        if (n == 0) {
+            break;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (!IsTextByte(chunk[i])) {
+                LogRemark(
+                    link,
+                    "     Sequence file %s was not played: it holds binary data (byte 0x%02x at offset %lld)",
+                    path, chunk[i], offset + i);
+                ::close(fd);
+                return nullptr;
             }
         }
+        offset += n;
+    }
+    FILE* file = ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "r") : nullptr;
+    if (file == nullptr) {
+        LogRemark(link, "     Cannot read sequence file %s: %s", path,
+                  strerror_r(errno, reason, sizeof reason));
+        ::close(fd);
+    }
+    return file;
+}
+
+int PlayLines(CameraLink* link, FILE* file, const char* path, SequenceOutcome* outcome) {
+    char line[kSequenceLineMax + 1];
+    uint8_t frame[kMaxFrameLength];
+    int lineNumber = 1;
+    while (link->running.load() != 0) {
+        std::memset(line, 0, sizeof line);
+        if (std::fgets(line, sizeof line, file) == nullptr) {
+            break;
+        }
+        outcome->lastLine = lineNumber;
+        // A CR LF pair is one line end; a piece of an overlong line continues its line.
+        size_t length = std::strlen(line);
+        const bool lineEnds = length > 0 && line[length - 1] == '\n';
+        if (length >= 2 && line[length - 2] == '\r' && lineEnds) {
+            line[length - 2] = '\n';
+            line[length - 1] = '\0';
+        }
+        const int frameLength = ParseSequenceLine(line, frame);
+        if (frameLength > 0) {
+            SendRawFrame(&link->channel, frame, frameLength);
+            ++outcome->framesSent;
+            if (WaitForAck(link, kLineAckTimeoutMs) != 0) {
+                if (outcome->firstUnacknowledged == 0 && !PortLost(link) && link->running.load() != 0) {
+                    outcome->firstUnacknowledged = lineNumber;
+                }
+                DisarmStaleWait(link);
+            }
+            if (PortLost(link)) {
+                LogRemark(
+                    link,
+                    "     Sequence file stopped: the camera was lost after line %d of %s (%d messages sent)",
+                    lineNumber, path, outcome->framesSent);
+                return -2;
+            }
+        }
+        if (lineEnds) {
+            ++lineNumber;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int PlaySequenceFile(CameraLink* link, const char* path, SequenceOutcome* outcome) {
+    SequenceOutcome local{};
+    SequenceOutcome& result = outcome != nullptr ? *outcome : local;
+    result = SequenceOutcome{};
+    const int32_t saved = link->status.load();
+    link->status.store(StatusSendingSequence);
+    int played = -1;
+    if (FILE* file = path != nullptr ? OpenSequenceFile(link, path) : nullptr) {
+        played = PlayLines(link, file, path, &result);
         std::fclose(file);
     }
     link->status.store(saved);
-    return file != nullptr ? 0 : -1;
+    return played;
 }

@@ -129,7 +129,8 @@ void GetInfoBlockStep(CameraLink* link) {
     if (WaitForAck(link, kLongAckTimeoutMs) == 0) {
         link->status.store(StatusRetrievingParameters);
     }
-    link->state.store(LinkReadParameters);
+    // Without the block the sequence goes on; without the port there is nothing to go on with.
+    link->state.store(PortLost(link) ? LinkSearch : LinkReadParameters);
 }
 
 void ReadParametersStep(CameraLink* link) {
@@ -205,15 +206,27 @@ bool QueueEmpty(CameraLink* link) {
     return link->requestQueue == nullptr;
 }
 
+// The bridge is still listed and the port the worker holds is still open: a bridge that was
+// unplugged and came back under the same COM number is listed again, but its old port is gone.
+bool CameraStillThere(CameraLink* link) {
+    return !PortLost(link) && ProbeCameraPresent(link) == 1;
+}
+
 void NormalCycle(CameraLink* link) {
-    if (ProbeCameraPresent(link) != 1) {
+    if (!CameraStillThere(link)) {
         DeviceLost(link);
         return;
     }
+    const bool waiting = link->awaitingAck.load() != 0;
     if (WaitForAck(link, kCycleAckTimeoutMs) != 0) {
         DisarmStaleWait(link);
     }
     if (link->running.load() == 0) {
+        return;
+    }
+    // A camera lost during the wait leaves the next request queued for the next connection.
+    if (waiting && !CameraStillThere(link)) {
+        DeviceLost(link);
         return;
     }
     RequestNode* node = TakeRequest(link);
@@ -286,7 +299,7 @@ bool OpenCameraPort(CameraLink* link) {
     link->portKey.store(0);
     // Reset before the port's event thread can deliver the first byte.
     ResetFrameAssembler(&link->assembler);
-    const PortKey key = OpenPort(link->comNumber.load(), link, OnBytesReceived);
+    const PortKey key = OpenPort(link->comNumber.load(), link, OnBytesReceived, OnPortGone);
     link->lastOpenResult = key;
     if (key == 0 || key == -1) {
         return false;

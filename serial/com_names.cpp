@@ -1,5 +1,7 @@
 #include "serial/com_names.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +9,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "serial/port_table.h"
 
 namespace {
 
@@ -81,35 +85,42 @@ int ComNumberForDevice(const char* path) {
     if (path == nullptr || *path == '\0') {
         return 0;
     }
-    {
+    // Kernel nodes keep their own numbers, named or not; they are recognised only under /dev
+    // or as bare names.
+    if (std::strchr(path, '/') == nullptr || std::strncmp(path, "/dev/", 5) == 0) {
+        const char* name = BaseName(path);
+        if (int k = NodeIndex(name, "ttyUSB"); k >= 0) {
+            return k < kRangeSize ? kFirstUsbComNumber + k : 0;
+        }
+        if (int k = NodeIndex(name, "ttyACM"); k >= 0) {
+            return k < kRangeSize ? kFirstAcmComNumber + k : 0;
+        }
         std::lock_guard<std::mutex> guard(MapLock());
-        auto& named = NamedPorts();
-        auto it = std::find(named.begin(), named.end(), path);
-        if (it != named.end()) {
-            return kFirstNamedComNumber + static_cast<int>(it - named.begin());
+        auto& other = OtherNodes();
+        auto it = std::find(other.begin(), other.end(), name);
+        if (it != other.end()) {
+            return kFirstOtherComNumber + static_cast<int>(it - other.begin());
         }
     }
-    // Kernel nodes are only recognised under /dev or as bare names.
-    if (std::strchr(path, '/') != nullptr && std::strncmp(path, "/dev/", 5) != 0) {
-        return 0;
-    }
-    const char* name = BaseName(path);
-    int k = NodeIndex(name, "ttyUSB");
-    if (k >= 0) {
-        return k < kRangeSize ? kFirstUsbComNumber + k : 0;
-    }
-    k = NodeIndex(name, "ttyACM");
-    if (k >= 0) {
-        return k < kRangeSize ? kFirstAcmComNumber + k : 0;
-    }
     std::lock_guard<std::mutex> guard(MapLock());
-    auto& other = OtherNodes();
-    auto it = std::find(other.begin(), other.end(), name);
-    return it != other.end() ? kFirstOtherComNumber + static_cast<int>(it - other.begin()) : 0;
+    auto& named = NamedPorts();
+    auto it = std::find(named.begin(), named.end(), path);
+    return it != named.end() ? kFirstNamedComNumber + static_cast<int>(it - named.begin()) : 0;
 }
 
-int RegisterNamedPort(const char* path) {
-    if (path == nullptr || *path == '\0') {
+int RegisterNamedPort(const char* given) {
+    if (given == nullptr || *given == '\0') {
+        return -1;
+    }
+    std::string path = given;
+    if (path[0] != '/') {
+        char folder[kMaxDevicePath];
+        if (::getcwd(folder, sizeof folder) == nullptr) {
+            return -1;
+        }
+        path = std::string(folder) + (std::strcmp(folder, "/") == 0 ? "" : "/") + path;
+    }
+    if (path.size() + 1 > static_cast<size_t>(kMaxDevicePath)) {
         return -1;
     }
     std::lock_guard<std::mutex> guard(MapLock());

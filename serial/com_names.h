@@ -22,8 +22,11 @@ int DevicePathForCom(int comNumber, char* path, size_t size);
 // name such as "ttyACM2"); 0 when it has none.
 int ComNumberForDevice(const char* path);
 
-// Registers a port by path (kept as given, not resolved); returns its COM number. A path
-// registered before keeps its number. -1 when the path is empty or the range is full.
+// Registers a port by path; returns its COM number. A relative path is made absolute against
+// the working folder now (links are not resolved), so a bare "ttyUSB0" names /dev only when
+// run from /dev and never takes a kernel node's own number. A path registered before keeps its
+// number. -1 when the path is empty, too long (kMaxDevicePath with its terminator), or the
+// range is full.
 int RegisterNamedPort(const char* path);
 // Number of named ports and the path of the i-th (0-based), for the device scan.
 int NamedPortCount();

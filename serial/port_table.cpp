@@ -46,18 +46,19 @@ CSerial* FindSlot(PortKey key) {
 void InitializePortTableLock() {}
 void DeletePortTableLock() {}
 
-PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback) {
+PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortGoneCallback gone) {
     std::unique_lock<std::mutex> lock(PortTableLock);
     CSerial* slot = FindSlot(0);
     if (slot == nullptr) {
         return -1;
     }
-    char path[256] = {};
+    char path[kMaxDevicePath] = {};
     if (DevicePathForCom(portNumber, path, sizeof path) != 0) {
         RecordFailure(portNumber, "", ENOENT, false);
         return 0;
     }
     slot->SetReceiver(callback, nullptr, userData);
+    slot->SetGoneCallback(gone);
     if (slot->Open(path, true) != 0) {
         int error = slot->LastErrno() != 0 ? slot->LastErrno() : EIO;
         // Open can fail after the device opened (a path that is no tty): free the slot.

@@ -14,6 +14,10 @@ constexpr PortKey kFreedMemoryKey = static_cast<PortKey>(0xFEEEFEEE);
 // Called on the port's event thread with 1..4096 bytes in arrival order. The bytes are
 // valid only during the call. The result is ignored.
 using ReceiveCallback = int (*)(const uint8_t* bytes, int32_t count, void* userData);
+// Called once on the port's event thread when the device has gone (hung up, unplugged) and
+// its slot has been freed, so the owner need not wait for a write to fail to notice. Never
+// called for a port closed with ClosePort. Must not block.
+using PortGoneCallback = void (*)(PortKey key, void* userData);
 
 // PortTableLock exists from start-up to shut-down; these keep that order readable.
 void InitializePortTableLock();
@@ -23,7 +27,7 @@ void DeletePortTableLock();
 // 921600 8N1, no handshake, and starts its event thread delivering to `callback`.
 // The key on success; 0 when the port does not open or cannot be set up; -1 when all
 // 500 slots are in use.
-PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback);
+PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortGoneCallback gone = nullptr);
 
 // Writes all `length` bytes within 3000 ms. 0 when all were written; -1 for key 0,
 // 0xFEEEFEEE or null data; -99 when no slot holds `key`; otherwise the negated error
@@ -37,12 +41,15 @@ int32_t ClosePort(PortKey key);
 // True while some slot holds `key`.
 bool IsPortKeyOpen(PortKey key);
 
+// Longest device path a port may have, terminator included.
+constexpr int kMaxDevicePath = 4096;
+
 // Why the last OpenPort of this process failed to open its device.
 struct OpenFailure {
-    int portNumber;        // COM number asked for; 0 when no open has failed yet
-    char devicePath[256];  // device node tried ("" when the COM number maps to none)
-    int errorNumber;       // errno of the failed call
-    int busy;              // 1 when another process (or handle) holds the port
+    int portNumber;                   // COM number asked for; 0 when no open has failed yet
+    char devicePath[kMaxDevicePath];  // device node tried ("" when the COM number maps to none)
+    int errorNumber;                  // errno of the failed call
+    int busy;                         // 1 when another process (or handle) holds the port
 };
 // Copies the reason of the most recent failed open; false when none has failed.
 bool GetLastOpenFailure(OpenFailure* failure);

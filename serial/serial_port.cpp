@@ -134,6 +134,7 @@ struct PortSession {
     std::atomic<bool> released{false};
     PortKey key = 0;
     ReceiveCallback callback = nullptr;
+    PortGoneCallback gone = nullptr;
     NotifyTarget* target = nullptr;
     uint32_t message = 0;
     void* userData = nullptr;
@@ -235,15 +236,20 @@ void DropFromEventThread(PortSession& s, int32_t code) {
         }
         (void)WaitReadable(s.stopEvent.get(), kLockRetryMs);
     }
+    bool dropped = false;
     {
         std::lock_guard<std::mutex> guard(s.ownerLock);
         if (s.owner != nullptr) {
-            s.owner->DropFailedDevice(s, s.key, code);
+            dropped = s.owner->DropFailedDevice(s, s.key, code);
         } else {
             s.ReleaseDevice();
         }
     }
     PortTableLock.unlock();
+    // Only once the key no longer matches, so the owner sees the port gone when told.
+    if (dropped && s.gone != nullptr && !s.stopping.load()) {
+        s.gone(s.key, s.userData);
+    }
 }
 
 }  // namespace
@@ -338,13 +344,14 @@ void CSerial::SetReceiver(ReceiveCallback callback, NotifyTarget* target, void* 
     userData = data;
 }
 
-void CSerial::DropFailedDevice(PortSession& s, PortKey key, int32_t code) {
+bool CSerial::DropFailedDevice(PortSession& s, PortKey key, int32_t code) {
     if (handle.load() != key) {
-        return;
+        return false;
     }
     lastError = code;
     handle = 0;
     s.ReleaseDevice();
+    return true;
 }
 
 bool CSerial::StopEventThread() {
@@ -395,6 +402,7 @@ int32_t CSerial::StartEventThread() {
     session->stopping = false;
     session->key = handle.load();
     session->callback = receiveCallback;
+    session->gone = goneCallback;
     session->target = notifyTarget;
     session->message = notifyMessage;
     session->userData = userData;

@@ -105,6 +105,8 @@ class CSerial {
 
     // Where the event thread delivers: the callback when set, else the notify target.
     void SetReceiver(ReceiveCallback callback, NotifyTarget* target, void* data);
+    // Told (with the user data) when the event thread finds the device gone.
+    void SetGoneCallback(PortGoneCallback gone) { goneCallback = gone; }
     void SetNotifyMessage(uint32_t message) { notifyMessage = message; }
     // Starts the event thread on the open port. 0 or an error code.
     int32_t StartEventThread();
@@ -120,8 +122,9 @@ class CSerial {
     int LastErrno() const { return lastErrno.load(); }
     int PortNumber() const { return portNumber; }
     void SetPortNumber(int number) { portNumber = number; }
-    // Frees the port whose device has gone, when it still holds `key`. PortTableLock held.
-    void DropFailedDevice(PortSession& s, PortKey key, int32_t code);
+    // Frees the port whose device has gone, when it still holds `key` (true then).
+    // PortTableLock held.
+    bool DropFailedDevice(PortSession& s, PortKey key, int32_t code);
 
   private:
     int32_t Fail(int error);  // stores MapErrno(error) in lastError and returns it
@@ -136,6 +139,7 @@ class CSerial {
     int fd = -1;                     // device descriptor; owned by `session`
     int portNumber = 0;
     ReceiveCallback receiveCallback = nullptr;
+    PortGoneCallback goneCallback = nullptr;
     NotifyTarget* notifyTarget = nullptr;
     void* userData = nullptr;
     uint32_t notifyMessage = kDefaultNotifyMessage;

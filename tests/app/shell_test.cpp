@@ -114,6 +114,14 @@ class ShellTest : public QObject {
         QTest::newRow("usb device path, one argument")
             << QStringList{"--port=/usr/local/ttyCam", "--simulate"} << false << "";
         QTest::newRow("option-like code") << QStringList{"/u=--force-all"} << false << "";
+        // The values of the toolkit's own options are paths too, with one dash or two.
+        QTest::newRow("style sheet") << QStringList{"-stylesheet", "/usr/share/kelvra/dark.qss"} << false
+                                     << "";
+        QTest::newRow("plugin path") << QStringList{"--platformpluginpath", "/usr/lib/qt6"} << false << "";
+        QTest::newRow("window icon, one argument")
+            << QStringList{"-qwindowicon=/usr/share/k.png"} << false << "";
+        QTest::newRow("after a toolkit option")
+            << QStringList{"-style", "fusion", "/u=kelvra"} << true << "kelvra";
     }
 
     void uninstallHandOff() {
@@ -152,6 +160,7 @@ class ShellTest : public QObject {
         QVERIFY(!ParseCommandLine({"--port"}).error.isEmpty());
         QVERIFY(!ParseCommandLine({"--port="}).error.isEmpty());
         QVERIFY(ParseCommandLine({"--bogus"}).error.contains("--bogus"));
+        QVERIFY(ParseCommandLine({"stray"}).error.contains("stray"));
         QCOMPARE(
             WithoutToolkitOptions({"-platform", "offscreen", "--simulate", "-reverse", "--port", "/dev/x"}),
             (QStringList{"--simulate", "--port", "/dev/x"}));

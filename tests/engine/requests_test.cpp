@@ -1,4 +1,6 @@
 // Every request type on the wire, saves, lost ACKs and sequence files.
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "tests/engine/engine_fixture.h"
@@ -279,23 +281,54 @@ TEST_F(SequenceFileTest, PlaysEveryMessageLineInOrder) {
     for (int i = 0; i < 300; ++i) {
         longLine += "7e ";
     }
-    const std::string path =
-        Write("100% sure.dseq", "41 00 01\n0x41 0X00 0x01\r\n\n   \n9e\n  b5 00 2b\n" + longLine + "\n");
+    // A line longer than the 1288-character buffer is read in pieces: here the piece ends
+    // after a lone F (0xF0) and the 2 left over starts a line of its own (0x20). A tab is no
+    // separator but a zero digit: "\t2" reads as 0x02.
+    const std::string pieces = std::string(1287, ' ') + "F2\n";
+    const std::string path = Write("100% sure.dseq", "41 00 01\n0x41 0X00 0x01\r\n\n   \n9e\n  b5 00 2b\n" +
+                                                         longLine + "\n" + pieces + "\t27 00 01\n");
     Bytes longFrame = {0x01, 0x7E, 252};
     longFrame.insert(longFrame.end(), 252, 0x7E);
     longFrame.push_back(FrameChecksum(longFrame.data(), 255));
     const Bytes example = {0x01, 0x41, 0x02, 0x00, 0x01, 0xBB};
-    EXPECT_EQ(
-        HexFrames(FramesOf(Play(path))),
-        HexFrames(
-            {example, example, {0x01, 0x9E, 0x00, 0x61}, {0x01, 0xB5, 0x02, 0x00, 0x2B, 0x1D}, longFrame}));
+    EXPECT_EQ(HexFrames(FramesOf(Play(path))), HexFrames({example,
+                                                          example,
+                                                          {0x01, 0x9E, 0x00, 0x61},
+                                                          {0x01, 0xB5, 0x02, 0x00, 0x2B, 0x1D},
+                                                          longFrame,
+                                                          Frame(0xF0),
+                                                          Frame(0x20),
+                                                          Frame(0x02, {0x70, 0x00, 0x01})}));
     EXPECT_EQ(GetLinkStatus(), StatusNormal);
 }
 
-TEST_F(SequenceFileTest, AMissingFileSendsNothingAndRestoresTheStatus) {
+TEST_F(SequenceFileTest, WhatIsNotATextFileIsRefusedWithARemarkBeforeAnythingIsSent) {
     Connect();
-    EXPECT_TRUE(FramesOf(Play(dir + "/missing %s %n.dseq")).empty());
-    EXPECT_EQ(GetLinkStatus(), StatusNormal);
+    const std::string fifo = dir + "/fifo.dseq";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        std::string remark;
+    } cases[] = {
+        {dir + "/missing %s %n.dseq",
+         "     Cannot open sequence file " + dir + "/missing %s %n.dseq: No such file"},
+        {fifo, "     Sequence file " + fifo + " was not played: it is not a regular file"},
+        {"/dev/zero", "     Sequence file /dev/zero was not played: it is not a regular file"},
+        {dir, "     Sequence file " + dir + " was not played: it is not a regular file"},
+        {Write("nul.dseq", std::string("F2\n41 00\0\n", 10)),
+         "     Sequence file " + dir +
+             "/nul.dseq was not played: it holds binary data (byte 0x00 at offset 8)"},
+        {Write("escape.dseq", "F2\n\x1b[0m\n"),
+         "     Sequence file " + dir +
+             "/escape.dseq was not played: it holds binary data (byte 0x1b at offset 3)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_TRUE(FramesOf(Play(c.path)).empty());
+        EXPECT_TRUE(target.WaitForLine(
+            [&](const std::string& line) { return WithoutStamp(line).rfind(c.remark, 0) == 0; }, kGenerous));
+        EXPECT_EQ(GetLinkStatus(), StatusNormal);
+    }
 
     // A path that fills the whole payload without a terminator is not read past its end.
     CameraRequest request{};

@@ -1,6 +1,7 @@
 #include "serial/com_names.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -50,6 +51,25 @@ TEST(ComNames, NamedPortsNumberedInOrderOfRegistration) {
     EXPECT_FALSE(NamedPortAt(2, path, sizeof path, &com));
     ClearNamedPorts();
     EXPECT_EQ(PathOf(301), "<none>");
+}
+
+TEST(ComNames, NamedPortsAreAbsoluteAndNeverTakeAKernelNodesNumber) {
+    ClearNamedPorts();
+    char folder[4096];
+    ASSERT_NE(getcwd(folder, sizeof folder), nullptr);
+    EXPECT_EQ(RegisterNamedPort("ttyUSB0"), 301);
+    EXPECT_EQ(PathOf(301), std::string(folder) + "/ttyUSB0");
+    EXPECT_EQ(ComNumberForDevice("ttyUSB0"), 1) << "the bridge on that node keeps COM1";
+    EXPECT_EQ(RegisterNamedPort("/dev/ttyUSB3"), 302);
+    EXPECT_EQ(ComNumberForDevice("/dev/ttyUSB3"), 4);
+    // Long paths work up to the limit and are refused beyond it.
+    const std::string longPath = "/tmp/" + std::string(300, 'p');
+    EXPECT_EQ(RegisterNamedPort(longPath.c_str()), 303);
+    char path[4096];
+    ASSERT_EQ(DevicePathForCom(303, path, sizeof path), 0);
+    EXPECT_EQ(path, longPath);
+    EXPECT_EQ(RegisterNamedPort(("/" + std::string(4095, 'p')).c_str()), -1);
+    ClearNamedPorts();
 }
 
 TEST(ComNames, OtherUsbNodesInNameOrder) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -227,6 +228,44 @@ TEST_F(PortTableTest, FarSideVanishingFreesTheSlotAndEndsTheThread) {
     EXPECT_NE(again, key);
     ASSERT_TRUE(next.WriteMaster({0x43}));
     EXPECT_TRUE(collector.WaitFor(2));
+}
+
+// Paths as long as a file system allows work; the owner hears of a hang-up at once, and only
+// of one it did not cause itself.
+TEST_F(PortTableTest, LongPathOpensAndOnlyAHangUpIsTold) {
+    struct Told {
+        std::atomic<int> count{0};
+        std::atomic<PortKey> key{0};
+        static void Gone(PortKey key, void* data) {
+            auto* told = static_cast<Told*>(data);
+            told->key = key;
+            ++told->count;
+        }
+    } told;
+    char base[] = "/tmp/kelvra-long-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    const std::string folder = std::string(base) + "/" + std::string(200, 'a') + "/" + std::string(200, 'b');
+    std::filesystem::create_directories(folder);
+    const std::string link = folder + "/camera";
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(symlink(pty.path().c_str(), link.c_str()), 0);
+    const int com = RegisterNamedPort(link.c_str());
+    PortKey key = OpenPort(com, &told, nullptr, &Told::Gone);
+    ASSERT_GT(key, 0);
+    opened_.push_back(key);
+    Pty other;
+    ASSERT_TRUE(other.ok());
+    PortKey closed = OpenPort(other.com(), &told, nullptr, &Told::Gone);
+    ASSERT_GT(closed, 0);
+    EXPECT_EQ(ClosePort(closed), 0);
+
+    pty.CloseMaster();
+    EXPECT_TRUE(Eventually([&] { return told.count.load() == 1; }));
+    EXPECT_EQ(told.key.load(), key);
+    EXPECT_FALSE(IsPortKeyOpen(key)) << "told only once the key is gone";
+    opened_.clear();
+    std::filesystem::remove_all(base);
 }
 
 TEST_F(PortTableTest, WriteToAVanishedDeviceIsNeverASuccess) {
