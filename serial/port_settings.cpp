@@ -1,10 +1,10 @@
 // CSerial's line format, handshake, event settings and read time-outs, over termios.
+#include "serial/serial_port.h"
+
 #include <sys/ioctl.h>
 #include <termios.h>
 
 #include <cerrno>
-
-#include "serial/serial_port.h"
 
 namespace {
 
