@@ -15,47 +15,21 @@
 #include <string>
 
 #include "serial/com_names.h"
-
-const AcceptedId AcceptedIds[] = {
-    {0xFFFF, 0xFFFF},
-    {0x0403, 0x6001},
-    {0x0403, 0x6015},
-    {0, 0},
-};
+#include "serial/device_record.h"
+#include "serial/unique_fd.h"
 
 namespace {
 
 constexpr char kSerialClass[] = "tty";
 constexpr size_t kPathRoom = 4096;
-constexpr size_t kIdRoom = 200;  // instance ids hold at most 199 characters
 constexpr size_t kAttributeRoom = 512;
 constexpr int kMaxOtherNodes = 100;
 constexpr size_t kNodeNameRoom = 256;
 constexpr size_t kPropertyLimit = size_t{1} << 20;
 
-constexpr AcceptedId kPrimaryIds[] = {{0x0403, 0x6001}, {0, 0}};
-constexpr AcceptedId kCameraIds[] = {{0x0403, 0x6001}, {0x0483, 0x374B}, {0, 0}};
-
 constexpr char kNamedProduct[] = "Kelvra named port";
 constexpr uint32_t kNamedVendor = 0x0403;
 constexpr uint32_t kNamedProductId = 0x6001;
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    bool ok() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
 
 std::mutex& RootLock() {
     static std::mutex lock;
@@ -64,14 +38,6 @@ std::mutex& RootLock() {
 std::string& RootSetting() {
     static std::string root = "/sys";
     return root;
-}
-
-// Copies at most size-1 bytes of `text` and terminates; returns the length copied.
-size_t CopyText(char* out, size_t size, const char* text) {
-    size_t n = strnlen(text, size - 1);
-    std::memcpy(out, text, n);
-    out[n] = '\0';
-    return n;
 }
 
 // Attribute `name` below the directory `dir` into `out`, without trailing newlines. A
@@ -97,127 +63,9 @@ int ReadAttribute(int dir, const char* name, char* out, size_t size) {
     return static_cast<int>(length);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-// Hexadecimal number right after the first `tag`, up to the first non-hex character.
-uint32_t HexAfter(const char* text, const char* tag) {
-    const char* p = std::strstr(text, tag);
-    if (p == nullptr) {
-        return 0;
-    }
-    uint32_t value = 0;
-    for (p += std::strlen(tag); HexDigit(*p) >= 0; ++p) {
-        value = value * 16 + static_cast<uint32_t>(HexDigit(*p));
-    }
-    return value;
-}
-
-// Decimal number right after the first `tag`; 0 without the tag. Saturates rather than
-// overflow.
-int32_t DecimalAfter(const char* text, const char* tag) {
-    const char* p = std::strstr(text, tag);
-    if (p == nullptr) {
-        return 0;
-    }
-    int64_t value = 0;
-    for (p += std::strlen(tag); *p >= '0' && *p <= '9'; ++p) {
-        value = std::min<int64_t>(value * 10 + (*p - '0'), INT32_MAX);
-    }
-    return static_cast<int32_t>(value);
-}
-
-uint32_t HexValue(const char* text) {
-    uint32_t value = 0;
-    for (const char* p = text; HexDigit(*p) >= 0; ++p) {
-        value = value * 16 + static_cast<uint32_t>(HexDigit(*p));
-    }
-    return value;
-}
-
-constexpr uint64_t kFnvBasis = 0xCBF29CE484222325ULL;
-
-uint64_t Fnv1a(const char* text, uint64_t hash) {
-    for (const char* p = text; *p != '\0'; ++p) {
-        hash = (hash ^ static_cast<unsigned char>(*p)) * 0x100000001B3ULL;
-    }
-    return hash;
-}
-
-void ClassGuidOf(const char* className, uint8_t guid[16]) {
-    uint64_t a = Fnv1a(className, kFnvBasis);
-    uint64_t b = Fnv1a(className, a ^ 0x9E3779B97F4A7C15ULL);
-    for (int i = 0; i < 8; ++i) {
-        guid[i] = static_cast<uint8_t>(a >> (56 - 8 * i));
-        guid[8 + i] = static_cast<uint8_t>(b >> (56 - 8 * i));
-    }
-}
-
 // Packs a node's major:minor the way the kernel does internally (12:20 bits).
 uint32_t NodeNumber(unsigned majorNumber, unsigned minorNumber) {
     return static_cast<uint32_t>((majorNumber << 20) | (minorNumber & 0xFFFFF));
-}
-
-// "<product> (COMn)", or the product alone when there is no COM number. The product is
-// shortened so that the COM suffix always fits, and a "(COM" inside the product is
-// defused so the number parsed back is the one appended here.
-void ComposeFriendlyName(char* out, const char* product, int comNumber) {
-    char suffix[24] = "";
-    if (comNumber > 0) {
-        std::snprintf(suffix, sizeof suffix, " (COM%d)", comNumber);
-    }
-    size_t room = kDeviceTextSize - 1 - std::strlen(suffix);
-    size_t n = CopyText(out, room + 1, product);
-    for (char* p = out; (p = std::strstr(p, "(COM")) != nullptr;) {
-        *p = '[';
-    }
-    std::memcpy(out + n, suffix, std::strlen(suffix) + 1);
-}
-
-struct TableFiller {
-    DeviceTable* table;
-    const char* className;
-    uint8_t classGuid[16];
-    int result = 0;
-
-    bool Full() const { return table->count >= kDeviceTableSize; }
-
-    // Stores one device: fills the texts and parses the numbers back out of them. Returns
-    // the slot, or null when the identifier lacks the tags.
-    DeviceRecord* Add(const char* friendlyName, const char* instanceId, uint32_t deviceNode) {
-        if (std::strstr(instanceId, "VID_") == nullptr || std::strstr(instanceId, "PID_") == nullptr) {
-            return nullptr;
-        }
-        DeviceRecord& r = table->records[table->count];
-        r.comNumber = DecimalAfter(friendlyName, "(COM");
-        CopyText(r.friendlyName, sizeof r.friendlyName, friendlyName);
-        CopyText(r.instanceId, sizeof r.instanceId, instanceId);
-        r.vendorId = HexAfter(instanceId, "VID_");
-        r.productId = HexAfter(instanceId, "PID_");
-        CopyText(r.className, sizeof r.className, className);
-        std::memcpy(r.classGuid, classGuid, sizeof r.classGuid);
-        r.deviceNode = deviceNode;
-        r.inUse = 1;
-        table->count += 1;
-        return &r;
-    }
-};
-
-void ComposeInstanceId(char* out, uint32_t vendorId, uint32_t productId, const char* serial) {
-    // Long serials are cut so the whole id stays within 199 characters.
-    constexpr int kSerialRoom = static_cast<int>(kIdRoom) - 1 - 22;
-    std::snprintf(out, kIdRoom, "USB\\VID_%04X&PID_%04X\\%.*s", vendorId & 0xFFFF, productId & 0xFFFF,
-                  kSerialRoom, serial);
 }
 
 // What a class member contributes when it sits on a USB interface.
@@ -234,7 +82,7 @@ struct UsbDevice {
 bool ReadUsbDevice(int classFd, const char* entry, bool converterFirst, UsbDevice* usb) {
     char rel[kNodeNameRoom + 16];
     std::snprintf(rel, sizeof rel, "%s/device", entry);
-    Fd device(::openat(classFd, rel, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd device(::openat(classFd, rel, O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!device.ok()) {
         return false;
     }
@@ -312,7 +160,7 @@ class VirtualNames {
         if (n <= 0 || static_cast<size_t>(n) >= sizeof path) {
             return;
         }
-        Fd dir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        UniqueFd dir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!dir.ok()) {
             return;
         }
@@ -410,7 +258,7 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
     if (!ClassPath(root, className, path, sizeof path)) {
         return kScanListFailed;
     }
-    Fd classDir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd classDir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!classDir.ok()) {
         return errno == ENOENT || errno == ENOTDIR ? kScanNoSuchClass : kScanListFailed;
     }
@@ -524,32 +372,7 @@ void AddNamedPorts(DeviceTable* table) {
     }
 }
 
-bool PairIn(const AcceptedId* list, uint32_t vendorId, uint32_t productId) {
-    for (; list->vendorId != 0 && list->productId != 0; ++list) {
-        if (list->vendorId == vendorId && list->productId == productId) {
-            return true;
-        }
-    }
-    return false;
-}
-
-const AcceptedId* AcceptedOf(const DeviceTable* table) {
-    return table->acceptedIds != nullptr ? table->acceptedIds : AcceptedIds;
-}
-
 }  // namespace
-
-DeviceTable* CreateDeviceTable() {
-    auto* table = static_cast<DeviceTable*>(std::calloc(1, sizeof(DeviceTable)));
-    if (table != nullptr) {
-        table->acceptedIds = AcceptedIds;
-    }
-    return table;
-}
-
-void ReleaseDeviceTable(DeviceTable* table) {
-    std::free(table);
-}
 
 void SetDeviceScanRoot(const char* root) {
     std::lock_guard<std::mutex> guard(RootLock());
@@ -603,11 +426,11 @@ char* GetDeviceProperty(const char* deviceDir, const char* property) {
     if (deviceDir == nullptr || property == nullptr || *property == '\0') {
         return nullptr;
     }
-    Fd dir(::open(deviceDir, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(deviceDir, O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!dir.ok()) {
         return nullptr;
     }
-    Fd file(::openat(dir.get(), property, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    UniqueFd file(::openat(dir.get(), property, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!file.ok()) {
         return nullptr;
     }
@@ -653,61 +476,4 @@ char* GetDeviceProperty(const char* deviceDir, const char* property) {
     }
     std::free(text);
     return nullptr;
-}
-
-int HighestAcceptedPort(const DeviceTable* table) {
-    if (table == nullptr) {
-        return 0;
-    }
-    const AcceptedId* accepted = AcceptedOf(table);
-    int highest = 0;
-    for (const DeviceRecord& r : table->records) {
-        if (r.inUse && PairIn(accepted, r.vendorId, r.productId) && r.comNumber > highest) {
-            highest = r.comNumber;
-        }
-    }
-    return highest;
-}
-
-int NextAcceptedPortAbove(const DeviceTable* table, int comNumber) {
-    if (table == nullptr) {
-        return 0;
-    }
-    const AcceptedId* accepted = AcceptedOf(table);
-    int next = 0;
-    for (const DeviceRecord& r : table->records) {
-        int c = r.comNumber;
-        if (r.inUse && PairIn(accepted, r.vendorId, r.productId) && comNumber < c && c < kDeviceTableSize &&
-            (next == 0 || c < next)) {
-            next = c;
-        }
-    }
-    return next;
-}
-
-int LowestPrimaryPort(const DeviceTable* table) {
-    if (table == nullptr) {
-        return 0;
-    }
-    int lowest = 0;
-    for (const DeviceRecord& r : table->records) {
-        int c = r.comNumber;
-        if (PairIn(kPrimaryIds, r.vendorId, r.productId) && 0 < c && c < kDeviceTableSize &&
-            (lowest == 0 || c < lowest)) {
-            lowest = c;
-        }
-    }
-    return lowest;
-}
-
-bool IsCameraPortPresent(const DeviceTable* table, int comNumber) {
-    if (table == nullptr) {
-        return false;
-    }
-    for (const DeviceRecord& r : table->records) {
-        if (r.inUse && r.comNumber == comNumber && PairIn(kCameraIds, r.vendorId, r.productId)) {
-            return true;
-        }
-    }
-    return false;
 }
