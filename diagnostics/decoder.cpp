@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "diagnostics/traffic_log.h"
-#include "engine/camera_link.h"
 #include "protocol/commands.h"
 #include "protocol/framing.h"
 #include "protocol/parameters.h"
@@ -175,28 +174,19 @@ void DecodeFrame(const uint8_t* payload, int direction, uint8_t opcode, int payl
     }
 }
 
-int LogFrame(const uint8_t* payload, int direction, uint8_t opcode, int payloadLength) {
-    return LogFrame(GetCameraLink(), payload, direction, opcode, payloadLength);
-}
-
-int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength) {
+int LogFrame(LogSink* sink, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength) {
     const LogTime time = CurrentLogTime();
-    bool factoryResetAck = false;
-    if (direction == kFrameReceived && opcode == RSP_ACK) {
-        if (link != nullptr) {
-            link->status.store(StatusNormal);
-        }
-        const PaddedPayload padded(payload, payloadLength);
-        factoryResetAck = padded.Word(0) == CMD_SET_DEFAULT_NON_VOLATILE_PARAMETERS;
-    }
+    const bool acknowledges = direction == kFrameReceived && opcode == RSP_ACK;
+    const bool factoryResetAck = acknowledges && PaddedPayload(payload, payloadLength).Word(0) ==
+                                                     CMD_SET_DEFAULT_NON_VOLATILE_PARAMETERS;
     char bytesLine[kLogLineBlockSize];
     char readingLine[kLogLineBlockSize];
     DecodeFrame(payload, direction, opcode, payloadLength, bytesLine, readingLine, sizeof bytesLine);
-    FormatLogLine(link, bytesLine, time);
-    FormatLogLine(link, readingLine, time);
-    if (factoryResetAck && link != nullptr) {
+    FormatLogLine(sink, bytesLine, time);
+    FormatLogLine(sink, readingLine, time);
+    if (factoryResetAck) {
         // Handed to the user interface: the receive path must not wait for the user.
-        PostLogNotice(link, LogNotice::PowerCycleWarning);
+        PostLogNotice(sink, LogNotice::PowerCycleWarning);
     }
-    return 0;
+    return acknowledges ? kFrameAcknowledges : 0;
 }

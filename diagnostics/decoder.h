@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct CameraLink;
+struct LogSink;
 
 constexpr int kFrameSent = 1;      // "TX"
 constexpr int kFrameReceived = 2;  // "RX"
@@ -15,8 +15,10 @@ constexpr int kFrameReceived = 2;  // "RX"
 void DecodeFrame(const uint8_t* payload, int direction, uint8_t opcode, int payloadLength, char* bytesLine,
                  char* readingLine, size_t size);
 
-// Logs both lines with one time stamp through the log target of `link` (the process-wide
-// engine for the overload without one). A received ACK sets the link's status to
-// StatusNormal; the ACK of a factory reset also raises the power-cycle notice. Returns 0.
-int LogFrame(const uint8_t* payload, int direction, uint8_t opcode, int payloadLength);
-int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength);
+// What a logged frame asks of its caller.
+constexpr int kFrameAcknowledges = 1;  // a received ACK: the link's communication is normal
+
+// Logs both lines with one time stamp through `sink` (lines are dropped without one). The ACK
+// of a factory reset also raises the power-cycle notice, after both lines. Returns the frame's
+// effects: kFrameAcknowledges for every received ACK, else 0.
+int LogFrame(LogSink* sink, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength);

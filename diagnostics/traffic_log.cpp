@@ -6,7 +6,7 @@
 #include <ctime>
 #include <new>
 
-#include "engine/camera_link.h"
+#include <thread>
 
 char* NewLogBlock() {
     return static_cast<char*>(std::calloc(kLogLineBlockSize, 1));
@@ -40,11 +40,19 @@ int ComposeLogLine(const char* text, const LogTime& time, char* line) {
     return length + static_cast<int>(textLength);
 }
 
-int FormatLogLine(const char* text, const LogTime& time) {
-    return FormatLogLine(GetCameraLink(), text, time);
+void SetLogSinkTarget(LogSink* sink, LogTarget* target, uint32_t message) {
+    if (sink == nullptr) {
+        return;
+    }
+    sink->logWindow.store(target);
+    sink->logMessage.store(target != nullptr ? message : 0);
+    // Producers hold the target only for one non-blocking post.
+    while (sink->users.load() != 0) {
+        std::this_thread::yield();
+    }
 }
 
-int FormatLogLine(CameraLink* link, const char* text, const LogTime& time) {
+int FormatLogLine(LogSink* sink, const char* text, const LogTime& time) {
     if (text == nullptr) {
         return -1;
     }
@@ -55,19 +63,19 @@ int FormatLogLine(CameraLink* link, const char* text, const LogTime& time) {
     // Composed straight into the zero-filled block: the same bytes a separate work buffer
     // would give, without the second 3000-byte copy.
     ComposeLogLine(text, time, block);
-    if (link == nullptr) {
+    if (sink == nullptr) {
         FreeLogBlock(block);
         return -3;
     }
-    // Counted so that SetLogTarget can wait until no producer still holds the old target.
-    link->logUsers.fetch_add(1);
-    LogTarget* target = link->logWindow.load();
-    const uint32_t message = link->logMessage.load();
+    // Counted so that SetLogSinkTarget can wait until no producer still holds the old target.
+    sink->users.fetch_add(1);
+    LogTarget* target = sink->logWindow.load();
+    const uint32_t message = sink->logMessage.load();
     bool posted = false;
     if (target != nullptr && message != 0) {
         posted = target->PostLogLine(message, 0, block);
     }
-    link->logUsers.fetch_sub(1);
+    sink->users.fetch_sub(1);
     if (!posted) {
         FreeLogBlock(block);
         return -3;
@@ -75,26 +83,22 @@ int FormatLogLine(CameraLink* link, const char* text, const LogTime& time) {
     return 0;
 }
 
-int LogText(const char* text) {
-    return LogText(GetCameraLink(), text);
-}
-
-int LogText(CameraLink* link, const char* text) {
+int LogText(LogSink* sink, const char* text) {
     if (text == nullptr) {
         return -1;
     }
-    FormatLogLine(link, text, CurrentLogTime());
+    FormatLogLine(sink, text, CurrentLogTime());
     return 0;
 }
 
-void PostLogNotice(CameraLink* link, LogNotice notice) {
-    if (link == nullptr) {
+void PostLogNotice(LogSink* sink, LogNotice notice) {
+    if (sink == nullptr) {
         return;
     }
-    link->logUsers.fetch_add(1);
-    LogTarget* target = link->logWindow.load();
+    sink->users.fetch_add(1);
+    LogTarget* target = sink->logWindow.load();
     if (target != nullptr) {
         target->PostNotice(notice);
     }
-    link->logUsers.fetch_sub(1);
+    sink->users.fetch_sub(1);
 }

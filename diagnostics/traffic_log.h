@@ -4,9 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "diagnostics/log_target.h"
-
-struct CameraLink;
+#include "diagnostics/log_sink.h"
 
 // Local wall-clock time of a line, to the millisecond.
 struct LogTime {
@@ -22,16 +20,13 @@ LogTime CurrentLogTime();
 // kLogLineBlockSize bytes, zero-filled after the text). The length written, -1 for missing text.
 int ComposeLogLine(const char* text, const LogTime& time, char* line);
 
-// Stamps `text` and posts it to the log target of `link` (the process-wide engine for the
-// overloads without one). 0 posted; -1 missing text; -2 no memory for the block; -3 no
-// engine, no target, or the target refused the line (the line is lost).
-int FormatLogLine(const char* text, const LogTime& time);
-int FormatLogLine(CameraLink* link, const char* text, const LogTime& time);
+// Stamps `text` and posts it to the target of `sink`. 0 posted; -1 missing text; -2 no memory
+// for the block; -3 no sink, no target, or the target refused the line (the line is lost).
+int FormatLogLine(LogSink* sink, const char* text, const LogTime& time);
 
 // Stamps `text` with the current time and posts it. 0, or -1 for missing text; whether the
 // line reached a target is not reported.
-int LogText(const char* text);
-int LogText(CameraLink* link, const char* text);
+int LogText(LogSink* sink, const char* text);
 
-// Hands a notice to the log target of `link`; dropped when there is none. Never blocks.
-void PostLogNotice(CameraLink* link, LogNotice notice);
+// Hands a notice to the target of `sink`; dropped when there is none. Never blocks.
+void PostLogNotice(LogSink* sink, LogNotice notice);

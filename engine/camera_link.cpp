@@ -94,15 +94,32 @@ void SetLogTarget(LogTarget* target, uint32_t message) {
 }
 
 void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message) {
-    if (link == nullptr) {
-        return;
+    if (link != nullptr) {
+        SetLogSinkTarget(&link->logSink, target, message);
     }
-    link->logWindow.store(target);
-    link->logMessage.store(target != nullptr ? message : 0);
-    // Producers hold the target only for one non-blocking post.
-    while (link->logUsers.load() != 0) {
-        std::this_thread::yield();
+}
+
+int FormatLogLine(const char* text, const LogTime& time) {
+    CameraLink* link = g_link.load();
+    return FormatLogLine(link != nullptr ? &link->logSink : static_cast<LogSink*>(nullptr), text, time);
+}
+
+int LogText(const char* text) {
+    CameraLink* link = g_link.load();
+    return LogText(link != nullptr ? &link->logSink : static_cast<LogSink*>(nullptr), text);
+}
+
+int LogFrame(const uint8_t* payload, int direction, uint8_t opcode, int payloadLength) {
+    return LogFrame(g_link.load(), payload, direction, opcode, payloadLength);
+}
+
+int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength) {
+    LogSink* sink = link != nullptr ? &link->logSink : nullptr;
+    if ((LogFrame(sink, payload, direction, opcode, payloadLength) & kFrameAcknowledges) != 0 &&
+        link != nullptr) {
+        link->status.store(StatusNormal);
     }
+    return 0;
 }
 
 CameraRequest* NewCameraRequest() {
@@ -333,7 +350,7 @@ void LogRemark(CameraLink* link, const char* format, ...) {
     va_start(arguments, format);
     std::vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
-    LogText(link, text);
+    LogText(&link->logSink, text);
 }
 
 void DisarmStaleWait(CameraLink* link) {

@@ -11,7 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "diagnostics/log_target.h"
+#include "diagnostics/log_sink.h"
+#include "diagnostics/traffic_log.h"
 #include "protocol/commands.h"
 #include "protocol/framing.h"
 #include "protocol/parameters.h"
@@ -142,14 +143,12 @@ struct CameraLink {
     std::thread workerThread;
     std::atomic<int32_t> connected{0};  // 1 in normal operation
     std::atomic<int32_t> state{LinkSearch};
-    std::atomic<int32_t> comNumber{0};           // COM number tried or in use; 0 = none
-    std::atomic<PortKey> portKey{0};             // open port; 0 = none
-    FrameAssembler assembler{};                  // receive parser; serial event thread only
-    CommandChannel channel{};                    // send context; worker thread only
-    std::atomic<LogTarget*> logWindow{nullptr};  // set by the main window
-    std::atomic<uint32_t> logMessage{0};         // kLogMessageNumber while set
-    std::atomic<int32_t> logUsers{0};            // producers inside the target right now
-    RequestNode* requestQueue = nullptr;         // oldest first; guarded by queueLock
+    std::atomic<int32_t> comNumber{0};    // COM number tried or in use; 0 = none
+    std::atomic<PortKey> portKey{0};      // open port; 0 = none
+    FrameAssembler assembler{};           // receive parser; serial event thread only
+    CommandChannel channel{};             // send context; worker thread only
+    LogSink logSink;                      // target set by the main window
+    RequestNode* requestQueue = nullptr;  // oldest first; guarded by queueLock
     std::mutex queueLock;
     std::atomic<int32_t> status{StatusNone};
     std::atomic<uint8_t> awaitingAck{0};
@@ -183,6 +182,15 @@ CameraLink* GetCameraLink();
 // Returns once no producer still uses the previous target, so that one may then be destroyed.
 void SetLogTarget(LogTarget* target, uint32_t message);
 void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message);
+
+// The traffic log of the process-wide engine: stamps and posts a line (see traffic_log.h);
+// without an engine the line is lost (-3 from FormatLogLine).
+int FormatLogLine(const char* text, const LogTime& time);
+int LogText(const char* text);
+// Logs a frame on `link` (the process-wide engine for the form without one): both lines, and
+// every received ACK sets the link's status to StatusNormal. Returns 0.
+int LogFrame(const uint8_t* payload, int direction, uint8_t opcode, int payloadLength);
+int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength);
 
 // Request records for callers: zero-filled, null when memory is short.
 CameraRequest* NewCameraRequest();

@@ -73,7 +73,7 @@ void LogOpenFailureReason(CameraLink* link, int comNumber, PortKey key) {
         }
         DescribeOpenFailure(failure, text, sizeof text);
     }
-    LogText(link, text);
+    LogText(&link->logSink, text);
 }
 
 void OpenStep(CameraLink* link) {

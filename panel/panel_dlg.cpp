@@ -151,7 +151,7 @@ C_Vesper_GUIDlg::~C_Vesper_GUIDlg() {
         thePanel = nullptr;
     // A panel that goes without the close path must not stay the engine's log target.
     CameraLink* link = GetCameraLink();
-    if (link != nullptr && link->logWindow.load() == this)
+    if (link != nullptr && link->logSink.logWindow.load() == this)
         SetLogTarget(nullptr, 0);
     timer_.stop();
     if (diagnostics_ != nullptr)

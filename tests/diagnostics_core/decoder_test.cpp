@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/camera_link.h"
+#include "diagnostics/log_sink.h"
 #include "protocol/commands.h"
+#include "protocol/framing.h"
 #include "tests/diagnostics_core/recording_target.h"
 
 namespace {
@@ -117,56 +118,47 @@ TEST(Decoder, LongestFramesFitTheLine) {
 
 class LogFrameTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        link = std::make_unique<CameraLink>();
-        link->logWindow.store(&target);
-        link->logMessage.store(kLogMessageNumber);
-    }
-    std::unique_ptr<CameraLink> link;
+    void SetUp() override { SetLogSinkTarget(&sink, &target, kLogMessageNumber); }
+    LogSink sink;
     RecordingTarget target;
 };
 
 TEST_F(LogFrameTest, WritesTwoLinesWithOneStamp) {
     const uint8_t payload[] = {0x00, 0x2B};
-    EXPECT_EQ(LogFrame(link.get(), payload, kFrameSent, CMD_GET_NON_VOLATILE_PARAMETERS, 2), 0);
+    EXPECT_EQ(LogFrame(&sink, payload, kFrameSent, CMD_GET_NON_VOLATILE_PARAMETERS, 2), 0);
     const auto lines = target.Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].substr(0, 13), lines[1].substr(0, 13));
     EXPECT_EQ(WithoutStamp(lines[0]), "TX  0x01 0xb5 0x02 0x00 0x2b 0x1d");
-    EXPECT_EQ(link->status.load(), StatusNone);
 }
 
-TEST_F(LogFrameTest, EveryReceivedAckSetsNormalStatus) {
-    link->status.store(StatusWaitingCompletion);
+TEST_F(LogFrameTest, EveryReceivedAckIsReported) {
     const uint8_t ack[] = {0x00, 0xA9};
-    LogFrame(link.get(), ack, kFrameReceived, RSP_ACK, 2);
-    EXPECT_EQ(link->status.load(), StatusNormal);
-
-    link->status.store(StatusSendingSequence);
-    LogFrame(link.get(), ack, kFrameReceived, RSP_NAK, 2);
-    LogFrame(link.get(), ack, kFrameSent, RSP_ACK, 2);
-    EXPECT_EQ(link->status.load(), StatusSendingSequence);
+    EXPECT_EQ(LogFrame(&sink, ack, kFrameReceived, RSP_ACK, 2), kFrameAcknowledges);
+    EXPECT_EQ(LogFrame(&sink, ack, kFrameReceived, RSP_NAK, 2), 0);
+    EXPECT_EQ(LogFrame(&sink, ack, kFrameSent, RSP_ACK, 2), 0);
     EXPECT_TRUE(target.Notices().empty());
 }
 
 TEST_F(LogFrameTest, FactoryResetAckRaisesTheNoticeAfterBothLines) {
     const uint8_t resetAck[] = {0x00, 0xB3};
-    LogFrame(link.get(), resetAck, kFrameReceived, RSP_ACK, 2);
+    LogFrame(&sink, resetAck, kFrameReceived, RSP_ACK, 2);
     ASSERT_EQ(target.Notices().size(), 1u);
     EXPECT_EQ(target.Notices()[0], LogNotice::PowerCycleWarning);
     EXPECT_EQ(target.LinesBeforeNotice()[0], 2u);
 
     const uint8_t otherAck[] = {0x01, 0xB3};
-    LogFrame(link.get(), otherAck, kFrameReceived, RSP_ACK, 2);
+    LogFrame(&sink, otherAck, kFrameReceived, RSP_ACK, 2);
     EXPECT_EQ(target.Notices().size(), 1u);
     EXPECT_EQ(target.Lines().size(), 4u);
 }
 
-TEST_F(LogFrameTest, WithoutTargetNothingIsDeliveredButStatusStillChanges) {
-    link->logWindow.store(nullptr);
+TEST_F(LogFrameTest, WithoutTargetNothingIsDeliveredButTheAckIsStillReported) {
+    SetLogSinkTarget(&sink, nullptr, 0);
     const uint8_t resetAck[] = {0x00, 0xB3};
-    EXPECT_EQ(LogFrame(link.get(), resetAck, kFrameReceived, RSP_ACK, 2), 0);
-    EXPECT_EQ(link->status.load(), StatusNormal);
+    EXPECT_EQ(LogFrame(&sink, resetAck, kFrameReceived, RSP_ACK, 2), kFrameAcknowledges);
+    EXPECT_EQ(LogFrame(static_cast<LogSink*>(nullptr), resetAck, kFrameReceived, RSP_ACK, 2),
+              kFrameAcknowledges);
     EXPECT_TRUE(target.Lines().empty());
     EXPECT_TRUE(target.Notices().empty());
 }

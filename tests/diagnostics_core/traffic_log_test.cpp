@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "engine/camera_link.h"
 #include "tests/diagnostics_core/recording_target.h"
 
 namespace {
@@ -38,34 +37,32 @@ TEST(LogLineFormat, CutsTheWholeLineTo2999CharactersAndZeroFillsTheRest) {
     }
 }
 
-TEST(FormatLogLine, PostsOneBlockToTheLinksTarget) {
-    auto link = std::make_unique<CameraLink>();
+TEST(FormatLogLine, PostsOneBlockToTheSinksTarget) {
+    LogSink sink;
     RecordingTarget target;
-    link->logWindow.store(&target);
-    link->logMessage.store(kLogMessageNumber);
+    SetLogSinkTarget(&sink, &target, kLogMessageNumber);
 
-    EXPECT_EQ(FormatLogLine(link.get(), "     COM3 is open - Polling device", {9, 5, 7, 42}), 0);
+    EXPECT_EQ(FormatLogLine(&sink, "     COM3 is open - Polling device", {9, 5, 7, 42}), 0);
     ASSERT_EQ(target.Lines().size(), 1u);
     EXPECT_EQ(target.Lines()[0], "09:05:07.042      COM3 is open - Polling device");
     EXPECT_EQ(target.Messages()[0], kLogMessageNumber);
     EXPECT_EQ(target.FirstParameters()[0], 0u);
-    EXPECT_EQ(FormatLogLine(link.get(), nullptr, {9, 5, 7, 42}), -1);
+    EXPECT_EQ(FormatLogLine(&sink, nullptr, {9, 5, 7, 42}), -1);
 }
 
-TEST(FormatLogLine, DropsLinesWithoutEngineTargetOrMessage) {
+TEST(FormatLogLine, DropsLinesWithoutSinkTargetOrMessage) {
     RecordingTarget target;
-    ASSERT_EQ(GetCameraLink(), nullptr);
-    EXPECT_EQ(FormatLogLine("lost", {1, 1, 1, 1}), -3);
-    EXPECT_EQ(LogText("lost"), 0);
-    EXPECT_EQ(LogText(nullptr), -1);
+    EXPECT_EQ(FormatLogLine(static_cast<LogSink*>(nullptr), "lost", {1, 1, 1, 1}), -3);
+    EXPECT_EQ(LogText(static_cast<LogSink*>(nullptr), "lost"), 0);
+    EXPECT_EQ(LogText(static_cast<LogSink*>(nullptr), nullptr), -1);
 
-    auto link = std::make_unique<CameraLink>();
-    EXPECT_EQ(FormatLogLine(link.get(), "no target", {1, 1, 1, 1}), -3);
-    link->logWindow.store(&target);
-    EXPECT_EQ(FormatLogLine(link.get(), "no message number", {1, 1, 1, 1}), -3);
-    link->logMessage.store(kLogMessageNumber);
+    LogSink sink;
+    EXPECT_EQ(FormatLogLine(&sink, "no target", {1, 1, 1, 1}), -3);
+    sink.logWindow.store(&target);
+    EXPECT_EQ(FormatLogLine(&sink, "no message number", {1, 1, 1, 1}), -3);
+    sink.logMessage.store(kLogMessageNumber);
     target.Refuse(true);
-    EXPECT_EQ(FormatLogLine(link.get(), "refused", {1, 1, 1, 1}), -3);
+    EXPECT_EQ(FormatLogLine(&sink, "refused", {1, 1, 1, 1}), -3);
     EXPECT_TRUE(target.Lines().empty());
 }
 

@@ -22,8 +22,7 @@ class ReceiveTest : public ::testing::Test {
   protected:
     void SetUp() override {
         link = std::make_unique<CameraLink>();
-        link->logWindow.store(&target);
-        link->logMessage.store(kLogMessageNumber);
+        SetLogSinkTarget(&link->logSink, &target, kLogMessageNumber);
     }
 
     void Receive(uint8_t opcode, std::vector<uint8_t> payload) {
@@ -153,6 +152,20 @@ TEST_F(ReceiveTest, BytesAreAssembledAcrossChunksAndNoiseIsSkipped) {
     EXPECT_EQ(OnBytesReceived(ack.data(), static_cast<int32_t>(ack.size()), nullptr), 0);
 }
 
+TEST_F(ReceiveTest, EveryReceivedAckShowsNormalCommunicationTargetOrNot) {
+    link->status.store(StatusWaitingCompletion);
+    Receive(RSP_ACK, {0x00, 0xA9});
+    EXPECT_EQ(link->status.load(), StatusNormal);
+    link->status.store(StatusSendingSequence);
+    Receive(RSP_NAK, {0x00, 0xA9});
+    Sent(RSP_ACK, {0x00, 0xA9});
+    EXPECT_EQ(link->status.load(), StatusSendingSequence);
+    SetLogSinkTarget(&link->logSink, nullptr, 0);
+    Receive(RSP_ACK, {0x00, 0xB3});
+    EXPECT_EQ(link->status.load(), StatusNormal);
+    EXPECT_TRUE(target.Notices().empty());
+}
+
 TEST_F(ReceiveTest, SettersMarkOnlyRealChanges) {
     auto& pending = link->cameraState.pendingValues.entries[38];
     auto& camera = link->cameraState.cameraValues.entries[38];
@@ -191,6 +204,9 @@ TEST(WithoutEngine, EveryCallFailsCleanly) {
     EXPECT_FALSE(TakeCameraValue(1, &value));
     EXPECT_FALSE(CopyCameraIdentity(nullptr, nullptr));
     SetLogTarget(nullptr, 0);
+    EXPECT_EQ(FormatLogLine("lost", {1, 1, 1, 1}), -3);
+    EXPECT_EQ(LogText("lost"), 0);
+    EXPECT_EQ(LogText(nullptr), -1);
 }
 
 TEST(WaitForAck, EndsWithTheAckTheTimeOutOrTheStop) {

@@ -140,7 +140,7 @@ class PanelTest : public QObject {
         QCOMPARE(panel_->AgcBiasGain(), 2047);
         QCOMPARE(panel_->ManualLevel(), 2047);
         QVERIFY(panel_->TimerRunning());
-        QCOMPARE(GetCameraLink()->logWindow.load(), static_cast<LogTarget*>(panel_.get()));
+        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), static_cast<LogTarget*>(panel_.get()));
 
         // The window menu: the three entries, each after a separator; the diagnostics entry
         // can carry a check mark.
@@ -635,7 +635,7 @@ class PanelTest : public QObject {
         QCOMPARE(services_.boxes, QStringList(3, "Exit Now?: Are you sure you want to exit?"));
         QVERIFY(panel_->isVisible());
         QVERIFY(panel_->TimerRunning());
-        QCOMPARE(GetCameraLink()->logWindow.load(), static_cast<LogTarget*>(panel_.get()));
+        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), static_cast<LogTarget*>(panel_.get()));
 
         panel_->OnSysCommand(kCommandDiagnostics);
         QPointer<ManualMessageDialog> window = panel_->Diagnostics();
@@ -644,7 +644,7 @@ class PanelTest : public QObject {
         QVERIFY(!panel_->isVisible());
         QCOMPARE(panel_->result(), int(QDialog::Accepted));
         QVERIFY(!panel_->TimerRunning());
-        QCOMPARE(GetCameraLink()->logWindow.load(), nullptr);
+        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), nullptr);
         QTRY_VERIFY(window == nullptr);
     }
 
