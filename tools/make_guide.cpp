@@ -69,7 +69,7 @@ bool ResolveImages(QTextDocument& doc, const QString& imageFolder) {
 }
 
 void ShapeBlocks(QTextDocument& doc) {
-    const QFont mono(QStringLiteral("DejaVu Sans Mono"), 9);
+    const QFont mono(QStringLiteral("DejaVu Sans Mono"), 8);
     bool firstChapter = true;
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
         QTextBlockFormat format = block.blockFormat();
@@ -81,14 +81,15 @@ void ShapeBlocks(QTextDocument& doc) {
             firstChapter = false;
         if (level >= 2)
             format.setTopMargin(level == 2 ? 16 : 10);
-        // Fenced and indented code: lines kept whole, monospaced, on a light ground.
+        // Fenced and indented code: monospaced on a light ground; a line too long for the page
+        // wraps rather than running off it.
         if (format.hasProperty(QTextFormat::BlockCodeFence) ||
             format.hasProperty(QTextFormat::BlockCodeLanguage)) {
             cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
             QTextCharFormat text;
             text.setFont(mono);
             cursor.mergeCharFormat(text);
-            format.setNonBreakableLines(true);
+            format.setNonBreakableLines(false);
             format.setBackground(QColor(240, 241, 244));
             format.setLeftMargin(10);
         }
