@@ -73,6 +73,8 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
         static char* fallbackArgv[] = {fallbackName, nullptr};
         ownApp = std::make_unique<QApplication>(argc != nullptr ? *argc : fallbackArgc,
                                                 argv != nullptr ? argv : fallbackArgv);
+        // Ties the windows to the installed desktop entry (icon and name in the task bar).
+        QGuiApplication::setDesktopFileName(QStringLiteral("org.kelvra.Kelvra"));
         // The toolkit has taken its own options (-platform, -style, ...) out of argv.
         if (argc != nullptr && argv != nullptr) {
             programOptions.clear();

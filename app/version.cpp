@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <climits>
 
@@ -12,14 +13,25 @@ namespace {
 QString overridePath;
 bool overridden = false;
 
-void OpenBesideProgram(const char* name) {
+// Beside the program first; then where the package puts documentation, relative to the
+// program (bin/ and share/doc/kelvra/ under one prefix), so an installed or relocated tree
+// and the build tree both find their guide.
+void OpenDocumentNearProgram(const char* name) {
     if (ProgramFilePath().isEmpty())
         return;
-    const QString path = GetProgramFolder() + QLatin1Char('/') + QLatin1String(name);
-    // The desktop's handler may complain about a missing file in a window of its own.
-    if (!QFileInfo(path).isFile())
-        return;
-    Desktop().OpenDocument(path);
+    const QString folder = GetProgramFolder();
+    const QString candidates[] = {
+        folder + QLatin1Char('/') + QLatin1String(name),
+        QDir::cleanPath(folder + QLatin1String("/../") + QLatin1String(kInstalledDocFolder) +
+                        QLatin1Char('/') + QLatin1String(name)),
+    };
+    for (const QString& path : candidates) {
+        // The desktop's handler may complain about a missing file in a window of its own.
+        if (QFileInfo(path).isFile()) {
+            Desktop().OpenDocument(path);
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -69,8 +81,8 @@ QString GetProgramFolder() {
 }
 
 void OpenCameraManual() {
-    OpenBesideProgram(kCameraManualFile);
+    OpenDocumentNearProgram(kCameraManualFile);
 }
 void OpenSoftwareGuide() {
-    OpenBesideProgram(kSoftwareGuideFile);
+    OpenDocumentNearProgram(kSoftwareGuideFile);
 }

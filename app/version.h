@@ -1,4 +1,4 @@
-// The program's own version, its folder and the two manuals kept beside it.
+// The program's own version, its folder and the two manuals.
 #pragma once
 
 #include <QString>
@@ -19,7 +19,10 @@ void SetProgramFilePathForTest(const QString& path);
 
 inline constexpr char kCameraManualFile[] = "CameraUsersManual.pdf";
 inline constexpr char kSoftwareGuideFile[] = "CameraControlSoftwareUsersGuide.pdf";
+// Where the package installs the documents, relative to the prefix (bin/ is beside it).
+inline constexpr char kInstalledDocFolder[] = "share/doc/kelvra";
 
-// Open a manual with the desktop's viewer. A missing file opens nothing and says nothing.
+// Open a manual with the desktop's viewer: the file beside the program, else the one in the
+// installed documentation folder. A file in neither place opens nothing and says nothing.
 void OpenCameraManual();
 void OpenSoftwareGuide();

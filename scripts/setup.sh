@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package Kelvra needs to build, test and benchmark.
+# Installs every Debian package Kelvra needs to build, test, benchmark and package.
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format xvfb xauth
+  desktop-file-utils appstream lintian dpkg-dev file man-db poppler-utils
 )
 
 missing=()

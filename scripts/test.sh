@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test.
-#   scripts/test.sh          plain build (build/default), every test
-#   scripts/test.sh asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test
+#   scripts/test.sh          plain build (build/default), every test, the installed tree too
+#   scripts/test.sh asan     AddressSanitizer + UndefinedBehaviorSanitizer, every test but the
+#                            installed tree (no guide, man pages or package files)
 #   scripts/test.sh tsan     ThreadSanitizer, every test that does not load Qt
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,8 +13,8 @@ kind="${1:-default}"
 jobs="$(nproc)"
 case "$kind" in
   default) flags=(-DKELVRA_WERROR=ON); ctest_args=() ;;
-  asan)    flags=(-DKELVRA_SANITIZE=address -DKELVRA_BENCH=OFF); ctest_args=() ;;
-  tsan)    flags=(-DKELVRA_SANITIZE=thread -DKELVRA_BENCH=OFF); ctest_args=(-LE qt) ;;
+  asan)    flags=(-DKELVRA_SANITIZE=address -DKELVRA_BENCH=OFF -DKELVRA_DOCS=OFF); ctest_args=() ;;
+  tsan)    flags=(-DKELVRA_SANITIZE=thread -DKELVRA_BENCH=OFF -DKELVRA_DOCS=OFF); ctest_args=(-LE qt) ;;
   *) echo "usage: $0 [default|asan|tsan]" >&2; exit 2 ;;
 esac
 

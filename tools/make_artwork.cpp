@@ -1,6 +1,8 @@
 // Draws the program's artwork: the application icon, the three palette swatches and the
 // About banner. The output is committed under resources/; run this again only to change it:
 //   build/default/tools/kelvra-artwork resources/icons
+// With --hicolor it writes the desktop's icon theme sizes instead (the build does this for the
+// installed tree): FOLDER/<n>x<n>/apps/kelvra.png for n = 16 to 256.
 #include <QColor>
 #include <QDir>
 #include <QFont>
@@ -12,6 +14,7 @@
 #include <QRadialGradient>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -162,17 +165,33 @@ bool Save(const QImage& image, const QDir& dir, const char* name) {
     return true;
 }
 
+bool SaveThemeIcons(const QDir& theme) {
+    bool ok = true;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("%1x%1/apps").arg(size);
+        if (!theme.mkpath(folder)) {
+            std::fprintf(stderr, "cannot make %s\n", qPrintable(theme.filePath(folder)));
+            return false;
+        }
+        ok = Save(AppIcon(size), QDir(theme.filePath(folder)), "kelvra.png") && ok;
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    const bool hicolor = argc == 3 && std::strcmp(argv[1], "--hicolor") == 0;
+    if (argc != 2 && !hicolor) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n       %s --hicolor THEME_FOLDER\n", argv[0], argv[0]);
         return 2;
     }
-    QDir dir(QString::fromLocal8Bit(argv[1]));
+    QDir dir(QString::fromLocal8Bit(argv[argc - 1]));
     if (!dir.exists() && !QDir().mkpath(dir.path()))
         return 1;
+    if (hicolor)
+        return SaveThemeIcons(dir) ? 0 : 1;
     bool ok = Save(AppIcon(128), dir, "kelvra.png");
     ok = Save(AppIcon(32), dir, "kelvra-32.png") && ok;
     ok = Save(Swatch(kGrey), dir, "palette-off.png") && ok;

@@ -72,7 +72,7 @@ class ShellTest : public QObject {
         QVERIFY(FindControl(&about, 1) != nullptr);
     }
 
-    void documentsOpenOnlyWhenPresentBesideTheProgram() {
+    void documentsOpenOnlyWhenPresentBesideOrInstalled() {
         RecordingServices services;
         ScopedUiServices scoped(&services);
         QTemporaryDir dir;
@@ -91,6 +91,20 @@ class ShellTest : public QObject {
         OpenSoftwareGuide();
         QCOMPARE(services.documents, QStringList{guide.fileName()});
         QVERIFY(services.boxes.isEmpty());
+
+        // Installed: bin/kelvra finds share/doc/kelvra/ under the same prefix; a copy beside
+        // the program still comes first.
+        QVERIFY(QDir(dir.path()).mkpath("usr/bin") && QDir(dir.path()).mkpath("usr/share/doc/kelvra"));
+        SetProgramFilePathForTest(dir.filePath("usr/bin/kelvra"));
+        const QString installed = dir.filePath("usr/share/doc/kelvra/CameraControlSoftwareUsersGuide.pdf");
+        QVERIFY(QFile::copy(guide.fileName(), installed));
+        services.documents.clear();
+        OpenCameraManual();
+        OpenSoftwareGuide();
+        QCOMPARE(services.documents, QStringList{installed});
+        QVERIFY(QFile::copy(installed, dir.filePath("usr/bin/CameraControlSoftwareUsersGuide.pdf")));
+        OpenSoftwareGuide();
+        QCOMPARE(services.documents.last(), dir.filePath("usr/bin/CameraControlSoftwareUsersGuide.pdf"));
 
         // A program at the root of the tree looks for its documents at the root.
         SetProgramFilePathForTest("/kelvra");
