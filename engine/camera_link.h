@@ -105,7 +105,7 @@ struct ParameterTable {
 
 constexpr int kVersionTextSlots = 10;
 constexpr int kVersionTextSlotSize = 300;
-constexpr int kInfoBlockSize = 134;
+constexpr int kInfoBlockSize = kDownloadPacketLength;
 
 // The program's picture of the camera.
 struct CameraState {

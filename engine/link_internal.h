@@ -12,6 +12,11 @@ inline void WakeWorker(CameraLink* link) {
     link->wake.notify_all();
 }
 
+// How long the worker waits for an ACK.
+constexpr int kQueryAckTimeoutMs = 1500;  // status and version queries, each sequence-file line
+constexpr int kLongAckTimeoutMs = 2500;   // information block, every parameter read and write
+constexpr int kCycleAckTimeoutMs = 1000;  // start of each cycle, between two commands of a request
+
 // True when the port the worker holds has gone (hung up or unplugged): its key no longer
 // opens anything. A device that came back meanwhile is another port under another key.
 inline bool PortLost(const CameraLink* link) {

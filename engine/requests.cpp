@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int kBetweenCommandsMs = 1000;
-constexpr int kSaveAckTimeoutMs = 2500;
 
 // Payload views: little-endian, from the first byte.
 int32_t ValueOf(const CameraRequest& request) {
@@ -30,7 +28,7 @@ uint8_t ByteOf(const CameraRequest& request) {
 // The wait between two commands of one request. False when the engine is stopping or the
 // port has gone: the second command would reach nothing.
 bool WaitBetweenCommands(CameraLink* link) {
-    if (WaitForAck(link, kBetweenCommandsMs) != 0) {
+    if (WaitForAck(link, kCycleAckTimeoutMs) != 0) {
         DisarmStaleWait(link);
     }
     return link->running.load() != 0 && !PortLost(link);
@@ -140,7 +138,7 @@ int WriteChangedParameters(CameraLink* link) {
         }
         entry.flag.store(0);
         SendSetParameter(&link->channel, static_cast<uint16_t>(index), entry.value.load());
-        const bool writeAcknowledged = WaitForAck(link, kSaveAckTimeoutMs) == 0;
+        const bool writeAcknowledged = WaitForAck(link, kLongAckTimeoutMs) == 0;
         if (PortLost(link)) {
             return SaveLost(link, index, !writeAcknowledged, written + (writeAcknowledged ? 1 : 0), marked);
         }
@@ -149,7 +147,7 @@ int WriteChangedParameters(CameraLink* link) {
         }
         ++written;
         SendCommandWord(&link->channel, CMD_GET_NON_VOLATILE_PARAMETERS, static_cast<uint16_t>(index));
-        const bool readAcknowledged = WaitForAck(link, kSaveAckTimeoutMs) == 0;
+        const bool readAcknowledged = WaitForAck(link, kLongAckTimeoutMs) == 0;
         if (PortLost(link)) {
             return SaveLost(link, index, false, written, marked);
         }

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr int kSequenceLineMax = 1288;
-constexpr int kLineAckTimeoutMs = 1500;
 
 bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
@@ -156,7 +155,7 @@ int PlayLines(CameraLink* link, FILE* file, const char* path, SequenceOutcome* o
         if (frameLength > 0) {
             SendRawFrame(&link->channel, frame, frameLength);
             ++outcome->framesSent;
-            if (WaitForAck(link, kLineAckTimeoutMs) != 0) {
+            if (WaitForAck(link, kQueryAckTimeoutMs) != 0) {
                 if (outcome->firstUnacknowledged == 0 && !PortLost(link) && link->running.load() != 0) {
                     outcome->firstUnacknowledged = lineNumber;
                 }

@@ -14,9 +14,6 @@ using std::chrono::milliseconds;
 
 namespace {
 
-constexpr int kShortAckTimeoutMs = 1500;  // status and version queries, sequence-file lines
-constexpr int kLongAckTimeoutMs = 2500;   // information block, parameter reads and writes
-constexpr int kCycleAckTimeoutMs = 1000;  // start of each cycle, between two commands
 constexpr milliseconds kIdleCycle{15};
 
 void ClearIdentity(CameraState& camera, bool alsoInfoBlock) {
@@ -98,7 +95,7 @@ void OpenStep(CameraLink* link) {
 void QueryStatusStep(CameraLink* link) {
     link->awaitingAck.store(0);
     SendCommandNoPayload(&link->channel, CMD_SYSTEM_STATUS_GET);
-    if (WaitForAck(link, kShortAckTimeoutMs) != 0) {
+    if (WaitForAck(link, kQueryAckTimeoutMs) != 0) {
         link->state.store(LinkSearch);
         return;
     }
@@ -109,7 +106,7 @@ void QueryStatusStep(CameraLink* link) {
 void GetVersionStep(CameraLink* link) {
     link->awaitingAck.store(0);
     SendCommandNoPayload(&link->channel, CMD_SYSTEM_VERSION_GET);
-    if (WaitForAck(link, kShortAckTimeoutMs) != 0) {
+    if (WaitForAck(link, kQueryAckTimeoutMs) != 0) {
         link->state.store(LinkSearch);
         return;
     }

@@ -80,9 +80,14 @@ constexpr uint8_t RSP_SYSTEM_STATUS = 0xF2;
 
 // The value 0x00FF sent with 0xB0 tells the camera to store its parameters.
 constexpr uint16_t kStoreParametersValue = 0x00FF;
+// The information packet that answers the download setup: part and serial number as text of at
+// most 20 characters each, not necessarily terminated.
+constexpr int kDownloadPacketLength = 134;
+constexpr int kPartNumberOffset = 56;
+constexpr int kSerialNumberOffset = 76;
+constexpr int kIdentityFieldLength = 20;
 // Fixed payload of the download setup: five words 0, 1, 1, 26, 0.
 constexpr uint8_t kDownloadSetupPayload[10] = {0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x1A, 0x00, 0x00};
-constexpr int kSendTimeoutMs = 3000;
 
 // Display names; "Unknown Command Message" / "Unknown Response Message" for anything else.
 const char* CommandName(uint8_t opcode);

@@ -172,7 +172,7 @@ void SimulatedCamera::Impl::HandleCommand(uint8_t opcode, std::span<const uint8_
         }
         case CMD_DATA_TRANSFER_DOWNLOAD_SETUP: {
             QueueAck(opcode);
-            uint8_t packet[kInfoPacketLength] = {};
+            uint8_t packet[kDownloadPacketLength] = {};
             packet[1] = 0x01;  // packet number
             std::memcpy(packet + kPartNumberOffset, kPartNumber,
                         std::min<size_t>(std::strlen(kPartNumber), kIdentityFieldLength));

@@ -62,9 +62,8 @@ class SimulatedCamera {
     static uint16_t DefaultParameter(int index);
 
     // Identity it reports. The version query is answered with one RSP_TEXT per line, in
-    // this order; the download setup with an information packet of kInfoPacketLength bytes
-    // holding the part number at kPartNumberOffset and the serial number at
-    // kSerialNumberOffset (20 bytes each, zero-padded).
+    // this order; the download setup with an information packet (protocol/commands.h gives its
+    // layout) holding the part and serial number zero-padded.
     static constexpr const char* kPartNumber = "KV-640-30-A1";
     static constexpr const char* kSerialNumber = "SN0047110815";
     static constexpr const char* kVersionLines[] = {
@@ -74,10 +73,6 @@ class SimulatedCamera {
         "Detector: 640x512 17um VOx",
     };
     static constexpr int kVersionLineCount = 4;
-    static constexpr int kInfoPacketLength = 134;
-    static constexpr int kPartNumberOffset = 56;
-    static constexpr int kSerialNumberOffset = 76;
-    static constexpr int kIdentityFieldLength = 20;
 
     // Faults.
     void DropAck(uint8_t opcode, bool always);  // once: only the next ACK of opcode

@@ -77,9 +77,9 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
     }
     EXPECT_STREQ(text[sim::SimulatedCamera::kVersionLineCount], "");
     EXPECT_EQ(
-        0, std::strncmp(reinterpret_cast<const char*>(info) + sim::SimulatedCamera::kPartNumberOffset,
+        0, std::strncmp(reinterpret_cast<const char*>(info) + kPartNumberOffset,
                         sim::SimulatedCamera::kPartNumber, std::strlen(sim::SimulatedCamera::kPartNumber)));
-    EXPECT_EQ(0, std::strncmp(reinterpret_cast<const char*>(info) + sim::SimulatedCamera::kSerialNumberOffset,
+    EXPECT_EQ(0, std::strncmp(reinterpret_cast<const char*>(info) + kSerialNumberOffset,
                               sim::SimulatedCamera::kSerialNumber,
                               std::strlen(sim::SimulatedCamera::kSerialNumber)));
     for (int index = 0; index < 255; ++index) {

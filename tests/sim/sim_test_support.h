@@ -63,11 +63,11 @@ inline Frame Value(uint16_t value) {
 // The information packet: part and serial number, zero-padded, at their offsets.
 inline std::vector<uint8_t> ExpectedInfoPacket() {
     using sim::SimulatedCamera;
-    std::vector<uint8_t> expected(SimulatedCamera::kInfoPacketLength, 0);
+    std::vector<uint8_t> expected(kDownloadPacketLength, 0);
     expected[1] = 0x01;
-    std::memcpy(&expected[SimulatedCamera::kPartNumberOffset], SimulatedCamera::kPartNumber,
+    std::memcpy(&expected[kPartNumberOffset], SimulatedCamera::kPartNumber,
                 std::strlen(SimulatedCamera::kPartNumber));
-    std::memcpy(&expected[SimulatedCamera::kSerialNumberOffset], SimulatedCamera::kSerialNumber,
+    std::memcpy(&expected[kSerialNumberOffset], SimulatedCamera::kSerialNumber,
                 std::strlen(SimulatedCamera::kSerialNumber));
     return expected;
 }

@@ -1,0 +1,167 @@
+// The panel's message map: from control id and notification to handler, the sliders that
+// report only when the mouse lets go, and the queueing of requests.
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLineEdit>
+#include <QSlider>
+#include <cstring>
+
+#include "diagnostics/ui/log_event.h"
+#include "panel/panel_dlg.h"
+#include "panel/panel_internal.h"
+#include "resources/control_id.h"
+#include "ui_panel.h"
+
+// One table from control id and notification to handler.
+const C_Vesper_GUIDlg::Route C_Vesper_GUIDlg::kMessageMap[] = {
+    {1002, Notify::Clicked, &C_Vesper_GUIDlg::OnAutoCalEnable},
+    {1007, Notify::Clicked, &C_Vesper_GUIDlg::OnAutoCalPeriodDown},
+    {1008, Notify::Clicked, &C_Vesper_GUIDlg::OnAutoCalPeriodUp},
+    {1003, Notify::Clicked, &C_Vesper_GUIDlg::OnCalShutter},
+    {1004, Notify::Clicked, &C_Vesper_GUIDlg::OnCalNoShutter},
+    {1113, Notify::Clicked, &C_Vesper_GUIDlg::OnLensCalEnable},
+    {1094, Notify::Clicked, &C_Vesper_GUIDlg::OnLensCalStart},
+    {1100, Notify::Clicked, &C_Vesper_GUIDlg::OnLensCalSave},
+    {1114, Notify::Clicked, &C_Vesper_GUIDlg::OnCollectCold},
+    {1115, Notify::Clicked, &C_Vesper_GUIDlg::OnCollectHot},
+    {1014, Notify::Clicked, &C_Vesper_GUIDlg::OnWhiteHot},
+    {1015, Notify::Clicked, &C_Vesper_GUIDlg::OnBlackHot},
+    {1009, Notify::Clicked, &C_Vesper_GUIDlg::OnOrientationNormal},
+    {1010, Notify::Clicked, &C_Vesper_GUIDlg::OnOrientationFlipVertical},
+    {1011, Notify::Clicked, &C_Vesper_GUIDlg::OnOrientationFlipHorizontal},
+    {1012, Notify::Clicked, &C_Vesper_GUIDlg::OnOrientationFlipBoth},
+    {1104, Notify::SelChange, &C_Vesper_GUIDlg::OnPaletteIcons},
+    {1040, Notify::SelChange, &C_Vesper_GUIDlg::OnPalettePlain},
+    {1031, Notify::Clicked, &C_Vesper_GUIDlg::OnAnalogVideo},
+    {1038, Notify::Clicked, &C_Vesper_GUIDlg::OnParallelVideo},
+    {1039, Notify::SelChange, &C_Vesper_GUIDlg::OnVideoMode},
+    {1037, Notify::Clicked, &C_Vesper_GUIDlg::OnCameraLink},
+    {1032, Notify::Clicked, &C_Vesper_GUIDlg::OnNtsc},
+    {1033, Notify::Clicked, &C_Vesper_GUIDlg::OnPalM},
+    {1034, Notify::Clicked, &C_Vesper_GUIDlg::OnPalN},
+    {1035, Notify::Clicked, &C_Vesper_GUIDlg::OnPalBdghin2},
+    {1062, Notify::Clicked, &C_Vesper_GUIDlg::OnAgcAutomatic},
+    {1063, Notify::Clicked, &C_Vesper_GUIDlg::OnAgcFreeze},
+    {1064, Notify::Clicked, &C_Vesper_GUIDlg::OnAgcManual},
+    {1065, Notify::Clicked, &C_Vesper_GUIDlg::OnAgcHistogram},
+    {1018, Notify::Clicked, &C_Vesper_GUIDlg::OnStepDown},
+    {1020, Notify::Clicked, &C_Vesper_GUIDlg::OnStepUp},
+    {1021, Notify::Clicked, &C_Vesper_GUIDlg::OnGainDown},
+    {1022, Notify::Clicked, &C_Vesper_GUIDlg::OnGainUp},
+    {1023, Notify::Clicked, &C_Vesper_GUIDlg::OnLevelDown},
+    {1024, Notify::Clicked, &C_Vesper_GUIDlg::OnLevelUp},
+    {1076, Notify::Clicked, &C_Vesper_GUIDlg::OnTemporalNrEnable},
+    {1078, Notify::TextChange, &C_Vesper_GUIDlg::OnThresholdChanged},
+    {1083, Notify::Clicked, &C_Vesper_GUIDlg::OnSpatialNrEnable},
+    {1029, Notify::Clicked, &C_Vesper_GUIDlg::OnSaveParameters},
+    {1102, Notify::Clicked, &C_Vesper_GUIDlg::OnFactoryDefaults},
+    {1046, Notify::Clicked, &C_Vesper_GUIDlg::OnExit},
+    {1107, Notify::Clicked, &C_Vesper_GUIDlg::OnDetectorStartup},
+    {1108, Notify::Clicked, &C_Vesper_GUIDlg::OnDetectorShutdown},
+    {1053, Notify::Clicked, &C_Vesper_GUIDlg::OnLoadSequenceFile},
+    {1027, Notify::Clicked, &C_Vesper_GUIDlg::ToggleDiagnostics},
+    {3023, Notify::Clicked, &C_Vesper_GUIDlg::OnSoftwareGuide},
+    {3024, Notify::Clicked, &C_Vesper_GUIDlg::OnCameraManual},
+    // No control starts a search or picks a lens table: the panel finds the camera itself.
+    {1001, Notify::Clicked, &C_Vesper_GUIDlg::OnNothing},
+    {1095, Notify::Clicked, &C_Vesper_GUIDlg::OnNothing},
+    {1096, Notify::Clicked, &C_Vesper_GUIDlg::OnNothing},
+    {1097, Notify::Clicked, &C_Vesper_GUIDlg::OnNothing},
+    {1098, Notify::Clicked, &C_Vesper_GUIDlg::OnNothing},
+    {1099, Notify::Clicked, &C_Vesper_GUIDlg::OnNothing},
+    {1101, Notify::Clicked, &C_Vesper_GUIDlg::OnNothing},
+    {1112, Notify::Clicked, &C_Vesper_GUIDlg::OnNothing},
+};
+
+void C_Vesper_GUIDlg::ConnectMessageMap() {
+    for (const Route& route : kMessageMap) {
+        QWidget* control = FindControl(this, route.id);
+        if (control == nullptr)
+            continue;
+        const auto handler = route.handler;
+        switch (route.notify) {
+            case Notify::Clicked:
+                if (auto* button = qobject_cast<QAbstractButton*>(control))
+                    connect(button, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
+                break;
+            case Notify::SelChange:
+                if (auto* combo = qobject_cast<QComboBox*>(control))
+                    connect(combo, &QComboBox::activated, this, [this, handler] { (this->*handler)(); });
+                break;
+            case Notify::TextChange:
+                if (auto* edit = qobject_cast<QLineEdit*>(control))
+                    connect(edit, &QLineEdit::textChanged, this, [this, handler] { (this->*handler)(); });
+                break;
+        }
+    }
+    // The sliders report only when the mouse lets go of them; keyboard moves queue nothing.
+    for (QSlider* slider : {ui_->sliderRoi, ui_->sliderGain, ui_->sliderLevel})
+        slider->installEventFilter(this);
+}
+
+bool C_Vesper_GUIDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        // After the slider has taken the release, so its position is final.
+        if (watched == ui_->sliderRoi) {
+            QMetaObject::invokeMethod(
+                this, [this] { OnRoiReleased(); }, Qt::QueuedConnection);
+        } else if (watched == ui_->sliderGain || watched == ui_->sliderLevel) {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    QEvent apply(kGainLevelApplyEventType);
+                    QCoreApplication::sendEvent(this, &apply);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// Leading decimal digits as a number; anything else counts 0 (a non-number reads as 0).
+long ParseDecimal(const QString& text) {
+    const QByteArray bytes = text.left(299).toLatin1();
+    const char* p = bytes.constData();
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    bool negative = false;
+    if (*p == '-' || *p == '+')
+        negative = *p++ == '-';
+    long value = 0;
+    while (*p >= '0' && *p <= '9' && value < 1000000000L)
+        value = value * 10 + (*p++ - '0');
+    return negative ? -value : value;
+}
+
+// ---- Requests ----
+
+bool C_Vesper_GUIDlg::Queue(int32_t type, const void* payload, size_t size) {
+    CameraRequest* request = NewCameraRequest();
+    if (request == nullptr)
+        return false;
+    request->type = type;
+    if (size > 0)
+        std::memcpy(request->payload, payload, std::min(size, sizeof request->payload));
+    // A refused request (no engine) is dropped without a word.
+    EnqueueAndRelease(request);
+    return true;
+}
+
+bool C_Vesper_GUIDlg::QueueValue(int32_t type, int32_t value) {
+    return Queue(type, &value, sizeof value);
+}
+
+bool C_Vesper_GUIDlg::QueueByte(int32_t type, uint8_t value) {
+    return Queue(type, &value, sizeof value);
+}
+
+bool C_Vesper_GUIDlg::QueueTwoWords(int32_t type, uint16_t first, uint16_t second) {
+    const uint16_t words[2] = {first, second};
+    return Queue(type, words, sizeof words);
+}
+
+bool C_Vesper_GUIDlg::QueueNone(int32_t type) {
+    return Queue(type, nullptr, 0);
+}
+
+void C_Vesper_GUIDlg::OnNothing() {}

@@ -1,0 +1,286 @@
+// The refresh timer: the status line, the identity, and the copy of the camera's values into
+// the controls when the camera has just connected.
+#include <QLabel>
+#include <cstring>
+
+#include "panel/panel_dlg.h"
+#include "ui_panel.h"
+
+namespace {
+
+const char* RoiName(int position) {
+    switch (position) {
+        case 1:
+            return "Top Half";
+        case 2:
+            return "Bottom Half";
+        case 3:
+            return "Top Third";
+        case 4:
+            return "Middle Third";
+        case 5:
+            return "Bottom Third";
+        default:
+            return "Full Screen";
+    }
+}
+
+// Text of at most `limit` bytes that need not be terminated.
+QString FixedText(const void* bytes, size_t limit) {
+    const char* text = static_cast<const char*>(bytes);
+    return QString::fromLatin1(text, static_cast<qsizetype>(strnlen(text, limit)));
+}
+
+}  // namespace
+
+void C_Vesper_GUIDlg::OnTimer() {
+    CopyParameters();
+    ShowLinkStatus(false);
+}
+
+void C_Vesper_GUIDlg::ShowLinkStatus(bool forced) {
+    const int status = GetLinkStatus();
+    if (!forced && status == lastStatus_)
+        return;
+    lastStatus_ = status;
+    static const char* const kTexts[] = {"",
+                                         "Searching for serial port(s)",
+                                         "Opening a serial port",
+                                         "Querying the camera",
+                                         "Requesting the camera's serial number",
+                                         "Retrieving parameters from the camera",
+                                         "Normal camera communication",
+                                         "Selecting message sequence file",
+                                         "Sending message sequence file",
+                                         "Waiting for command completion"};
+    const bool known = status >= 0 && status <= 9;
+    ui_->textStatus->setText(QString::fromLatin1(known ? kTexts[status] : ""));
+    QPushButton* buttons[] = {ui_->buttonLoadSequence, ui_->buttonSaveParameters, ui_->buttonFactoryDefaults};
+    switch (status) {
+        case StatusSearching:
+            for (QPushButton* b : buttons)
+                b->setEnabled(false);
+            ClearIdentity();
+            break;
+        case StatusOpening:
+        case StatusQuerying:
+        case StatusRequestingSerial:
+        case StatusRetrievingParameters:
+        case StatusSelectingSequence:
+        case StatusSendingSequence:
+            for (QPushButton* b : buttons)
+                b->setEnabled(false);
+            break;
+        case StatusNormal:
+            for (QPushButton* b : buttons)
+                b->setEnabled(true);
+            ui_->labelCalStatus->setEnabled(false);
+            ui_->labelCalStatus->hide();
+            ui_->textCalStatus->setEnabled(false);
+            ui_->textCalStatus->hide();
+            break;
+        case StatusWaitingCompletion:
+            break;
+        default:
+            ui_->buttonLoadSequence->setEnabled(false);
+            ui_->buttonSaveParameters->setEnabled(false);
+            break;
+    }
+}
+
+void C_Vesper_GUIDlg::ClearIdentity() {
+    for (QLabel* label :
+         {ui_->textModel, ui_->textPartNumber, ui_->textSerialNumber, ui_->textRelease, ui_->textRtlRelease})
+        label->clear();
+    std::memset(mirror_.versionText, 0, sizeof mirror_.versionText);
+}
+
+void C_Vesper_GUIDlg::ShowIdentity() {
+    for (QLabel* label :
+         {ui_->textModel, ui_->textPartNumber, ui_->textSerialNumber, ui_->textRelease, ui_->textRtlRelease})
+        label->clear();
+    ui_->textSerialNumber->setText(FixedText(mirror_.infoBlock + kSerialNumberOffset, kIdentityFieldLength));
+    ui_->textPartNumber->setText(FixedText(mirror_.infoBlock + kPartNumberOffset, kIdentityFieldLength));
+    for (const auto& slot : mirror_.versionText) {
+        QString line = FixedText(slot, kVersionTextSlotSize);
+        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        const qsizetype system = line.indexOf(QLatin1String("System:"));
+        if (system >= 0)
+            ui_->textModel->setText(line.mid(system + 7));
+        const qsizetype rtl = line.indexOf(QLatin1String("RTL Rel:"));
+        if (rtl >= 0) {
+            ui_->textRtlRelease->setText(line.mid(rtl + 8));
+        } else {
+            const qsizetype rel = line.indexOf(QLatin1String("Rel:"));
+            if (rel >= 0)
+                ui_->textRelease->setText(line.mid(rel + 4));
+        }
+    }
+}
+
+uint16_t C_Vesper_GUIDlg::Consume(int index) {
+    CameraLink* link = GetCameraLink();
+    if (link == nullptr)
+        return mirror_.values[index];
+    ParameterEntry& entry = link->cameraState.cameraValues.entries[index];
+    const uint16_t value = entry.value.load();
+    entry.flag.store(0);
+    mirror_.values[index] = value;
+    return value;
+}
+
+void C_Vesper_GUIDlg::CopyParameters() {
+    CameraLink* link = GetCameraLink();
+    if (link == nullptr)
+        return;
+    const bool connected = link->cameraState.identityValid.load() != 0;
+    if (connected != mirror_.connected) {
+        mirror_.connected = connected;
+        if (connected)
+            ConnectCopy();
+        UpdateData();
+        return;
+    }
+    if (link->cameraState.cameraValues.entries[PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP].flag.load() != 0) {
+        const uint16_t polarity = Consume(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP);
+        (polarity == 0 ? ui_->radioWhiteHot : ui_->radioBlackHot)->setChecked(true);
+    }
+}
+
+void C_Vesper_GUIDlg::ConnectCopy() {
+    CameraLink* link = GetCameraLink();
+    // 1, 2: auto-cal period and polarity.
+    ui_->editAutoCalPeriod->setText(QString::number(Consume(14)));
+    (Consume(38) == 0 ? ui_->radioWhiteHot : ui_->radioBlackHot)->setChecked(true);
+    // 3: identity.
+    CopyCameraIdentity(mirror_.versionText, mirror_.infoBlock);
+    ShowIdentity();
+    // 4: orientation from the invert (vertical) and revert (horizontal) flags.
+    const bool invert = Consume(2) != 0;
+    const bool revert = Consume(3) != 0;
+    QRadioButton* orientation = invert ? (revert ? ui_->radioFlipBoth : ui_->radioFlipVertical)
+                                       : (revert ? ui_->radioFlipHorizontal : ui_->radioNormal);
+    orientation->setChecked(true);
+    // 5: Camera Link output.
+    ui_->checkCameraLink->setChecked(Consume(6) != 0);
+    // 6: parallel digital output.
+    if (Consume(5) != 0) {
+        parallelOutput_ = true;
+        ui_->checkParallelVideo->setChecked(true);
+        ui_->checkAnalogVideo->setChecked(true);
+        analogOutput_ = true;
+        ui_->comboVideoMode->setEnabled(false);
+        ui_->comboVideoMode->setCurrentIndex(1);
+    } else {
+        ui_->checkParallelVideo->setChecked(false);
+    }
+    // 7: analog output.
+    const bool analog = Consume(4) != 0;
+    if (analog)
+        analogOutput_ = true;
+    ui_->checkAnalogVideo->setChecked(analog);
+    // 8: analog standard.
+    switch (Consume(1)) {
+        case 0:
+            ui_->radioNtsc->setChecked(true);
+            break;
+        case 1:
+            ui_->radioPalM->setChecked(true);
+            break;
+        case 2:
+            ui_->radioPalN->setChecked(true);
+            break;
+        case 3:
+            ui_->radioPalBdghin2->setChecked(true);
+            break;
+        default:
+            break;
+    }
+    // 9: automatic calibration.
+    ui_->checkAutoCal->setChecked(Consume(35) != 0);
+    // 10: video mode, unless parallel output has fixed it.
+    const uint16_t mux = Consume(7);
+    const uint16_t yuv = Consume(76);
+    if (!ui_->checkParallelVideo->isChecked()) {
+        if (mux == 9 && yuv == 0) {
+            ui_->comboVideoMode->setCurrentIndex(0);
+        } else if (mux == 7 && yuv == 0) {
+            ui_->comboVideoMode->setCurrentIndex(1);
+        } else if (mux == 99 && yuv == 0) {
+            ui_->comboVideoMode->setCurrentIndex(2);
+        } else if (mux == 9 && yuv == 1) {
+            ui_->comboVideoMode->setCurrentIndex(-1);  // the superframe mode has no entry
+        }
+    }
+    // 11: palette, clamped to the shorter list.
+    int palette = Consume(45);
+    const int items = std::min(ui_->comboPalette->count(), ui_->comboPaletteIcons->count());
+    if (palette >= items)
+        palette = items - 1;
+    ui_->comboPalette->setCurrentIndex(palette);
+    ui_->comboPaletteIcons->SetCurSel(palette);
+    if (palette > 0 && !parallelOutput_)
+        ui_->comboVideoMode->setCurrentIndex(2);
+    // 12, 13: AGC mode and contrast enhancement.
+    switch (Consume(43)) {
+        case 0:
+            ui_->radioAgcFreeze->setChecked(true);
+            manualMode_ = iceMode_ = false;
+            break;
+        case 1:
+            ui_->radioAgcAutomatic->setChecked(true);
+            manualMode_ = iceMode_ = false;
+            break;
+        case 2:
+            ui_->radioAgcManual->setChecked(true);
+            manualMode_ = true;
+            iceMode_ = false;
+            break;
+        default:
+            break;
+    }
+    if (Consume(47) != 0) {
+        iceMode_ = true;
+        manualMode_ = false;
+        ui_->radioAgcHistogram->setChecked(true);
+    }
+    // 14: contrast strength on the ROI slider.
+    ui_->sliderRoi->setValue(Consume(79));
+    // 15: the two gain/level pairs.
+    agcBiasGain_ = Consume(39);
+    agcBiasLevel_ = Consume(40);
+    manualGain_ = Consume(41);
+    manualLevel_ = Consume(42);
+    // 16: lens calibration, read without taking it.
+    if (link != nullptr)
+        ui_->checkLensCal->setChecked(link->cameraState.cameraValues.entries[63].value.load() != 0);
+    // 17: sliders show the pair of the current mode.
+    ui_->sliderGain->setValue(manualMode_ ? manualGain_ : agcBiasGain_);
+    ui_->sliderLevel->setValue(manualMode_ ? manualLevel_ : agcBiasLevel_);
+    ShowGainLevelLabels();
+    // 18, 19: temporal noise reduction; writing the threshold queues it back.
+    ui_->checkTemporalNr->setChecked(Consume(89) != 0);
+    ui_->editThreshold->setText(QString::number(Consume(90)));
+    // 20: spatial noise reduction.
+    const uint16_t spatialA = Consume(185);
+    const uint16_t spatialB = Consume(186);
+    ui_->checkSpatialNr->setChecked(spatialA != 0 || spatialB != 0);
+    // 21, 22.
+    ShowGainLevelCaption();
+    ShowRoiLabel();
+}
+
+void C_Vesper_GUIDlg::ShowRoiLabel() {
+    ui_->labelRoi->setText(QString::fromLatin1(RoiName(ui_->sliderRoi->value())));
+}
+
+void C_Vesper_GUIDlg::ShowGainLevelLabels() {
+    ui_->textLevelValue->setText(QString::number(ui_->sliderLevel->value()));
+    ui_->textGainValue->setText(QString::number(ui_->sliderGain->value()));
+}
+
+void C_Vesper_GUIDlg::ShowGainLevelCaption() {
+    ui_->groupGainLevelBias->setTitle(manualMode_ ? QStringLiteral("Manual Gain/Level")
+                                                  : QStringLiteral("AGC Gain/Level Bias"));
+}
