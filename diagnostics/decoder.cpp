@@ -186,7 +186,7 @@ int LogFrame(LogSink* sink, const uint8_t* payload, int direction, uint8_t opcod
     FormatLogLine(sink, readingLine, time);
     if (factoryResetAck) {
         // Handed to the user interface: the receive path must not wait for the user.
-        PostLogNotice(sink, LogNotice::PowerCycleWarning);
+        PostLogNotice(sink, Notice{LogNotice::PowerCycleWarning});
     }
     return acknowledges ? kFrameAcknowledges : 0;
 }

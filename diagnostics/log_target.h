@@ -16,6 +16,22 @@ void FreeLogBlock(char* block);
 enum class LogNotice : int {
     // The camera acknowledged a factory reset: ask the user to power-cycle it.
     PowerCycleWarning = 1,
+    // The worker has carried out a queued request and knows how it went.
+    RequestDone = 2,
+};
+
+// A notice and, for RequestDone, how the request went.
+struct Notice {
+    LogNotice kind = LogNotice::PowerCycleWarning;
+    int32_t request = 0;  // the request's type
+    // 0 every command was acknowledged; -2 one was not (opcode); -3 the port went away before
+    // the last ACK; -4 nothing was sent (a value the request type does not take, a file that
+    // is not played).
+    int32_t result = 0;
+    uint8_t opcode = 0;
+    int32_t count = 0;   // a save: parameters written and read back; a sequence: messages sent
+    int32_t index = -1;  // a save: the parameter it stopped at; a sequence: the first line not
+                         // acknowledged (0 none)
 };
 
 class LogTarget {
@@ -26,5 +42,5 @@ class LogTarget {
     // Must not block.
     virtual bool PostLogLine(uint32_t message, uintptr_t firstParameter, char* block) = 0;
     // A notice for the user, shown on the target's own thread. Must not block.
-    virtual void PostNotice(LogNotice notice) = 0;
+    virtual void PostNotice(const Notice& notice) = 0;
 };

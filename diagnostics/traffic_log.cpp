@@ -91,7 +91,7 @@ int LogText(LogSink* sink, const char* text) {
     return 0;
 }
 
-void PostLogNotice(LogSink* sink, LogNotice notice) {
+void PostLogNotice(LogSink* sink, const Notice& notice) {
     if (sink == nullptr) {
         return;
     }

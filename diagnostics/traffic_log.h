@@ -29,4 +29,4 @@ int FormatLogLine(LogSink* sink, const char* text, const LogTime& time);
 int LogText(LogSink* sink, const char* text);
 
 // Hands a notice to the target of `sink`; dropped when there is none. Never blocks.
-void PostLogNotice(LogSink* sink, LogNotice notice);
+void PostLogNotice(LogSink* sink, const Notice& notice);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -19,6 +19,7 @@
 #include "serial/port_table.h"
 
 struct DeviceTable;
+struct DeviceWatch;
 
 // Connection step; meaningful while `connected` is 0.
 enum LinkState : int32_t {
@@ -125,15 +126,54 @@ struct CameraState {
     mutable std::mutex identityLock;
 };
 
-// Settings for StartCameraLinkWith (tests, benchmarks, --simulate).
+// Settings for StartCameraLinkWith (tests, benchmarks, --simulate, the command-line program).
 struct CameraLinkOptions {
     // Root of the sysfs tree the device scan reads; empty keeps the scan's default (/sys).
     std::string sysfsRoot;
     // Disarm a wait that ran out in normal operation so the next command arms its own.
     // Off only to show the behaviour without it.
     bool recoverLostAck = true;
-    // Pause after a search pass that found no candidate (ends at once on stop).
-    int searchPauseMs = 250;
+    // How old a device snapshot may grow while nothing reports a change (hang-up, device
+    // events): the safety rescan for systems where those are not heard.
+    int safetyRescanMs = 1000;
+    // Listen for device events (off only to measure the safety rescan alone).
+    bool watchDevices = true;
+    // When not 0, the only COM number the search may choose.
+    int onlyComNumber = 0;
+};
+
+// An eventfd that wakes the worker's waits; made with the link, closed with it.
+struct WakeEvent {
+    WakeEvent();
+    ~WakeEvent();
+    WakeEvent(const WakeEvent&) = delete;
+    WakeEvent& operator=(const WakeEvent&) = delete;
+    int fd;
+};
+
+// What the worker remembers of one search episode: from losing (or not yet having) a camera
+// until the next connection.
+struct SearchEpisode {
+    static constexpr int kPorts = 16;
+    // A port that failed to open: tried again after a growing pause, and logged again only
+    // when the reason changes.
+    struct Failure {
+        int comNumber;
+        int reason;  // errno of the open, -1 no free slot
+        int busy;
+        int failures;
+        std::chrono::steady_clock::time_point nextTry;
+        uint32_t deviceEvents;  // the link's count of device events at the failure
+    };
+    bool hinted = false;  // the no-camera remark has been logged
+    Failure failures[kPorts]{};
+    int count = 0;
+};
+
+// The request the worker carried out last, until the ACK of its last command is in.
+struct PendingOutcome {
+    bool valid = false;
+    Notice notice{};
 };
 
 // The single engine object.
@@ -157,13 +197,22 @@ struct CameraLink {
     std::atomic<int32_t> textCount{0};  // text packets since the last version query
     CameraState cameraState;
 
-    // Wakes the worker's waits: an ACK, a queued request or a stop.
-    std::mutex wakeLock;
-    std::condition_variable wake;
+    // Wakes the worker's waits: an ACK, a queued request, a stop, a port that has gone, a
+    // device that may have come or gone.
+    WakeEvent wake;
+    // The device snapshot must be taken again before it is read (set on any thread), and how
+    // many device events (a port hung up, a device came or went) have been heard.
+    std::atomic<uint8_t> devicesChanged{1};
+    std::atomic<uint32_t> deviceEvents{0};
 
     CameraLinkOptions options;
-    PortKey lastOpenResult = 0;          // what the last OpenPort returned (worker thread)
-    DeviceTable* deviceTable = nullptr;  // rescanned for every snapshot (worker thread)
+    // Worker thread only.
+    PortKey lastOpenResult = 0;          // what the last OpenPort returned
+    DeviceTable* deviceTable = nullptr;  // the last device snapshot
+    std::chrono::steady_clock::time_point snapshotTime{};
+    DeviceWatch* deviceWatch = nullptr;
+    SearchEpisode search;
+    PendingOutcome outcome;
 };
 
 // Creates the engine, publishes it and starts the worker. 0; -1 when the engine or its
@@ -177,6 +226,10 @@ int StopCameraLink();
 int GetLinkStatus();
 // The process-wide engine, or null.
 CameraLink* GetCameraLink();
+
+// What the search looks for and what to do when it finds nothing: the worker logs it once per
+// search episode, the panel shows it while searching. 0; -1 for a missing buffer.
+int DescribeSearch(char* text, size_t size);
 
 // Sets or clears the log target of the engine (the main window does, at its start and close).
 // Returns once no producer still uses the previous target, so that one may then be destroyed.
@@ -223,9 +276,15 @@ bool TakeCameraValue(int index, uint16_t* value);
 int WaitForAck(CameraLink* link, int timeoutMs);
 bool OpenCameraPort(CameraLink* link);
 int ReadAllParameters(CameraLink* link);
+// How far a save got.
+struct SaveOutcome {
+    int written;             // parameters written and acknowledged
+    int stoppedAt;           // the parameter it stopped at; -1 when it did not stop
+    uint8_t unacknowledged;  // 0xB0 or 0xB5: the command whose ACK did not come
+};
 // Writes and reads back every marked parameter. 0; -2 a write or read-back was not
 // acknowledged; -3 the port went away. Entries not written stay marked either way.
-int WriteChangedParameters(CameraLink* link);
+int WriteChangedParameters(CameraLink* link, SaveOutcome* outcome = nullptr);
 void ExecuteRequest(CameraLink* link, const CameraRequest* request);
 // How far a sequence file got. Line numbers count the file's lines from 1.
 struct SequenceOutcome {

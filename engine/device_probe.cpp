@@ -1,25 +1,48 @@
-// The worker's two questions to the device scan. Every question gets a fresh scan; only the
-// table's memory is kept between scans, since the idle cycle asks about 66 times a second
-// and a half-megabyte allocation and clearing each time would cost more than the scan.
+// The worker's two questions to the device scan. A snapshot is taken again only when something
+// may have changed: a device event, a port that hung up, or the safety rescan's age. Only the
+// table's memory is kept between scans.
 #include "engine/link_internal.h"
+#include "serial/device_watch.h"
 #include "serial/discovery.h"
 
 namespace {
 
 DeviceTable* Snapshot(CameraLink* link) {
+    using Clock = std::chrono::steady_clock;
     if (link->deviceTable == nullptr) {
         link->deviceTable = CreateDeviceTable();
         if (link->deviceTable == nullptr) {
             return nullptr;
         }
+        link->devicesChanged.store(1);
     }
-    const std::string& root = link->options.sysfsRoot;
-    if (root.empty()) {
-        ScanAllDevices(link->deviceTable);
-    } else {
-        ScanAllDevicesUnder(root.c_str(), link->deviceTable);
+    const auto now = Clock::now();
+    const bool stale = now - link->snapshotTime >= std::chrono::milliseconds(link->options.safetyRescanMs);
+    if (link->devicesChanged.exchange(0) != 0 || stale) {
+        const std::string& root = link->options.sysfsRoot;
+        if (root.empty()) {
+            ScanAllDevices(link->deviceTable);
+        } else {
+            ScanAllDevicesUnder(root.c_str(), link->deviceTable);
+        }
+        link->snapshotTime = now;
     }
     return link->deviceTable;
+}
+
+// Whether `comNumber` is a bridge the search may choose.
+bool Accepted(const DeviceTable* table, int comNumber) {
+    for (const DeviceRecord& record : table->records) {
+        if (record.inUse == 0 || record.comNumber != comNumber) {
+            continue;
+        }
+        for (const AcceptedId* id = table->acceptedIds; id->vendorId != 0 && id->productId != 0; ++id) {
+            if (id->vendorId == record.vendorId && id->productId == record.productId) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -28,6 +51,14 @@ bool ScanForCandidates(CameraLink* link, SearchCandidates* candidates) {
     const DeviceTable* table = Snapshot(link);
     if (table == nullptr) {
         return false;
+    }
+    // Told which port to use: that one is the only candidate, under the search's own rules.
+    if (const int only = link->options.onlyComNumber; only > 0) {
+        const bool accepted = Accepted(table, only);
+        candidates->lowestPrimary = 0;
+        candidates->highestAccepted = accepted ? only : 0;
+        candidates->nextAbove = accepted && link->comNumber.load() < only ? only : 0;
+        return true;
     }
     candidates->lowestPrimary = LowestPrimaryPort(table);
     candidates->highestAccepted = HighestAcceptedPort(table);
@@ -43,7 +74,15 @@ int ProbeCameraPresent(CameraLink* link) {
     return IsCameraPortPresent(table, link->comNumber.load()) ? 1 : 0;
 }
 
+void WatchDevices(CameraLink* link) {
+    if (link->options.watchDevices) {
+        link->deviceWatch = OpenDeviceWatch(link->options.sysfsRoot.c_str());
+    }
+}
+
 void ReleaseDeviceSnapshots(CameraLink* link) {
     ReleaseDeviceTable(link->deviceTable);
     link->deviceTable = nullptr;
+    CloseDeviceWatch(link->deviceWatch);
+    link->deviceWatch = nullptr;
 }

@@ -1,21 +1,20 @@
 // Helpers shared by the engine's own files.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdarg>
 
 #include "engine/camera_link.h"
 
-// Wakes every wait of the worker so it looks at its condition again.
-inline void WakeWorker(CameraLink* link) {
-    { std::lock_guard<std::mutex> lock(link->wakeLock); }
-    link->wake.notify_all();
-}
-
 // How long the worker waits for an ACK.
 constexpr int kQueryAckTimeoutMs = 1500;  // status and version queries, each sequence-file line
 constexpr int kLongAckTimeoutMs = 2500;   // information block, every parameter read and write
 constexpr int kCycleAckTimeoutMs = 1000;  // start of each cycle, between two commands of a request
+
+// Wakes every wait of the worker so it looks at its condition again (any thread).
+void WakeWorker(CameraLink* link);
 
 // True when the port the worker holds has gone (hung up or unplugged): its key no longer
 // opens anything. A device that came back meanwhile is another port under another key.
@@ -24,12 +23,23 @@ inline bool PortLost(const CameraLink* link) {
     return key != 0 && !IsPortKeyOpen(key);
 }
 
+// Sleeps until woken or `timeoutMs` have passed; a device event heard meanwhile marks the
+// device snapshot stale.
+void WaitForWake(CameraLink* link, int timeoutMs);
+
 // Waits up to `timeout` for done(), a stop or the loss of the port. True when done() holds at
 // the end.
 template <typename Done>
 bool WaitOnLink(CameraLink* link, std::chrono::milliseconds timeout, Done done) {
-    std::unique_lock<std::mutex> lock(link->wakeLock);
-    link->wake.wait_for(lock, timeout, [&] { return link->running.load() == 0 || done() || PortLost(link); });
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + timeout;
+    while (link->running.load() != 0 && !done() && !PortLost(link)) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            break;
+        }
+        WaitForWake(link, static_cast<int>(left));
+    }
     return done();
 }
 
@@ -40,8 +50,16 @@ void LogRemark(CameraLink* link, const char* format, ...) __attribute__((format(
 void DisarmStaleWait(CameraLink* link);
 
 // The worker remark that follows "Failed to open COM%d": which device and why, in words a
-// Linux user can act on.
-void DescribeOpenFailure(const OpenFailure& failure, char* text, size_t size);
+// Linux user can act on. `node` is the device node's status and `groupName` the name of its
+// group, when they could be read (null otherwise).
+void DescribeOpenFailure(const OpenFailure& failure, const struct stat* node, const char* groupName,
+                         char* text, size_t size);
+
+// Search and the opening of a candidate port (search.cpp).
+void SearchStep(CameraLink* link);
+void OpenStep(CameraLink* link);
+// A new search episode begins (at start, and when the camera is lost).
+void BeginSearchEpisode(CameraLink* link);
 
 // Device scan, through the port discovery of the serial layer.
 struct SearchCandidates {
@@ -54,5 +72,15 @@ bool ScanForCandidates(CameraLink* link, SearchCandidates* candidates);
 // 1 when the COM number in use is still a camera bridge, 0 when not, -1 when no snapshot
 // could be taken.
 int ProbeCameraPresent(CameraLink* link);
-// Frees the memory the snapshots used (the worker, on its way out).
+// Starts listening for device events (the worker, as it starts).
+void WatchDevices(CameraLink* link);
+// Frees the snapshot and stops listening (the worker, on its way out).
 void ReleaseDeviceSnapshots(CameraLink* link);
+
+// What the worker knows about a request it has just carried out (requests.cpp).
+struct Execution {
+    bool sent = false;       // at least one command went out
+    bool awaitsAck = false;  // the last command's ACK is still to come
+    Notice notice{LogNotice::RequestDone};
+};
+Execution RunRequest(CameraLink* link, const CameraRequest* request);

@@ -14,81 +14,15 @@ using std::chrono::milliseconds;
 
 namespace {
 
-constexpr milliseconds kIdleCycle{15};
-
-void ClearIdentity(CameraState& camera, bool alsoInfoBlock) {
+void ClearVersionText(CameraState& camera) {
     std::lock_guard<std::mutex> lock(camera.identityLock);
     std::memset(camera.versionText, 0, sizeof camera.versionText);
-    if (alsoInfoBlock) {
-        std::memset(camera.infoBlock, 0, sizeof camera.infoBlock);
-    }
 }
 
 void ClearTable(ParameterTable& table) {
     for (ParameterEntry& entry : table.entries) {
         entry.value.store(0);
         entry.flag.store(0);
-    }
-}
-
-// Pause after a search that found nothing to try; a scan alone takes microseconds.
-void PauseSearch(CameraLink* link) {
-    if (link->options.searchPauseMs > 0) {
-        WaitOnLink(link, milliseconds(link->options.searchPauseMs), [] { return false; });
-    }
-}
-
-void SearchStep(CameraLink* link) {
-    link->status.store(StatusSearching);
-    SearchCandidates candidates{};
-    const int current = link->comNumber.load();
-    if (!ScanForCandidates(link, &candidates)) {
-        PauseSearch(link);
-        return;
-    }
-    if (candidates.lowestPrimary > current) {
-        link->comNumber.store(candidates.lowestPrimary);
-        link->state.store(LinkOpen);
-    } else if (candidates.highestAccepted > current && candidates.nextAbove > 0) {
-        link->comNumber.store(candidates.nextAbove);
-        link->status.store(StatusOpening);
-        link->state.store(LinkOpen);
-    } else {
-        link->comNumber.store(0);
-        PauseSearch(link);
-    }
-}
-
-void LogOpenFailureReason(CameraLink* link, int comNumber, PortKey key) {
-    char text[kLogLineBlockSize];
-    if (key == -1) {
-        std::snprintf(text, sizeof text, "     COM%d: every serial port slot is in use", comNumber);
-    } else {
-        OpenFailure failure{};
-        if (!GetLastOpenFailure(&failure) || failure.portNumber != comNumber) {
-            return;
-        }
-        DescribeOpenFailure(failure, text, sizeof text);
-    }
-    LogText(&link->logSink, text);
-}
-
-void OpenStep(CameraLink* link) {
-    const int comNumber = link->comNumber.load();
-    LogRemark(link, "     Opening COM%d ", comNumber);
-    if (OpenCameraPort(link)) {
-        LogRemark(link, "     COM%d is open - Polling device", comNumber);
-        link->awaitingAck.store(0);
-        CameraState& camera = link->cameraState;
-        camera.identityValid.store(0);
-        ClearIdentity(camera, true);
-        ClearTable(camera.cameraValues);
-        link->status.store(StatusQuerying);
-        link->state.store(LinkQueryStatus);
-    } else {
-        LogRemark(link, "     Failed to open COM%d", comNumber);
-        LogOpenFailureReason(link, comNumber, link->lastOpenResult);
-        link->state.store(LinkSearch);
     }
 }
 
@@ -174,10 +108,27 @@ void ConnectionStep(CameraLink* link) {
     }
 }
 
+// Tells how the last request went, once the ACK of its last command is in or can no longer come.
+void ReportOutcome(CameraLink* link, bool portGone) {
+    PendingOutcome& pending = link->outcome;
+    if (!pending.valid) {
+        return;
+    }
+    pending.valid = false;
+    if (pending.notice.result == 0 && link->awaitingAck.load() != 0) {
+        pending.notice.result = portGone ? -3 : -2;
+        pending.notice.opcode = link->awaitedOpcode.load();
+    }
+    PostLogNotice(&link->logSink, pending.notice);
+}
+
 void DeviceLost(CameraLink* link) {
+    ReportOutcome(link, true);
+    BeginSearchEpisode(link);
+    link->devicesChanged.store(1);
     CameraState& camera = link->cameraState;
     camera.identityValid.store(0);
-    ClearIdentity(camera, false);
+    ClearVersionText(camera);
     link->status.store(StatusSearching);
     link->connected.store(0);
     link->state.store(LinkSearch);
@@ -215,9 +166,7 @@ void NormalCycle(CameraLink* link) {
         return;
     }
     const bool waiting = link->awaitingAck.load() != 0;
-    if (WaitForAck(link, kCycleAckTimeoutMs) != 0) {
-        DisarmStaleWait(link);
-    }
+    const bool acknowledged = WaitForAck(link, kCycleAckTimeoutMs) == 0;
     if (link->running.load() == 0) {
         return;
     }
@@ -226,67 +175,28 @@ void NormalCycle(CameraLink* link) {
         DeviceLost(link);
         return;
     }
+    ReportOutcome(link, false);
+    if (!acknowledged) {
+        DisarmStaleWait(link);
+    }
     RequestNode* node = TakeRequest(link);
     if (node == nullptr) {
-        // The idle cycle keeps its pace (and its presence check) but ends as soon as a
-        // request is queued.
-        WaitOnLink(link, kIdleCycle, [link] { return !QueueEmpty(link); });
+        // Nothing to do: sleep until a request is queued, a device may have changed or the
+        // safety rescan is due; the next cycle's presence check comes first either way.
+        WaitOnLink(link, std::chrono::milliseconds(link->options.safetyRescanMs),
+                   [link] { return !QueueEmpty(link) || link->devicesChanged.load() != 0; });
         return;
     }
-    ExecuteRequest(link, &node->request);
+    const Execution execution = RunRequest(link, &node->request);
     delete node;
+    if (execution.awaitsAck) {
+        link->outcome = PendingOutcome{true, execution.notice};
+    } else {
+        PostLogNotice(&link->logSink, execution.notice);
+    }
 }
 
 }  // namespace
-
-// Name of the group owning the device node, for the permission hint.
-static bool OwningGroup(const char* path, char* name, size_t size) {
-    struct stat info {};
-    if (stat(path, &info) != 0) {
-        return false;
-    }
-    group entry{};
-    group* found = nullptr;
-    char buffer[4096];
-    if (getgrgid_r(info.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
-        return false;
-    }
-    std::snprintf(name, size, "%s", found->gr_name);
-    return true;
-}
-
-void DescribeOpenFailure(const OpenFailure& failure, char* text, size_t size) {
-    if (failure.devicePath[0] == '\0') {
-        std::snprintf(text, size, "     COM%d has no device node", failure.portNumber);
-    } else if (failure.busy != 0) {
-        std::snprintf(text, size, "     %s is in use by another program; the search will try it again",
-                      failure.devicePath);
-    } else if (failure.errorNumber == EACCES || failure.errorNumber == EPERM) {
-        char group[256];
-        if (OwningGroup(failure.devicePath, group, sizeof group)) {
-            std::snprintf(
-                text, size,
-                "     No permission to open %s: add your user to the group \"%s\" (sudo usermod -aG %s "
-                "$USER); the membership takes effect at the next login",
-                failure.devicePath, group, group);
-        } else {
-            std::snprintf(text, size, "     No permission to open %s: ask for read and write access to it",
-                          failure.devicePath);
-        }
-    } else {
-        char reason[256];
-        std::snprintf(text, size, "     Cannot open %s: %s", failure.devicePath,
-                      strerror_r(failure.errorNumber, reason, sizeof reason));
-    }
-}
-
-int WaitForAck(CameraLink* link, int timeoutMs) {
-    const int ticks = timeoutMs / 10;
-    if (ticks > 0 && link->awaitingAck.load() != 0) {
-        WaitOnLink(link, milliseconds(ticks * 10), [link] { return link->awaitingAck.load() == 0; });
-    }
-    return link->awaitingAck.load() != 0 ? -2 : 0;
-}
 
 bool OpenCameraPort(CameraLink* link) {
     const PortKey previous = link->portKey.load();
@@ -319,6 +229,8 @@ int ReadAllParameters(CameraLink* link) {
 }
 
 void WorkerMain(CameraLink* link) {
+    WatchDevices(link);
+    BeginSearchEpisode(link);
     while (link->running.load() != 0) {
         if (link->connected.load() == 0) {
             ConnectionStep(link);

@@ -250,12 +250,12 @@ bool C_Vesper_GUIDlg::PostLogLine(uint32_t message, uintptr_t firstParameter, ch
     return true;
 }
 
-void C_Vesper_GUIDlg::PostNotice(LogNotice notice) {
+void C_Vesper_GUIDlg::PostNotice(const Notice& notice) {
     QCoreApplication::postEvent(this, new NoticeEvent(notice));
 }
 
-void C_Vesper_GUIDlg::ShowNotice(LogNotice notice) {
-    if (notice != LogNotice::PowerCycleWarning)
+void C_Vesper_GUIDlg::ShowNotice(const Notice& notice) {
+    if (notice.kind != LogNotice::PowerCycleWarning)
         return;
     Desktop().MessageBox(
         nullptr, QStringLiteral("Please power-cycle the camera and wait for it to disconnect and reconnect"),
@@ -273,7 +273,7 @@ bool C_Vesper_GUIDlg::event(QEvent* event) {
         return true;
     }
     if (event->type() == kNoticeEventType) {
-        ShowNotice(static_cast<NoticeEvent*>(event)->Notice());
+        ShowNotice(static_cast<NoticeEvent*>(event)->Details());
         return true;
     }
     return QDialog::event(event);

@@ -48,7 +48,7 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
 
     // LogTarget: called on engine threads; each posts an event to this window.
     bool PostLogLine(uint32_t message, uintptr_t firstParameter, char* block) override;
-    void PostNotice(LogNotice notice) override;
+    void PostNotice(const Notice& notice) override;
 
     // The window menu's commands (low four bits ignored).
     void OnSysCommand(int command);
@@ -193,7 +193,7 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     void OnCameraManual();
     void OnNothing();
 
-    void ShowNotice(LogNotice notice);
+    void ShowNotice(const Notice& notice);
 
     std::unique_ptr<Ui::PanelTemplate> ui_;
     QMenuBar* menuBar_ = nullptr;

@@ -1,8 +1,10 @@
 #include "serial/com_names.h"
 
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +30,19 @@ std::vector<std::string>& NamedPorts() {
 std::vector<std::string>& OtherNodes() {
     static std::vector<std::string> nodes;
     return nodes;
+}
+
+std::atomic<uint32_t>& Generation() {
+    static std::atomic<uint32_t> generation{0};
+    return generation;
+}
+
+void NamedPortsChanged() {
+    Generation().fetch_add(1);
+    if (const int fd = NamedPortsChangedFd(); fd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+    }
 }
 
 // Kernel name after the last '/', e.g. "ttyUSB0" for "/dev/ttyUSB0".
@@ -133,7 +148,9 @@ int RegisterNamedPort(const char* given) {
         return -1;
     }
     named.emplace_back(path);
-    return kFirstNamedComNumber + static_cast<int>(named.size()) - 1;
+    const int comNumber = kFirstNamedComNumber + static_cast<int>(named.size()) - 1;
+    NamedPortsChanged();
+    return comNumber;
 }
 
 int NamedPortCount() {
@@ -157,8 +174,20 @@ bool NamedPortAt(int i, char* path, size_t size, int* comNumber) {
 }
 
 void ClearNamedPorts() {
-    std::lock_guard<std::mutex> guard(MapLock());
-    NamedPorts().clear();
+    {
+        std::lock_guard<std::mutex> guard(MapLock());
+        NamedPorts().clear();
+    }
+    NamedPortsChanged();
+}
+
+uint32_t NamedPortsGeneration() {
+    return Generation().load();
+}
+
+int NamedPortsChangedFd() {
+    static const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return fd;
 }
 
 void SetOtherUsbSerialNodes(const char* const* names, int count) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 constexpr int kFirstUsbComNumber = 1;
 constexpr int kFirstAcmComNumber = 101;
@@ -33,6 +34,10 @@ int NamedPortCount();
 bool NamedPortAt(int i, char* path, size_t size, int* comNumber);
 // Forgets every named port (tests).
 void ClearNamedPorts();
+// Counts every change of the named ports, and an eventfd that becomes readable at each one
+// (never drained here: a watcher reads it), so a device watch hears of a port named later.
+uint32_t NamedPortsGeneration();
+int NamedPortsChangedFd();
 
 // The device scan hands over the kernel names (e.g. "ttyGS0") of USB serial nodes that are
 // neither ttyUSB nor ttyACM; they get COM 201.. in name order. Up to 100 are kept.

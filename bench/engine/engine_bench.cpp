@@ -49,7 +49,7 @@ class TimingTarget : public LogTarget {
         FreeLogBlock(block);
         return true;
     }
-    void PostNotice(LogNotice) override {}
+    void PostNotice(const Notice&) override {}
 
     double ConnectMs() {
         std::lock_guard<std::mutex> lock(mutex_);

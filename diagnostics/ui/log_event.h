@@ -38,9 +38,9 @@ class LogLineEvent final : public QEvent {
 
 class NoticeEvent final : public QEvent {
   public:
-    explicit NoticeEvent(LogNotice notice) : QEvent(kNoticeEventType), notice_(notice) {}
-    LogNotice Notice() const { return notice_; }
+    explicit NoticeEvent(const Notice& notice) : QEvent(kNoticeEventType), notice_(notice) {}
+    const ::Notice& Details() const { return notice_; }
 
   private:
-    LogNotice notice_;
+    ::Notice notice_;
 };

@@ -25,10 +25,15 @@ class RecordingTarget : public LogTarget {
         return true;
     }
 
-    void PostNotice(LogNotice notice) override {
+    // Outcomes of requests are kept apart from the notices meant for the user.
+    void PostNotice(const Notice& notice) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        notices_.push_back(notice);
-        linesBeforeNotice_.push_back(lines_.size());
+        if (notice.kind == LogNotice::RequestDone) {
+            outcomes_.push_back(notice);
+        } else {
+            notices_.push_back(notice.kind);
+            linesBeforeNotice_.push_back(lines_.size());
+        }
         changed_.notify_all();
     }
 
@@ -53,6 +58,10 @@ class RecordingTarget : public LogTarget {
         std::lock_guard<std::mutex> lock(mutex_);
         return notices_;
     }
+    std::vector<Notice> Outcomes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return outcomes_;
+    }
     std::vector<size_t> LinesBeforeNotice() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return linesBeforeNotice_;
@@ -63,6 +72,7 @@ class RecordingTarget : public LogTarget {
         messages_.clear();
         firstParameters_.clear();
         notices_.clear();
+        outcomes_.clear();
         linesBeforeNotice_.clear();
     }
 
@@ -87,6 +97,7 @@ class RecordingTarget : public LogTarget {
     std::vector<uint32_t> messages_;
     std::vector<uintptr_t> firstParameters_;
     std::vector<LogNotice> notices_;
+    std::vector<Notice> outcomes_;
     std::vector<size_t> linesBeforeNotice_;
 };
 

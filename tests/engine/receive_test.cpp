@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/camera_link.h"
+#include "engine/link_internal.h"
 #include "tests/diagnostics_core/recording_target.h"
 
 namespace {
@@ -229,8 +230,7 @@ TEST(WaitForAck, EndsWithTheAckTheTimeOutOrTheStop) {
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         link->running.store(0);
-        { std::lock_guard<std::mutex> lock(link->wakeLock); }
-        link->wake.notify_all();
+        WakeWorker(link.get());
     });
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(WaitForAck(link.get(), 60000), -2);
