@@ -72,6 +72,10 @@ constexpr int32_t REQ_SHUTDOWN = 23;
 constexpr int32_t REQ_LENS_CALIBRATION_STEP = 24;
 constexpr int32_t REQ_SAVE_PARAMETERS = 998;
 constexpr int32_t REQ_RAW_MESSAGE = 999;
+// Marks entries of pendingValues for the next save, in order, as SetPendingParameter does; sends
+// nothing. Payload: a 32-bit count, then that many pairs of 16-bit index and 16-bit value.
+constexpr int32_t REQ_MARK_PARAMETERS = 1000;
+constexpr int kMaxMarkedParameters = (2000 - 4) / 4;
 
 constexpr int kRequestPayloadSize = 2000;
 constexpr int kMaxRawMessageLength = kRequestPayloadSize - 4;  // 1996: after the 32-bit count
@@ -230,6 +234,10 @@ CameraLink* GetCameraLink();
 // What the search looks for and what to do when it finds nothing: the worker logs it once per
 // search episode, the panel shows it while searching. 0; -1 for a missing buffer.
 int DescribeSearch(char* text, size_t size);
+
+// The worker's remark on why COM `comNumber` did not open the last time it was tried, as the
+// traffic log gives it (without its five leading blanks). False when it has not failed.
+bool DescribeLastOpenFailure(int comNumber, char* text, size_t size);
 
 // Sets or clears the log target of the engine (the main window does, at its start and close).
 // Returns once no producer still uses the previous target, so that one may then be destroyed.

@@ -126,6 +126,20 @@ void SendRawMessage(Run& run, const CameraRequest& request) {
     run.Result().sent = true;
 }
 
+void MarkParameters(Run& run, const CameraRequest& request) {
+    const int32_t count = ValueOf(request);
+    Execution& result = run.Result();
+    result.awaitsAck = false;
+    if (count < 0 || count > kMaxMarkedParameters) {
+        run.Fail(-4, 0);
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        run.Pending(WordAt(request, 4 + 4 * i), WordAt(request, 6 + 4 * i));
+    }
+    result.notice.count = count;
+}
+
 // A save that stops early says which parameter was not acknowledged, and keeps an
 // unacknowledged write marked so the next save tries it again.
 int StopSave(CameraLink* link, int index, bool writeLost) {
@@ -365,6 +379,9 @@ Execution RunRequest(CameraLink* link, const CameraRequest* request) {
         case REQ_RAW_MESSAGE:
             SendRawMessage(run, r);
             break;
+        case REQ_MARK_PARAMETERS:
+            MarkParameters(run, r);
+            return run.Result();
         default:
             break;
     }

@@ -72,6 +72,14 @@ bool NodeGroup(const char* path, struct stat* node, char* name, size_t size) {
     return true;
 }
 
+void DescribeWithNode(const OpenFailure& failure, char* text, size_t size) {
+    struct stat node {};
+    char group[256];
+    const bool known = NodeGroup(failure.devicePath, &node, group, sizeof group);
+    DescribeOpenFailure(failure, known ? &node : nullptr, known && group[0] != '\0' ? group : nullptr, text,
+                        size);
+}
+
 void LogOpenFailureReason(CameraLink* link, int comNumber, PortKey key, const OpenFailure& failure) {
     char text[kLogLineBlockSize];
     if (key == -1) {
@@ -79,11 +87,7 @@ void LogOpenFailureReason(CameraLink* link, int comNumber, PortKey key, const Op
     } else if (failure.portNumber != comNumber) {
         return;
     } else {
-        struct stat node {};
-        char group[256];
-        const bool known = NodeGroup(failure.devicePath, &node, group, sizeof group);
-        DescribeOpenFailure(failure, known ? &node : nullptr, known && group[0] != '\0' ? group : nullptr,
-                            text, sizeof text);
+        DescribeWithNode(failure, text, sizeof text);
     }
     LogText(&link->logSink, text);
 }
@@ -111,6 +115,21 @@ int DescribeSearch(char* text, size_t size) {
                   "PATH, or try the program with --simulate",
                   named.c_str());
     return 0;
+}
+
+bool DescribeLastOpenFailure(int comNumber, char* text, size_t size) {
+    OpenFailure failure{};
+    if (text == nullptr || size == 0 || !GetLastOpenFailure(&failure) || failure.portNumber != comNumber) {
+        return false;
+    }
+    char remark[kLogLineBlockSize];
+    DescribeWithNode(failure, remark, sizeof remark);
+    const char* start = remark;
+    while (*start == ' ') {
+        ++start;
+    }
+    std::snprintf(text, size, "%s", start);
+    return true;
 }
 
 void BeginSearchEpisode(CameraLink* link) {
