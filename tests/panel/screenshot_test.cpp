@@ -66,8 +66,7 @@ class ScreenshotTest : public QObject {
             FindControlAs<QPushButton>(window, 2018)->click();
             QVERIFY(cam.SawInOrder({Word(0xB5, 0x2B)}));
             QTest::qWait(300);
-            window->List()->selectionModel()->select(
-                window->List()->model()->index(window->List()->Count() - 3, 0), QItemSelectionModel::Select);
+            window->List()->SetSelected(window->List()->Count() - 3, true);
             Save(window, "diagnostics.png");
             panel.OnOK();
         }
