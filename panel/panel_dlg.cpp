@@ -15,6 +15,7 @@
 #include "app/ui_services.h"
 #include "app/version.h"
 #include "diagnostics/ui/log_event.h"
+#include "diagnostics/ui/log_file.h"
 #include "diagnostics/ui/manual_message_dialog.h"
 #include "resources/control_id.h"
 #include "resources/resources.h"
@@ -443,10 +444,28 @@ void C_Vesper_GUIDlg::ReplayLogHistory() {
 
 // ---- Diagnostics window ----
 
+namespace {
+
+// "Save Log As..." in the diagnostics window: the kept history to a file the user names.
+void SaveLogAs(QWidget* parent, const LogHistory& history) {
+    const QString path =
+        Desktop().SaveFileName(parent, QDir::home().filePath(QStringLiteral("kelvra-log.txt")),
+                               QStringLiteral("Text files (*.txt)"), QStringLiteral("txt"));
+    if (path.isEmpty() || WriteLogHistory(history, path))
+        return;
+    Desktop().MessageBox(
+        parent, QStringLiteral("The log could not be written to %1.").arg(QDir::toNativeSeparators(path)),
+        QStringLiteral("Save Log As"), QMessageBox::Warning, QMessageBox::Ok);
+}
+
+}  // namespace
+
 void C_Vesper_GUIDlg::ToggleDiagnostics() {
     if (diagnostics_ == nullptr) {
         auto* window = new ManualMessageDialog(this);
         connect(window, &ManualMessageDialog::diagnosticsClosed, this, &C_Vesper_GUIDlg::OnDiagnosticsClosed);
+        connect(window, &ManualMessageDialog::saveLogRequested, this,
+                [this, window] { SaveLogAs(window, history_); });
         window->show();
         diagnostics_ = window;
         ReplayLogHistory();

@@ -1,5 +1,5 @@
 // The log list: selection by keys and mouse, the clipboard's text, cutting, the tooltip of a
-// long line, the context menu.
+// long line, the context menu; and the kept log written to a file.
 #include <QClipboard>
 #include <QMenu>
 #include <QTextDocumentFragment>
@@ -7,7 +7,9 @@
 #include <QtTest>
 #include <numeric>
 
+#include "diagnostics/log_history.h"
 #include "diagnostics/ui/data_list.h"
+#include "diagnostics/ui/log_file.h"
 
 class DataListTest : public QObject {
     Q_OBJECT
@@ -156,6 +158,20 @@ class DataListTest : public QObject {
         QSignalSpy save(list_, &CDataList::saveLogRequested);
         actions[2]->trigger();
         QCOMPARE(save.count(), 1);
+    }
+
+    void historyFileKeepsBytesAndReportsFailure() {
+        LogHistory history;
+        char block[kLogLineBlockSize] = "12:00:00.000 25\xB0";
+        const char empty[kLogLineBlockSize] = {};
+        history.Store(block);
+        history.Store(empty);
+        QTemporaryDir dir;
+        QVERIFY(WriteLogHistory(history, dir.filePath("log.txt")));
+        QFile file(dir.filePath("log.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("12:00:00.000 25\xB0\r\n\r\n"));
+        QVERIFY(!WriteLogHistory(history, dir.filePath("missing/log.txt")));
     }
 };
 
