@@ -28,6 +28,17 @@ class DesktopUiServices final : public UiServices {
         return dialog.selectedFiles().constFirst();
     }
 
+    QString SaveFileName(QWidget* parent, const QString& folder, const QString& filter,
+                         const QString& defaultSuffix) override {
+        QFileDialog dialog(parent, QString(), folder, filter);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(defaultSuffix);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().constFirst();
+    }
+
     bool OpenDocument(const QString& path) override {
         return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     }

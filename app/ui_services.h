@@ -1,4 +1,4 @@
-// Everything the windows ask of the desktop: message boxes, the open-file dialog, opening a
+// Everything the windows ask of the desktop: message boxes, the file dialogs, opening a
 // document and starting a program. One replaceable object, so tests answer in place of a
 // person and record what would have been opened or started.
 #pragma once
@@ -18,6 +18,10 @@ class UiServices {
                                                    QMessageBox::StandardButtons buttons) = 0;
     // The open-file dialog for an existing file; an empty string when cancelled.
     virtual QString OpenFileName(QWidget* parent, const QString& folder, const QString& filter,
+                                 const QString& defaultSuffix) = 0;
+    // The save-file dialog; `folder` may end in a suggested file name. It asks before an
+    // existing file is replaced. An empty string when cancelled.
+    virtual QString SaveFileName(QWidget* parent, const QString& folder, const QString& filter,
                                  const QString& defaultSuffix) = 0;
     // Hands an existing file to the desktop's handler for its type.
     virtual bool OpenDocument(const QString& path) = 0;

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,6 +17,7 @@
 #include "app/ui_services.h"
 #include "app/version.h"
 #include "diagnostics/ui/log_event.h"
+#include "diagnostics/ui/log_file.h"
 #include "diagnostics/ui/manual_message_dialog.h"
 #include "panel/panel_internal.h"
 #include "resources/control_id.h"
@@ -315,10 +317,28 @@ void C_Vesper_GUIDlg::ReplayLogHistory() {
 
 // ---- Diagnostics window ----
 
+namespace {
+
+// "Save Log As..." in the diagnostics window: the kept history to a file the user names.
+void SaveLogAs(QWidget* parent, const LogHistory& history) {
+    const QString path =
+        Desktop().SaveFileName(parent, QDir::home().filePath(QStringLiteral("kelvra-log.txt")),
+                               QStringLiteral("Text files (*.txt)"), QStringLiteral("txt"));
+    if (path.isEmpty() || WriteLogHistory(history, path))
+        return;
+    Desktop().MessageBox(
+        parent, QStringLiteral("The log could not be written to %1.").arg(QDir::toNativeSeparators(path)),
+        QStringLiteral("Save Log As"), QMessageBox::Warning, QMessageBox::Ok);
+}
+
+}  // namespace
+
 void C_Vesper_GUIDlg::ToggleDiagnostics() {
     if (diagnostics_ == nullptr) {
         auto* window = new ManualMessageDialog(this);
         connect(window, &ManualMessageDialog::diagnosticsClosed, this, &C_Vesper_GUIDlg::OnDiagnosticsClosed);
+        connect(window, &ManualMessageDialog::saveLogRequested, this,
+                [this, window] { SaveLogAs(window, history_); });
         window->show();
         diagnostics_ = window;
         ReplayLogHistory();

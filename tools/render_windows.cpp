@@ -37,6 +37,7 @@ class NoOneThere final : public UiServices {
                                            QMessageBox::StandardButtons) override {
         return QMessageBox::No;
     }
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
     QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
         return QString();
     }
@@ -104,7 +105,7 @@ bool ShootPanelAndDiagnostics(const QDir& out) {
     // The typed frame and the camera's answer: four lines at least.
     WaitUntil([&] { return window->List()->Count() >= before + 4; }, 10000);
     Settle(400);
-    window->List()->scrollToBottom();
+    window->List()->SetTopIndex(window->List()->Count() - 1);
     ok = Save(window, out, "diagnostics.png") && ok;
     panel.OnOK();
     return ok;

@@ -2,164 +2,499 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionFocusRect>
+#include <QToolTip>
 #include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
 
-LogLineModel::LogLineModel(QObject* parent) : QAbstractListModel(parent) {
-    publishTimer_.setSingleShot(true);
-    publishTimer_.setInterval(kPublishIntervalMs);
-    connect(&publishTimer_, &QTimer::timeout, this, &LogLineModel::Publish);
-}
+namespace {
 
-int LogLineModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : shown_;
-}
+constexpr int kTextMargin = 3;
 
-QVariant LogLineModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shown_)
-        return QVariant();
-    const std::string& line = lines_[static_cast<size_t>(index.row())];
-    return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-}
+}  // namespace
 
-bool LogLineModel::removeRows(int row, int count, const QModelIndex& parent) {
-    Publish();
-    if (parent.isValid() || row < 0 || count <= 0 || row + count > shown_)
-        return false;
-    beginRemoveRows(QModelIndex(), row, row + count - 1);
-    lines_.erase(lines_.begin() + row, lines_.begin() + row + count);
-    shown_ -= count;
-    endRemoveRows();
-    return true;
-}
-
-void LogLineModel::Append(std::string_view line) {
-    lines_.emplace_back(line);
-    if (!publishTimer_.isActive())
-        publishTimer_.start();
-}
-
-void LogLineModel::Publish() {
-    publishTimer_.stop();
-    const int total = Count();
-    if (shown_ == total)
-        return;
-    beginInsertRows(QModelIndex(), shown_, total - 1);
-    shown_ = total;
-    endInsertRows();
-    emit published();
-}
-
-CDataList::CDataList(QWidget* parent) : QTreeView(parent), model_(new LogLineModel(this)) {
-    setModel(model_);
-    setHeaderHidden(true);
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setUniformRowHeights(true);
-    setAllColumnsShowFocus(true);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
+CDataList::CDataList(QWidget* parent) : QAbstractScrollArea(parent), menu_(new QMenu(this)) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setWordWrap(false);
-    setTextElideMode(Qt::ElideNone);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(model_, &LogLineModel::published, this, [this] {
-        if (followNewest_) {
-            followNewest_ = false;
-            scrollToBottom();
-        } else if (pendingTop_ >= 0 && pendingTop_ < model_->rowCount()) {
-            scrollTo(model_->index(pendingTop_), QAbstractItemView::PositionAtTop);
-        }
-        pendingTop_ = -1;
-    });
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    verticalScrollBar()->setSingleStep(1);
+    rowHeight_ = fontMetrics().height() + 2;
+    UpdateScrollRange();
+
+    // The shortcuts are shown for reference; the keys themselves are handled below.
+    copyAction_ = menu_->addAction(QStringLiteral("Copy"), this, &CDataList::Copy);
+    copyAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    QAction* selectAll = menu_->addAction(QStringLiteral("Select All"), this, &CDataList::SelectAll);
+    selectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    menu_->addSeparator();
+    menu_->addAction(QStringLiteral("Save Log As..."), this, &CDataList::saveLogRequested);
+    for (QAction* action : menu_->actions()) {
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setShortcutVisibleInContextMenu(true);
+    }
+}
+
+CDataList::~CDataList() = default;
+
+// ---- Lines ----
+
+const char* CDataList::TextAt(uint64_t position) const {
+    return chunks_[position >> kChunkShift].get() + (position & (kChunkBytes - 1));
+}
+
+char* CDataList::TextAt(uint64_t position) {
+    return chunks_[position >> kChunkShift].get() + (position & (kChunkBytes - 1));
 }
 
 int CDataList::AddString(std::string_view line) {
-    model_->Append(line);
-    return model_->Count() - 1;
+    if (Count() == INT_MAX)
+        return -1;
+    const size_t length = std::min(line.size(), static_cast<size_t>(kMaxLineLength));
+    // A line that would reach the end of the chunk starts a new one, so every line's place
+    // names an existing chunk, also for an empty line.
+    if (chunks_.empty() || tailUsed_ + length >= kChunkBytes) {
+        // Left uninitialised: pages cost memory only once text is written to them.
+        std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunkBytes]);
+        if (chunk == nullptr)
+            return -1;
+        chunks_.push_back(std::move(chunk));
+        tailUsed_ = 0;
+    }
+    LineRecord record{};
+    record.position = (static_cast<uint64_t>(chunks_.size() - 1) << kChunkShift) + tailUsed_;
+    record.length = length;
+    if (length > 0)
+        std::memcpy(chunks_.back().get() + tailUsed_, line.data(), length);
+    tailUsed_ += length;
+    lines_.push_back(record);
+    ScheduleSync();
+    return Count() - 1;
 }
 
-int CDataList::Count() const {
-    return model_->Count();
+std::string_view CDataList::Line(int row) const {
+    if (row < 0 || row >= Count())
+        return {};
+    const LineRecord& record = lines_[static_cast<size_t>(row)];
+    return {TextAt(record.position), static_cast<size_t>(record.length)};
 }
 
 QString CDataList::Text(int row) const {
-    if (row < 0 || row >= Count())
-        return QString();
-    const std::string& line = model_->Line(row);
+    const std::string_view line = Line(row);
     return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+// ---- Scrolling ----
+
+int CDataList::VisibleRows() const {
+    return std::max(1, viewport()->height() / rowHeight_);
+}
+
+// The scroll bar catches up with the lines once per turn of the event loop (Sync): a flood
+// of lines then costs one scroll bar update, not one per line. Until then the top row is
+// worked out from the lines themselves.
+int CDataList::TopIndex() const {
+    const int last = std::max(0, Count() - VisibleRows());
+    return followPending_ ? last : std::min(verticalScrollBar()->value(), last);
+}
+
+void CDataList::ScheduleSync() {
+    if (!syncTimer_.isActive())
+        syncTimer_.start(0, this);
+}
+
+void CDataList::Sync() {
+    syncTimer_.stop();
+    UpdateScrollRange();
+    if (followPending_) {
+        followPending_ = false;
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    }
+    viewport()->update();
+}
+
+void CDataList::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == syncTimer_.timerId())
+        Sync();
+    else
+        QAbstractScrollArea::timerEvent(event);
+}
+
+int CDataList::RowAt(int y) const {
+    if (y < 0)
+        return -1;
+    const int row = TopIndex() + y / rowHeight_;
+    return row < Count() ? row : -1;
+}
+
+void CDataList::UpdateScrollRange() {
+    QScrollBar* bar = verticalScrollBar();
+    const int page = VisibleRows();
+    bar->setPageStep(page);
+    bar->setRange(0, std::max(0, Count() - page));
 }
 
 void CDataList::SetTopIndex(int row) {
     if (row < 0 || row >= Count())
         return;
-    if (row < model_->rowCount()) {
-        scrollTo(model_->index(row), QAbstractItemView::PositionAtTop);
-    } else {
-        pendingTop_ = row;
-    }
+    Sync();
+    verticalScrollBar()->setValue(row);
 }
 
 void CDataList::FollowNewest() {
-    followNewest_ = true;
+    followPending_ = true;
+    ScheduleSync();
+}
+
+void CDataList::EnsureVisible(int row) {
+    Sync();
+    const int top = TopIndex();
+    const int page = VisibleRows();
+    if (row < top)
+        verticalScrollBar()->setValue(row);
+    else if (row >= top + page)
+        verticalScrollBar()->setValue(row - page + 1);
+}
+
+void CDataList::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void CDataList::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    Sync();
+}
+
+void CDataList::wheelEvent(QWheelEvent* event) {
+    Sync();
+    QAbstractScrollArea::wheelEvent(event);
+}
+
+void CDataList::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        rowHeight_ = fontMetrics().height() + 2;
+        Sync();
+    }
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ActivationChange ||
+        event->type() == QEvent::PaletteChange)
+        viewport()->update();
+}
+
+void CDataList::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void CDataList::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+// ---- Painting ----
+
+void CDataList::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    const int top = TopIndex();
+    const int width = viewport()->width();
+    const int first = top + std::max(0, area.top()) / rowHeight_;
+    const int last = std::min(Count() - 1, top + area.bottom() / rowHeight_);
+    const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    const int baseline = 1 + fontMetrics().ascent();
+    // No glyph is narrower than half a pixel, so the rest of a long line would not show.
+    const size_t shownChars = static_cast<size_t>(2 * width);
+    for (int row = first; row <= last; ++row) {
+        const QRect rect(0, (row - top) * rowHeight_, width, rowHeight_);
+        if (lines_[static_cast<size_t>(row)].selected) {
+            painter.fillRect(rect, palette().brush(group, QPalette::Highlight));
+            painter.setPen(palette().color(group, QPalette::HighlightedText));
+        } else {
+            painter.setPen(palette().color(group, QPalette::Text));
+        }
+        const std::string_view line = Line(row).substr(0, shownChars);
+        painter.drawText(kTextMargin, rect.top() + baseline,
+                         QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+        if (row == caret_ && hasFocus()) {
+            QStyleOptionFocusRect option;
+            option.initFrom(this);
+            option.rect = rect;
+            option.backgroundColor =
+                palette().color(group, IsSelected(row) ? QPalette::Highlight : QPalette::Base);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        }
+    }
+}
+
+// ---- Selection ----
+
+bool CDataList::IsSelected(int row) const {
+    return row >= 0 && row < Count() && lines_[static_cast<size_t>(row)].selected;
+}
+
+void CDataList::Mark(int row, bool selected) {
+    LineRecord& record = lines_[static_cast<size_t>(row)];
+    if (record.selected == selected)
+        return;
+    record.selected = selected;
+    if (selected) {
+        if (selectedCount_++ == 0) {
+            selectedFirst_ = selectedLast_ = row;
+        } else {
+            selectedFirst_ = std::min(selectedFirst_, row);
+            selectedLast_ = std::max(selectedLast_, row);
+        }
+    } else if (--selectedCount_ == 0) {
+        selectedFirst_ = 0;
+        selectedLast_ = -1;
+    }
+}
+
+void CDataList::ClearSelection() {
+    for (int row = selectedFirst_; row <= selectedLast_; ++row)
+        lines_[static_cast<size_t>(row)].selected = 0;
+    selectedCount_ = 0;
+    selectedFirst_ = 0;
+    selectedLast_ = -1;
+}
+
+void CDataList::SelectOnly(int first, int last) {
+    ClearSelection();
+    for (int row = std::min(first, last); row <= std::max(first, last); ++row)
+        Mark(row, true);
+}
+
+void CDataList::SetSelected(int row, bool selected) {
+    if (row < 0 || row >= Count())
+        return;
+    Mark(row, selected);
+    viewport()->update();
+}
+
+void CDataList::SelectAll() {
+    for (LineRecord& record : lines_)
+        record.selected = 1;
+    selectedCount_ = Count();
+    selectedFirst_ = 0;
+    selectedLast_ = Count() - 1;
+    viewport()->update();
 }
 
 QList<int> CDataList::SelectedRows() const {
     QList<int> rows;
-    for (const QModelIndex& index : selectionModel()->selectedRows())
-        rows.append(index.row());
-    std::sort(rows.begin(), rows.end());
+    rows.reserve(selectedCount_);
+    for (int row = selectedFirst_; row <= selectedLast_; ++row)
+        if (lines_[static_cast<size_t>(row)].selected)
+            rows.append(row);
     return rows;
 }
+
+void CDataList::SetCurrentRow(int row) {
+    if (row < 0 || row >= Count())
+        return;
+    caret_ = anchor_ = row;
+    EnsureVisible(row);
+    viewport()->update();
+}
+
+void CDataList::MoveCaret(int row, bool extend) {
+    row = std::clamp(row, 0, Count() - 1);
+    if (!extend || anchor_ < 0)
+        anchor_ = extend && caret_ >= 0 ? caret_ : row;
+    caret_ = row;
+    SelectOnly(anchor_, caret_);
+    EnsureVisible(caret_);
+    viewport()->update();
+}
+
+// ---- Clipboard ----
 
 void CDataList::Copy() {
     QClipboard* clipboard = QApplication::clipboard();
     if (clipboard == nullptr)
         return;
-    std::string text;
-    for (int row : SelectedRows()) {
-        text += model_->Line(row);
-        text += "\r\n";
+    QByteArray text;
+    for (int row = selectedFirst_; row <= selectedLast_; ++row) {
+        if (!lines_[static_cast<size_t>(row)].selected)
+            continue;
+        const std::string_view line = Line(row);
+        text.append(line.data(), static_cast<qsizetype>(line.size()));
+        text.append("\r\n");
     }
     clipboard->clear();
-    clipboard->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    clipboard->setText(QString::fromLatin1(text));
 }
 
 void CDataList::Cut() {
-    const QList<int> rows = SelectedRows();
     Copy();
-    // From the last selected line upwards, so the rows still to go keep their numbers; runs of
-    // neighbours go in one step.
-    qsizetype i = rows.size() - 1;
-    while (i >= 0) {
-        qsizetype first = i;
-        while (first > 0 && rows[first - 1] == rows[first] - 1)
-            --first;
-        model_->removeRows(rows[first], static_cast<int>(i - first + 1));
-        i = first - 1;
+    if (selectedCount_ == 0)
+        return;
+    const int firstCut = selectedFirst_;
+    // The kept lines move down over the cut ones in place, by the rule AddString places
+    // them; no kept line ever moves to a later place, so nothing is overwritten unread.
+    uint64_t out = 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        LineRecord record = lines_[i];
+        if (record.selected)
+            continue;
+        if ((out & (kChunkBytes - 1)) + record.length >= kChunkBytes)
+            out = ((out >> kChunkShift) + 1) << kChunkShift;
+        if (out != record.position && record.length > 0)
+            std::memmove(TextAt(out), TextAt(record.position), record.length);
+        record.position = out;
+        out += record.length;
+        lines_[kept++] = record;
     }
+    lines_.resize(kept);
+    const size_t chunksUsed = kept == 0 ? 0 : (lines_.back().position >> kChunkShift) + 1;
+    chunks_.resize(chunksUsed);
+    tailUsed_ = chunksUsed == 0 ? 0 : out - ((chunksUsed - 1) << kChunkShift);
+
+    selectedCount_ = 0;
+    selectedFirst_ = 0;
+    selectedLast_ = -1;
+    caret_ = anchor_ = kept == 0 ? -1 : std::min(firstCut, Count() - 1);
+    Sync();
 }
 
+// ---- Keys and mouse ----
+
 void CDataList::keyPressEvent(QKeyEvent* event) {
-    if ((event->modifiers() & Qt::ControlModifier) == 0) {
-        QTreeView::keyPressEvent(event);
+    if (event->modifiers() & Qt::ControlModifier) {
+        // With Ctrl held only these three do anything: no Ctrl+Home, no Ctrl+character.
+        switch (event->key()) {
+            case Qt::Key_A:
+                SelectAll();
+                break;
+            case Qt::Key_C:
+                Copy();
+                break;
+            case Qt::Key_X:
+                Cut();
+                break;
+            default:
+                break;
+        }
+        event->accept();
         return;
     }
-    // With Ctrl held only these three do anything; the view's own Ctrl keys (its copy of the
-    // current line, Ctrl+Home, typing search) stay out of the way.
+    const int from = caret_;
+    const int page = VisibleRows();
+    int to;
     switch (event->key()) {
-        case Qt::Key_A:
-            model_->Publish();
-            selectAll();  // the current line stays where it was
+        case Qt::Key_Up:
+            to = from - 1;
             break;
-        case Qt::Key_C:
-            Copy();
+        case Qt::Key_Down:
+            to = from < 0 ? 0 : from + 1;
             break;
-        case Qt::Key_X:
-            Cut();
+        case Qt::Key_PageUp:
+            to = from - page;
+            break;
+        case Qt::Key_PageDown:
+            to = from < 0 ? 0 : from + page;
+            break;
+        case Qt::Key_Home:
+            to = 0;
+            break;
+        case Qt::Key_End:
+            to = Count() - 1;
             break;
         default:
-            break;
+            // Enter and Escape go on to the window.
+            event->ignore();
+            return;
     }
+    if (Count() > 0)
+        MoveCaret(to, event->modifiers() & Qt::ShiftModifier);
     event->accept();
+}
+
+void CDataList::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    const int row = RowAt(event->position().toPoint().y());
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    if (row < 0) {
+        if (!shift && !control)
+            ClearSelection();
+    } else if (shift) {
+        if (anchor_ < 0)
+            anchor_ = caret_ >= 0 ? caret_ : row;
+        caret_ = row;
+        if (!control)
+            ClearSelection();
+        for (int r = std::min(anchor_, row); r <= std::max(anchor_, row); ++r)
+            Mark(r, true);
+    } else if (control) {
+        Mark(row, !IsSelected(row));
+        caret_ = anchor_ = row;
+    } else {
+        caret_ = anchor_ = row;
+        SelectOnly(row, row);
+    }
+    viewport()->update();
+}
+
+void CDataList::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton) || (event->modifiers() & Qt::ControlModifier) || anchor_ < 0 ||
+        Count() == 0)
+        return;
+    // Dragging above or below the list pulls the next line into view.
+    const int y = event->position().toPoint().y();
+    const int row = std::clamp(y < 0 ? TopIndex() - 1 : TopIndex() + y / rowHeight_, 0, Count() - 1);
+    if (row == caret_)
+        return;
+    caret_ = row;
+    SelectOnly(anchor_, row);
+    EnsureVisible(row);
+    viewport()->update();
+}
+
+void CDataList::mouseReleaseEvent(QMouseEvent* event) {
+    event->setAccepted(event->button() == Qt::LeftButton);
+}
+
+void CDataList::contextMenuEvent(QContextMenuEvent* event) {
+    // The menu acts on what is selected; a click beside the selection selects its line.
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        const int row = RowAt(event->pos().y());
+        if (row >= 0 && !IsSelected(row)) {
+            caret_ = anchor_ = row;
+            SelectOnly(row, row);
+            viewport()->update();
+        }
+    }
+    copyAction_->setEnabled(selectedCount_ > 0);
+    menu_->popup(event->globalPos());
+}
+
+bool CDataList::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QAbstractScrollArea::viewportEvent(event);
+    // A line cut off at the right shows whole in its tooltip, wrapped, blanks kept, in the
+    // list's font so that columns of a dump line up.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const int row = RowAt(help->pos().y());
+    const QString text = Text(row);
+    if (row >= 0 && kTextMargin + fontMetrics().horizontalAdvance(text) > viewport()->width()) {
+        const QRect rect(0, (row - TopIndex()) * rowHeight_, viewport()->width(), rowHeight_);
+        const QString html = QStringLiteral("<p style='white-space:pre-wrap; font-family:\"%1\"'>%2</p>")
+                                 .arg(font().family().toHtmlEscaped(), text.toHtmlEscaped());
+        QToolTip::showText(help->globalPos(), html, viewport(), rect);
+    } else {
+        QToolTip::hideText();
+    }
+    return true;
 }

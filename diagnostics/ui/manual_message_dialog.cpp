@@ -28,6 +28,7 @@ ManualMessageDialog::ManualMessageDialog(QWidget* owner)
     ui_->checkWaitResponse->setEnabled(false);
     connect(ui_->buttonSend, &QPushButton::clicked, this, &ManualMessageDialog::SendTypedMessage);
     connect(ui_->buttonDone, &QPushButton::clicked, this, &ManualMessageDialog::CloseDiagnostics);
+    connect(ui_->listLog, &CDataList::saveLogRequested, this, &ManualMessageDialog::saveLogRequested);
 }
 
 ManualMessageDialog::~ManualMessageDialog() = default;

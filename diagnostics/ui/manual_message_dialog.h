@@ -31,6 +31,8 @@ class ManualMessageDialog : public QDialog {
 
   signals:
     void diagnosticsClosed();
+    // "Save Log As..." was chosen in the list's menu; the window cannot reach the history.
+    void saveLogRequested();
 
   public slots:
     void accept() override;

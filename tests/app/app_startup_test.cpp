@@ -19,6 +19,7 @@ class Answering : public UiServices {
         return QMessageBox::Yes;
     }
     QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
     bool OpenDocument(const QString&) override { return true; }
     bool StartDetached(const QString& program, const QStringList& arguments) override {
         started.append(QStringList{program} + arguments);

@@ -29,6 +29,9 @@ class RecordingServices : public UiServices {
     QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
         return QString();
     }
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override {
+        return QString();
+    }
     bool OpenDocument(const QString& path) override {
         documents.append(path);
         return true;

@@ -1,113 +1,177 @@
-// The log list: selection keys, the clipboard's text, cutting.
+// The log list: selection by keys and mouse, the clipboard's text, cutting, the tooltip of a
+// long line, the context menu; and the kept log written to a file.
 #include <QClipboard>
+#include <QMenu>
+#include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QtTest>
+#include <numeric>
 
+#include "diagnostics/log_history.h"
 #include "diagnostics/ui/data_list.h"
+#include "diagnostics/ui/log_file.h"
 
 class DataListTest : public QObject {
     Q_OBJECT
 
     CDataList* list_ = nullptr;
 
-    void Fill(int n) {
-        for (int i = 1; i <= n; ++i)
-            list_->AddString(QString("12:00:00.%1 line %2").arg(i, 3, 10, QChar('0')).arg(i).toStdString());
+    QPoint RowPoint(int row) const {
+        return {20, (row - list_->TopIndex()) * list_->RowHeight() + list_->RowHeight() / 2};
     }
-    void Select(std::initializer_list<int> rows) {
-        list_->clearSelection();
-        for (int r : rows)
-            list_->selectionModel()->select(list_->model()->index(r, 0), QItemSelectionModel::Select);
+    // One key ("Shift+PgDown") or click on a row ("Ctrl+Click8").
+    void Press(const QString& input) {
+        const int click = input.indexOf("Click");
+        const QKeyCombination key = QKeySequence(click < 0 ? input : input.left(click) + "A")[0];
+        if (click < 0)
+            QTest::keyClick(list_, key.key(), key.keyboardModifiers());
+        else
+            QTest::mouseClick(list_->viewport(), Qt::LeftButton, key.keyboardModifiers(),
+                              RowPoint(input.mid(click + 5).toInt()));
+    }
+    static QList<int> Rows(int first, int last) {
+        QList<int> rows(last - first + 1);
+        std::iota(rows.begin(), rows.end(), first);
+        return rows;
     }
 
   private slots:
     void init() {
         list_ = new CDataList;
-        list_->resize(400, 200);
         list_->show();
+        list_->resize(400, 10 * list_->RowHeight() + 2 * list_->frameWidth());  // ten rows in view
         QVERIFY(QTest::qWaitForWindowExposed(list_));
-        Fill(8);
-        QTRY_COMPARE(list_->model()->rowCount(), 8);  // the view hears of lines in batches
+        for (int i = 1; i <= 50; ++i)
+            list_->AddString(QString("12:00:00.%1 line %2").arg(i, 3, 10, QChar('0')).arg(i).toStdString());
         QApplication::clipboard()->setText("before");
     }
     void cleanup() { delete list_; }
 
-    void copySelectedLinesWithCrLf() {
-        Select({4, 1});  // lines 2 and 5, selected out of order
-        QTest::keyClick(list_, Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QApplication::clipboard()->text(),
-                 QString("12:00:00.002 line 2\r\n12:00:00.005 line 5\r\n"));
-        QCOMPARE(list_->Count(), 8);
+    void keysAndClicks_data() {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<int>("caret");
+        QTest::newRow("shift down") << "Shift+Down Shift+Down" << Rows(5, 7) << 7;
+        QTest::newRow("shift back, then plain") << "Shift+Down Shift+Down Shift+Up Up" << QList<int>{5} << 5;
+        QTest::newRow("page down") << "PgDown" << QList<int>{15} << 15;
+        QTest::newRow("page up stops at the top") << "PgUp" << QList<int>{0} << 0;
+        QTest::newRow("shift page down") << "Shift+PgDown" << Rows(5, 15) << 15;
+        QTest::newRow("end, home") << "End Home" << QList<int>{0} << 0;
+        QTest::newRow("shift end") << "Shift+End" << Rows(5, 49) << 49;
+        QTest::newRow("ctrl keys ignored")
+            << "Ctrl+Home Ctrl+End Ctrl+Down Ctrl+PgDown Ctrl+Ins Ctrl+1" << QList<int>{5} << 5;
+        QTest::newRow("ctrl+a keeps the caret") << "Ctrl+A" << Rows(0, 49) << 5;
+        QTest::newRow("shift click") << "Shift+Click8" << Rows(5, 8) << 8;
+        QTest::newRow("shift click upwards") << "Shift+Click8 Shift+Click2" << Rows(2, 5) << 2;
+        QTest::newRow("ctrl click adds") << "Ctrl+Click8" << QList<int>{5, 8} << 8;
+        QTest::newRow("shift click from a ctrl click") << "Ctrl+Click8 Shift+Click9" << Rows(8, 9) << 9;
     }
-
-    void cutRemovesOnlySelectedLines() {
-        Select({1, 4});
-        QTest::keyClick(list_, Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(QApplication::clipboard()->text(),
-                 QString("12:00:00.002 line 2\r\n12:00:00.005 line 5\r\n"));
-        QCOMPARE(list_->Count(), 6);
-        QStringList left;
-        for (int i = 0; i < list_->Count(); ++i)
-            left << list_->Text(i).section(' ', 2);
-        QCOMPARE(left, (QStringList{"1", "3", "4", "6", "7", "8"}));
-
-        // A run of neighbours and a line apart, cut together.
-        Select({0, 1, 2, 5});
-        list_->Cut();
-        QCOMPARE(list_->Count(), 2);
-        QCOMPARE(list_->Text(0).section(' ', 2), QString("6"));
-        QCOMPARE(list_->Text(1).section(' ', 2), QString("7"));
-    }
-
-    void selectAllKeepsTheCaret() {
-        list_->setCurrentIndex(list_->model()->index(3, 0));
-        QTest::keyClick(list_, Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(list_->SelectedRows().size(), 8);
-        QCOMPARE(list_->currentIndex().row(), 3);
-        list_->Copy();
-        QCOMPARE(QApplication::clipboard()->text().count("\r\n"), 8);
-    }
-
-    void otherControlKeysDoNothing() {
-        list_->setCurrentIndex(list_->model()->index(5, 0));
-        Select({5});
-        QTest::keyClick(list_, Qt::Key_Home, Qt::ControlModifier);
-        QTest::keyClick(list_, Qt::Key_End, Qt::ControlModifier);
-        QTest::keyClick(list_, Qt::Key_Insert, Qt::ControlModifier);  // the view's own copy key
-        QTest::keyClick(list_, Qt::Key_1, Qt::ControlModifier);
-        QCOMPARE(list_->currentIndex().row(), 5);
-        QCOMPARE(list_->SelectedRows(), QList<int>{5});
+    void keysAndClicks() {
+        QFETCH(QString, input);
+        QFETCH(QList<int>, selected);
+        QFETCH(int, caret);
+        Press("Click5");
+        for (const QString& token : input.split(' '))
+            Press(token);
+        QCOMPARE(list_->SelectedRows(), selected);
+        QCOMPARE(list_->CurrentRow(), caret);
+        QVERIFY(list_->TopIndex() <= caret && caret < list_->TopIndex() + 10);  // the caret stays in view
         QCOMPARE(QApplication::clipboard()->text(), QString("before"));
-
-        QTest::keyClick(list_, Qt::Key_Home);
-        QCOMPARE(list_->currentIndex().row(), 0);
     }
 
-    void linesCountAtOnceAndReachTheViewInBatches() {
-        Select({7});
-        for (int i = 0; i < 1000; ++i)
-            list_->AddString("more");
-        QCOMPARE(list_->Count(), 1008);
-        QCOMPARE(list_->Text(1007), QString("more"));
-        QCOMPARE(list_->model()->rowCount(), 8);
-        list_->FollowNewest();
-        QTRY_COMPARE(list_->model()->rowCount(), 1008);
-        QCOMPARE(list_->SelectedRows(), QList<int>{7});  // the selection stays on its line
-        QTRY_VERIFY(list_->visualRect(list_->model()->index(1007, 0)).bottom() <=
-                    list_->viewport()->height());
-        QVERIFY(list_->visualRect(list_->model()->index(1007, 0)).isValid());
-        // Select-all and cut take in lines the view has not shown yet.
-        list_->AddString("last");
-        QTest::keyClick(list_, Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(list_->SelectedRows().size(), 1009);
+    void copyAndCutExactText() {
+        list_->AddString("12:00:01.000 25\xB0 C");  // 8-bit text reads as Latin-1
+        for (int row : {50, 4, 1})
+            list_->SetSelected(row, true);
+        QTest::keyClick(list_, Qt::Key_C, Qt::ControlModifier);
+        const QString copied = "12:00:00.002 line 2\r\n12:00:00.005 line 5\r\n12:00:01.000 25\u00B0 C\r\n";
+        QCOMPARE(QApplication::clipboard()->text(), copied);
+        QApplication::clipboard()->setText("before");
+        QTest::keyClick(list_, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), copied);
+        QCOMPARE(list_->Count(), 48);
+        QCOMPARE(list_->Text(1) + list_->Text(3) + list_->Text(47),
+                 QString("12:00:00.003 line 312:00:00.006 line 612:00:00.050 line 50"));
+    }
+
+    void cutKeepsLongLinesWholeAcrossStorage() {
+        // Lines of up to 3000 bytes fill several storage chunks; cutting every third line
+        // moves the others down over chunk boundaries.
+        QStringList expected;
+        for (int i = 0; i < 400; ++i) {
+            const std::string line(static_cast<size_t>(1000 + i * 5), static_cast<char>('a' + i % 26));
+            list_->AddString(line);
+            if (i % 3 != 0)
+                expected << QString::fromStdString(line);
+        }
+        for (int row = 0; row < 450; ++row)
+            list_->SetSelected(row, row < 50 || (row - 50) % 3 == 0);
         list_->Cut();
-        QCOMPARE(list_->Count(), 0);
-        QVERIFY(QApplication::clipboard()->text().endsWith("more\r\nlast\r\n"));
+        list_->AddString("after the cut");
+        QCOMPARE(list_->Count(), expected.size() + 1);
+        for (int row = 0; row < expected.size(); ++row)
+            QCOMPARE(list_->Text(row), expected[row]);
+        QCOMPARE(list_->Text(expected.size()), QString("after the cut"));
     }
 
-    void nothingSelectedCopiesEmptyText() {
-        list_->clearSelection();
-        list_->Copy();
-        QCOMPARE(QApplication::clipboard()->text(), QString());
+    // Appending copies only the new line: stored text never moves, however many lines there are.
+    void appendingNeverMovesStoredLines() {
+        const char* first = list_->Line(0).data();
+        const std::string line(70, 'x');
+        for (int i = 0; i < 200000; ++i)
+            list_->AddString(line);
+        QCOMPARE(list_->Line(0).data(), first);
+        list_->FollowNewest();
+        QCOMPARE(list_->TopIndex(), 200050 - 10);
+    }
+
+    void tooltipShowsACutLineWhole() {
+        const QString longLine = "12:00:01.000 TX  <b>" + QString("0x55 ").repeated(200) + "end";
+        list_->AddString(longLine.toStdString());
+        list_->SetTopIndex(45);
+        for (int row : {46, 50}) {  // a short line shows no tooltip
+            QHelpEvent hover(QEvent::ToolTip, RowPoint(row), list_->viewport()->mapToGlobal(RowPoint(row)));
+            QApplication::sendEvent(list_->viewport(), &hover);
+            QCOMPARE(QToolTip::isVisible(), row == 50);
+        }
+        QCOMPARE(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText(), longLine);
+        QToolTip::hideText();
+    }
+
+    void contextMenuActions() {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, RowPoint(3),
+                                list_->viewport()->mapToGlobal(RowPoint(3)));
+        QApplication::sendEvent(list_->viewport(), &event);
+        QMenu* menu = list_->ContextMenu();
+        QTRY_VERIFY(menu->isVisible());
+        menu->close();
+        QCOMPARE(list_->SelectedRows(), QList<int>{3});  // the clicked line
+        QList<QAction*> actions = menu->actions();
+        actions.removeIf([](QAction* a) { return a->isSeparator(); });
+        QCOMPARE(actions[0]->text() + "|" + actions[1]->text() + "|" + actions[2]->text(),
+                 QString("Copy|Select All|Save Log As..."));
+        actions[0]->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QString("12:00:00.004 line 4\r\n"));
+        actions[1]->trigger();
+        QCOMPARE(list_->SelectedRows(), Rows(0, 49));
+        QCOMPARE(list_->CurrentRow(), 3);
+        QSignalSpy save(list_, &CDataList::saveLogRequested);
+        actions[2]->trigger();
+        QCOMPARE(save.count(), 1);
+    }
+
+    void historyFileKeepsBytesAndReportsFailure() {
+        LogHistory history;
+        char block[kLogLineBlockSize] = "12:00:00.000 25\xB0";
+        const char empty[kLogLineBlockSize] = {};
+        history.Store(block);
+        history.Store(empty);
+        QTemporaryDir dir;
+        QVERIFY(WriteLogHistory(history, dir.filePath("log.txt")));
+        QFile file(dir.filePath("log.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("12:00:00.000 25\xB0\r\n\r\n"));
+        QVERIFY(!WriteLogHistory(history, dir.filePath("missing/log.txt")));
     }
 };
 

@@ -15,6 +15,7 @@ class Recording final : public UiServices {
                                            QMessageBox::StandardButtons) override {
         return QMessageBox::No;
     }
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
     QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
         return QString();
     }

@@ -24,7 +24,8 @@ inline Bytes Frame(uint8_t opcode, const Bytes& payload = {}) {
     f[0] = kFrameStartByte;
     f[1] = opcode;
     f[2] = static_cast<uint8_t>(payload.size());
-    for (size_t i = 0; i < payload.size(); ++i) f[3 + i] = payload[i];
+    for (size_t i = 0; i < payload.size(); ++i)
+        f[3 + i] = payload[i];
     f[f.size() - 1] = FrameChecksum(f.data(), static_cast<int>(f.size() - 1));
     return f;
 }
@@ -53,6 +54,10 @@ class ScriptedServices : public UiServices {
             onDialog();
         return fileName;
     }
+    QString SaveFileName(QWidget*, const QString& folder, const QString& filter, const QString&) override {
+        dialogs.append(folder + " | " + filter);
+        return saveName;
+    }
     bool OpenDocument(const QString& path) override {
         documents.append(path);
         return true;
@@ -62,7 +67,7 @@ class ScriptedServices : public UiServices {
         return true;
     }
     QMessageBox::StandardButton answer = QMessageBox::No;
-    QString fileName;
+    QString fileName, saveName;
     std::function<void()> onDialog;
     QStringList boxes, dialogs, documents, started;
 };
