@@ -2,10 +2,13 @@
 
 #include <cstring>
 
-LogHistory::LogHistory() : slots_(new Slot[kSlotCount]()) {}
+LogHistory::LogHistory() : slots_(kSlotCount) {}
 
 void LogHistory::Clear() {
-    std::memset(slots_.get(), 0, sizeof(Slot) * kSlotCount);
+    for (Slot& slot : slots_) {
+        slot.used = false;
+        std::string().swap(slot.text);  // the memory goes too
+    }
     next_ = 0;
 }
 
@@ -13,29 +16,33 @@ void LogHistory::Store(const char* block) {
     if (block == nullptr) {
         return;
     }
-    Slot& slot = slots_[next_];
-    slot.used = 1;
-    std::memcpy(slot.text, block, kLogLineBlockSize);
-    slot.text[kLogLineBlockSize - 1] = '\0';
+    Slot& slot = slots_[static_cast<size_t>(next_)];
+    slot.used = true;
+    slot.text.assign(block, strnlen(block, kLogLineMaxText));
+    // A long line that gives way to a short one gives its memory back.
+    if (slot.text.capacity() > 2 * slot.text.size() + 64) {
+        slot.text.shrink_to_fit();
+    }
     next_ = next_ + 1 == kSlotCount ? 0 : next_ + 1;
 }
 
 bool LogHistory::Used(int slot) const {
-    return slot >= 0 && slot < kSlotCount && slots_[slot].used != 0;
+    return slot >= 0 && slot < kSlotCount && slots_[static_cast<size_t>(slot)].used;
 }
 
 const char* LogHistory::Text(int slot) const {
-    return slot >= 0 && slot < kSlotCount ? slots_[slot].text : "";
+    return Used(slot) ? slots_[static_cast<size_t>(slot)].text.c_str() : "";
 }
 
 int LogHistory::Replay(const std::function<bool(const char* text, bool synchronous)>& deliver) const {
     int delivered = 0;
     for (int slot = next_ + 1 == kSlotCount ? 0 : next_ + 1; slot != next_;
          slot = slot + 1 == kSlotCount ? 0 : slot + 1) {
-        if (slots_[slot].used == 0) {
+        const Slot& kept = slots_[static_cast<size_t>(slot)];
+        if (!kept.used) {
             continue;
         }
-        if (deliver(slots_[slot].text, delivered % kSynchronousEvery == 0)) {
+        if (deliver(kept.text.c_str(), delivered % kSynchronousEvery == 0)) {
             ++delivered;
         }
     }

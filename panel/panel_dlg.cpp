@@ -304,7 +304,7 @@ void C_Vesper_GUIDlg::ReplayLogHistory() {
         char* copy = NewLogBlock();
         if (copy == nullptr)
             return false;
-        std::memcpy(copy, text, kLogLineBlockSize);
+        std::memcpy(copy, text, strnlen(text, kLogLineMaxText));  // the block is zero-filled
         if (synchronous) {
             LogLineEvent event(0, copy);
             QCoreApplication::sendEvent(window, &event);

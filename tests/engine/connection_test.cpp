@@ -52,8 +52,13 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
             steps.push_back(statuses[i]);
         }
     }
-    EXPECT_EQ(steps, (std::vector<int>{StatusSearching, StatusQuerying, StatusRequestingSerial,
-                                       StatusRetrievingParameters, StatusNormal}));
+    // The search may be over within a sample's time (the port's naming wakes it at once); this
+    // thread saw it above.
+    if (!steps.empty() && steps.front() == StatusSearching) {
+        steps.erase(steps.begin());
+    }
+    EXPECT_EQ(steps, (std::vector<int>{StatusQuerying, StatusRequestingSerial, StatusRetrievingParameters,
+                                       StatusNormal}));
 
     ASSERT_TRUE(camera.WaitForFrames(4 + 255, kGenerous));
     std::vector<Bytes> expected = {

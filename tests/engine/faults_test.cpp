@@ -85,6 +85,9 @@ TEST_P(UnplugDuringWait, AQuickReplugConnectsAgain) {
     }
     ASSERT_TRUE(camera.WaitForFrames(4 + kReadableParameterCount, kConnectDeadline));
     EXPECT_EQ(Frames().front(), Frame(CMD_SYSTEM_STATUS_GET));
+    // The interrupted request is reported as cut short by the loss, never as done.
+    ASSERT_FALSE(target.Outcomes().empty());
+    EXPECT_EQ(target.Outcomes()[0].result, -3);
     ASSERT_EQ(EnqueueRequest(&marker), 0);
     ASSERT_TRUE(WaitUntil([&] { return Seen(CMD_HSV_COLORIZATION); }, kGenerous));
     // Nothing of the interrupted work was finished on the new connection.

@@ -116,10 +116,16 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntries) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        target.Clear();
         EXPECT_EQ(HexFrames(FramesOf(c.request)), HexFrames(c.frames));
         for (const auto& [index, value] : c.pending) {
             EXPECT_EQ(Link()->cameraState.pendingValues.entries[index].value.load(), value) << index;
         }
+        // Every request says how it went: acknowledged, or nothing to send.
+        const auto outcomes = target.Outcomes();
+        ASSERT_FALSE(outcomes.empty());
+        EXPECT_EQ(outcomes[0].request, c.request.type);
+        EXPECT_EQ(outcomes[0].result, c.frames.empty() ? -4 : 0);
     }
 }
 
@@ -206,6 +212,46 @@ TEST_F(EngineTest, LostAckInASaveIsNamedAndTheEntryStaysMarked) {
               HexFrames({Set(41, gain), Frame(CMD_GET_NON_VOLATILE_PARAMETERS, Word(41)), Set(42, level),
                          Frame(CMD_GET_NON_VOLATILE_PARAMETERS, Word(42)),
                          Frame(CMD_SET_NON_VOLATILE_PARAMETERS, Word(0x00FF))}));
+}
+
+TEST_F(EngineTest, OutcomesNameWhatWasNotAcknowledgedAndHowFarASaveGot) {
+    Connect();
+    camera.DropAck(CMD_STARTUP, false);
+    FramesOf(Request(REQ_STARTUP));
+    ASSERT_TRUE(WaitUntil([this] { return !target.Outcomes().empty(); }, kGenerous));
+    EXPECT_EQ(target.Outcomes()[0].result, -2);
+    EXPECT_EQ(target.Outcomes()[0].opcode, CMD_STARTUP);
+
+    // Marked through the queue, then saved: written, read back and stored.
+    CameraLink* link = Link();
+    const uint16_t gain = static_cast<uint16_t>(link->cameraState.cameraValues.entries[41].value.load() + 1);
+    const uint16_t limit = static_cast<uint16_t>(link->cameraState.cameraValues.entries[8].value.load() + 1);
+    CameraRequest mark = Request(REQ_MARK_PARAMETERS, 2);
+    const uint16_t pairs[4] = {41, gain, 8, limit};
+    std::memcpy(mark.payload + 4, pairs, sizeof pairs);
+    target.Clear();
+    EXPECT_TRUE(FramesOf(mark).empty());
+    EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))),
+              HexFrames({Set(8, limit), Frame(CMD_GET_NON_VOLATILE_PARAMETERS, Word(8)), Set(41, gain),
+                         Frame(CMD_GET_NON_VOLATILE_PARAMETERS, Word(41)),
+                         Frame(CMD_SET_NON_VOLATILE_PARAMETERS, Word(0x00FF))}));
+    // Outcomes come in queue order; each FramesOf adds a raw marker message.
+    ASSERT_TRUE(WaitUntil([this] { return target.Outcomes().size() >= 3; }, kGenerous));
+    EXPECT_EQ(target.Outcomes()[0].result, 0) << "marking sends nothing and fails nothing";
+    EXPECT_EQ(target.Outcomes()[2].request, REQ_SAVE_PARAMETERS);
+    EXPECT_EQ(target.Outcomes()[2].result, 0);
+    EXPECT_EQ(target.Outcomes()[2].count, 2);
+
+    // A save whose read-back is not acknowledged names the parameter and the command.
+    SetPendingParameter(90,
+                        static_cast<uint16_t>(link->cameraState.cameraValues.entries[90].value.load() + 1));
+    camera.DropAck(CMD_GET_NON_VOLATILE_PARAMETERS, false);
+    target.Clear();
+    FramesOf(Request(REQ_SAVE_PARAMETERS));
+    ASSERT_TRUE(WaitUntil([this] { return !target.Outcomes().empty(); }, kGenerous));
+    EXPECT_EQ(target.Outcomes()[0].result, -2);
+    EXPECT_EQ(target.Outcomes()[0].opcode, CMD_GET_NON_VOLATILE_PARAMETERS);
+    EXPECT_EQ(target.Outcomes()[0].index, 90);
 }
 
 TEST_F(EngineTest, ALostAckIsDisarmedSoTheNextCommandArmsItsOwn) {

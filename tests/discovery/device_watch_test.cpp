@@ -1,0 +1,56 @@
+// The device watch tells of what may change the device set, and of nothing else.
+#include "serial/device_watch.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "serial/com_names.h"
+
+namespace {
+
+bool Readable(const DeviceWatch* watch, int timeoutMs) {
+    pollfd p{DeviceWatchFd(watch), POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) == 1;
+}
+
+TEST(DeviceWatch, HearsTheClassFolderNamedPortsAndTheirFoldersOnly) {
+    char pattern[] = "/tmp/kelvra-watch-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    std::filesystem::create_directories(root + "/class/tty");
+    std::filesystem::create_directories(root + "/ports");
+    ClearNamedPorts();
+    DeviceWatch* watch = OpenDeviceWatch(root.c_str());
+    ASSERT_NE(watch, nullptr);
+    DrainDeviceWatch(watch);  // the kick of the clear above
+    EXPECT_FALSE(Readable(watch, 50));
+
+    std::filesystem::create_directory(root + "/class/tty/ttyUSB7");
+    ASSERT_TRUE(Readable(watch, 2000));
+    EXPECT_TRUE(DrainDeviceWatch(watch));
+    EXPECT_FALSE(Readable(watch, 50)) << "drained";
+
+    // A port named later is watched from then on, and naming it counts as a change.
+    const std::string camera = root + "/ports/camera";
+    RegisterNamedPort(camera.c_str());
+    ASSERT_TRUE(Readable(watch, 2000));
+    EXPECT_TRUE(DrainDeviceWatch(watch));
+    std::ofstream(root + "/ports/unrelated") << "x";
+    if (Readable(watch, 200)) {
+        EXPECT_FALSE(DrainDeviceWatch(watch)) << "another file in the folder changes nothing";
+    }
+    std::filesystem::create_symlink("/dev/null", camera);
+    ASSERT_TRUE(Readable(watch, 2000));
+    EXPECT_TRUE(DrainDeviceWatch(watch));
+
+    CloseDeviceWatch(watch);
+    ClearNamedPorts();
+    std::filesystem::remove_all(root);
+}
+
+}  // namespace
