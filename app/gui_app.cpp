@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/first_paint.h"
 #include "app/ui_services.h"
 #include "app/uninstall.h"
 #include "engine/camera_link.h"
@@ -112,6 +113,7 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
 
     StartCameraLink();
     auto panel = std::make_unique<C_Vesper_GUIDlg>();
+    ReportFirstPaint(panel.get());
     panel->show();
     if (panelShown_)
         QTimer::singleShot(0, [this] { panelShown_(); });

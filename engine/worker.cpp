@@ -2,6 +2,8 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -229,6 +231,7 @@ int ReadAllParameters(CameraLink* link) {
 }
 
 void WorkerMain(CameraLink* link) {
+    pthread_setname_np(pthread_self(), "kelvra-worker");
     WatchDevices(link);
     BeginSearchEpisode(link);
     while (link->running.load() != 0) {

@@ -74,8 +74,10 @@ const C_Vesper_GUIDlg::Route C_Vesper_GUIDlg::kMessageMap[] = {
 };
 
 void C_Vesper_GUIDlg::ConnectMessageMap() {
+    // One walk over the controls: a lookup per route costs milliseconds before the first paint.
+    const QHash<int, QWidget*> controls = ControlsById(this);
     for (const Route& route : kMessageMap) {
-        QWidget* control = FindControl(this, route.id);
+        QWidget* control = controls.value(route.id);
         if (control == nullptr)
             continue;
         const auto handler = route.handler;

@@ -13,6 +13,18 @@ QWidget* FindControl(const QWidget* root, int id) {
     return nullptr;
 }
 
+QHash<int, QWidget*> ControlsById(const QWidget* root) {
+    QHash<int, QWidget*> controls;
+    if (root == nullptr)
+        return controls;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        const QVariant v = w->property(kControlIdProperty);
+        if (v.isValid() && !controls.contains(v.toInt()))
+            controls.insert(v.toInt(), w);
+    }
+    return controls;
+}
+
 int ControlId(const QObject* widget) {
     if (widget == nullptr)
         return 0;

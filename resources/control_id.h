@@ -2,6 +2,7 @@
 // dynamic property "controlId".
 #pragma once
 
+#include <QHash>
 #include <QWidget>
 
 inline constexpr char kControlIdProperty[] = "controlId";
@@ -14,6 +15,10 @@ template <typename T>
 T* FindControlAs(const QWidget* root, int id) {
     return qobject_cast<T*>(FindControl(root, id));
 }
+
+// Every control under `root` by its id (the first one for an id that repeats), in one pass:
+// cheaper than FindControl for each of many ids.
+QHash<int, QWidget*> ControlsById(const QWidget* root);
 
 // The id of `widget`, or 0 when it has none.
 int ControlId(const QObject* widget);

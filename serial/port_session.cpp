@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -132,6 +133,7 @@ void DropFromEventThread(PortSession& s, int32_t code) {
 }  // namespace
 
 void RunEventThread(std::shared_ptr<PortSession> session) {
+    pthread_setname_np(pthread_self(), "kelvra-port");
     PortSession& s = *session;
     const int device = s.device.get();
     uint8_t buffer[kReceiveBufferSize];
