@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-format xvfb xauth
+  clang-format clang-14 libclang-rt-14-dev xvfb xauth
   desktop-file-utils appstream lintian dpkg-dev file man-db poppler-utils
 )
 
