@@ -20,7 +20,7 @@
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
-#include "tests/diagnostics_core/recording_target.h"
+#include "tests/support/recording_target.h"
 
 namespace enginetest {
 

@@ -8,7 +8,7 @@
 
 #include "engine/camera_link.h"
 #include "engine/link_internal.h"
-#include "tests/diagnostics_core/recording_target.h"
+#include "tests/support/recording_target.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/camera_link.h"
-#include "tests/diagnostics_core/recording_target.h"
+#include "tests/support/recording_target.h"
 
 namespace {
 

@@ -1,0 +1,253 @@
+// The log core: line format and delivery, the frame decoder, the history ring.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "diagnostics/decoder.h"
+#include "diagnostics/log_history.h"
+#include "diagnostics/log_sink.h"
+#include "diagnostics/traffic_log.h"
+#include "protocol/commands.h"
+#include "protocol/framing.h"
+#include "tests/support/recording_target.h"
+
+namespace {
+
+std::string Compose(const char* text, LogTime time) {
+    char line[kLogLineBlockSize];
+    ComposeLogLine(text, time, line);
+    return line;
+}
+
+TEST(LogLine, StampAndCut) {
+    EXPECT_EQ(Compose("     Opening COM3 ", {9, 5, 7, 42}), "09:05:07.042      Opening COM3 ");
+    EXPECT_EQ(Compose("x", {23, 59, 59, 999}), "23:59:59.999 x");
+    EXPECT_EQ(Compose("", {0, 0, 0, 0}), "00:00:00.000 ");
+    // The whole line, stamp included, is cut to 2999 characters; the rest of the block is zero.
+    char line[kLogLineBlockSize];
+    std::memset(line, 'z', sizeof line);
+    EXPECT_EQ(ComposeLogLine(std::string(4000, 'a').c_str(), {1, 2, 3, 4}, line), kLogLineMaxText);
+    EXPECT_EQ(line[kLogLineMaxText], '\0');
+    EXPECT_EQ(ComposeLogLine(std::string(kLogLineMaxText - 13, 'a').c_str(), {1, 2, 3, 4}, line),
+              kLogLineMaxText);
+    EXPECT_EQ(ComposeLogLine("short", {1, 2, 3, 4}, line), 18);
+    for (size_t i = 18; i < sizeof line; ++i) {
+        ASSERT_EQ(line[i], '\0') << i;
+    }
+    EXPECT_EQ(ComposeLogLine(nullptr, {1, 2, 3, 4}, line), -1);
+}
+
+TEST(LogLine, PostedToTheSinksTargetOrLost) {
+    LogSink sink;
+    RecordingTarget target;
+    EXPECT_EQ(FormatLogLine(&sink, "no target", {1, 1, 1, 1}), -3);
+    sink.logWindow.store(&target);
+    EXPECT_EQ(FormatLogLine(&sink, "no message number", {1, 1, 1, 1}), -3);
+    sink.logMessage.store(kLogMessageNumber);
+    EXPECT_EQ(FormatLogLine(&sink, "     COM3 is open - Polling device", {9, 5, 7, 42}), 0);
+    EXPECT_EQ(FormatLogLine(&sink, nullptr, {1, 1, 1, 1}), -1);
+    EXPECT_EQ(FormatLogLine(static_cast<LogSink*>(nullptr), "no sink", {1, 1, 1, 1}), -3);
+    EXPECT_EQ(LogText(&sink, nullptr), -1);
+    target.Refuse(true);
+    EXPECT_EQ(FormatLogLine(&sink, "refused", {1, 1, 1, 1}), -3);
+    EXPECT_EQ(LogText(&sink, "refused too"), 0) << "LogText does not say whether the line arrived";
+    ASSERT_EQ(target.Lines(), std::vector<std::string>{"09:05:07.042      COM3 is open - Polling device"});
+    EXPECT_EQ(target.Messages()[0], kLogMessageNumber);
+    EXPECT_EQ(target.FirstParameters()[0], 0u);
+}
+
+struct Decoding {
+    int direction;
+    uint8_t opcode;
+    std::vector<uint8_t> payload;
+    bool given;
+    std::string reading;
+};
+
+TEST(Decoder, EveryKindOfDetail) {
+    const std::string tx = "TX  ";
+    const std::string rx = "RX  ";
+    const auto c = [](uint8_t opcode) { return std::string(CommandName(opcode)); };
+    const auto r = [](uint8_t opcode) { return std::string(ResponseName(opcode)); };
+    const Decoding cases[] = {
+        {kFrameSent, 0x12, {0x00, 0x0A}, true, tx + c(0x12) + " Auto Calibration Period Set 10 (0x000a)"},
+        {kFrameSent, 0x1E, {0x01, 0x00}, true, tx + c(0x1E) + " 256 (0x0100)"},
+        {kFrameSent, 0x83, {0x01, 0x00}, true, tx + c(0x83) + " 256 (0x0100)"},
+        {kFrameSent, 0x23, {0x00, 0x00}, true, tx + c(0x23) + " 0 (0x0000) - Disabled"},
+        {kFrameSent, 0x23, {0x00, 0x05}, true, tx + c(0x23) + " 5 (0x0005) - Enabled"},
+        {kFrameSent, 0x27, {0x00, 0x0C}, true, tx + c(0x27) + " Field Calibration 12 (0x000c)"},
+        {kFrameSent, 0x2A, {0x00, 0x02}, true, tx + c(0x2A) + " Mode 2 (0x0002)"},
+        {kFrameSent, 0x58, {0x00, 0x06}, true, tx + c(0x58) + " Color code  6 (0x0006)"},
+        {kFrameSent, 0xC3, {0x00, 0x00}, true, tx + c(0xC3) + " YUV Digital Video Source  0 (0x0000)"},
+        {kFrameSent, 0xCF, {0x00, 0x03}, true, tx + c(0xCF) + " Video Orientation Select 3 (0x0003)"},
+        {kFrameSent, 0xD7, {0x00, 0x63}, true, tx + c(0xD7) + " Digital Video Source  99 (0x0063)"},
+        {kFrameSent,
+         0xB5,
+         {0x00, 0x2B},
+         true,
+         tx + c(0xB5) + " The param. index is: 0x002b - AGC Mode at Power Up"},
+        {kFrameSent,
+         0xB0,
+         {0x00, 0x2B, 0x01, 0x02},
+         true,
+         tx + c(0xB0) + " The param. index is:0x002b - AGC Mode at Power Up, and the value is 258 (0x0102)"},
+        // The store command: index 0x00ff; the missing second value reads as 0.
+        {kFrameSent,
+         0xB0,
+         {0x00, 0xFF},
+         true,
+         tx + c(0xB0) + " The param. index is:0x00ff - Unknown Parameter, and the value is 0 (0x0000)"},
+        {kFrameSent, 0xB5, {}, true, tx + c(0xB5) + " The param. index is: 0x0000 - Unknown Parameter"},
+        {kFrameSent, 0x9E, {0x00}, true, tx + c(0x9E) + " parameters not decoded yet"},
+        {kFrameSent, 0xF2, {}, true, tx + c(0xF2)},
+        {kFrameSent, 0x2A, {}, false, tx + c(0x2A)},
+        {kFrameReceived, 0x00, {'O', 'K'}, true, rx + r(0x00) + " OK"},
+        {kFrameReceived, 0x00, {'A', 0, 'B'}, true, rx + r(0x00) + " A"},
+        {kFrameReceived, 0x02, {0x00, 0xB0}, true, rx + r(0x02) + " for: " + c(0xB0)},
+        {kFrameReceived, 0x02, {0x01, 0xB3}, true, rx + r(0x02) + " for: " + c(0xB3)},
+        {kFrameReceived, 0x04, {0x00, 0xB5}, true, rx + r(0x04) + " Original command: 181 (0xb5)"},
+        {kFrameReceived, 0x04, {'a', 'b', 'c'}, true, rx + r(0x04) + " abc"},
+        {kFrameReceived, 0x45, {0x12, 0x34}, true, rx + r(0x45) + " The value is: 4660 (0x1234)"},
+        {kFrameReceived,
+         0xF2,
+         {0x00},
+         true,
+         rx + r(0xF2) + " no decode yet for system status response parameters"},
+        {kFrameReceived, 0x03, {}, true, rx + r(0x03) + " parameters not decoded yet"},
+        {kFrameReceived, 0x99, {}, true, rx + r(0x99) + " parameters not decoded yet"},
+    };
+    for (const Decoding& d : cases) {
+        std::vector<uint8_t> payload = d.payload;
+        payload.reserve(1);  // given but empty still has an address, as a raw send's does
+        char bytesLine[kLogLineBlockSize];
+        char readingLine[kLogLineBlockSize];
+        DecodeFrame(d.given ? payload.data() : nullptr, d.direction, d.opcode,
+                    static_cast<int>(payload.size()), bytesLine, readingLine, sizeof bytesLine);
+        EXPECT_EQ(readingLine, d.reading);
+    }
+    char bytesLine[kLogLineBlockSize];
+    char readingLine[kLogLineBlockSize];
+    const uint8_t ack[] = {0x00, 0xB5};
+    DecodeFrame(ack, kFrameReceived, RSP_ACK, 2, bytesLine, readingLine, sizeof bytesLine);
+    EXPECT_STREQ(bytesLine, "RX  0x01 0x02 0x02 0x00 0xb5 0x46");
+    // The longest frames fit the line.
+    const std::vector<uint8_t> text(kMaxPayloadLength, 'x');
+    DecodeFrame(text.data(), kFrameReceived, RSP_TEXT, kMaxPayloadLength, bytesLine, readingLine,
+                sizeof bytesLine);
+    EXPECT_EQ(std::strlen(bytesLine), 3 + 5u * kMaxFrameLength);
+    EXPECT_EQ(readingLine, rx + r(0x00) + " " + std::string(kMaxPayloadLength, 'x'));
+}
+
+TEST(Decoder, LogFrameWritesTwoLinesAndReportsAcks) {
+    LogSink sink;
+    RecordingTarget target;
+    SetLogSinkTarget(&sink, &target, kLogMessageNumber);
+    const uint8_t read43[] = {0x00, 0x2B};
+    EXPECT_EQ(LogFrame(&sink, read43, kFrameSent, CMD_GET_NON_VOLATILE_PARAMETERS, 2), 0);
+    ASSERT_EQ(target.Lines().size(), 2u);
+    EXPECT_EQ(target.Lines()[0].substr(0, 13), target.Lines()[1].substr(0, 13)) << "one stamp for both";
+    EXPECT_EQ(WithoutStamp(target.Lines()[0]), "TX  0x01 0xb5 0x02 0x00 0x2b 0x1d");
+
+    const uint8_t resetAck[] = {0x00, 0xB3};
+    const uint8_t otherAck[] = {0x01, 0xB3};
+    EXPECT_EQ(LogFrame(&sink, resetAck, kFrameReceived, RSP_ACK, 2), kFrameAcknowledges);
+    EXPECT_EQ(LogFrame(&sink, otherAck, kFrameReceived, RSP_ACK, 2), kFrameAcknowledges);
+    EXPECT_EQ(LogFrame(&sink, resetAck, kFrameReceived, RSP_NAK, 2), 0);
+    EXPECT_EQ(LogFrame(&sink, resetAck, kFrameSent, RSP_ACK, 2), 0);
+    ASSERT_EQ(target.Notices(), std::vector<LogNotice>{LogNotice::PowerCycleWarning});
+    EXPECT_EQ(target.LinesBeforeNotice()[0], 4u) << "after both lines of the ACK";
+
+    SetLogSinkTarget(&sink, nullptr, 0);
+    EXPECT_EQ(LogFrame(&sink, resetAck, kFrameReceived, RSP_ACK, 2), kFrameAcknowledges);
+    EXPECT_EQ(LogFrame(static_cast<LogSink*>(nullptr), resetAck, kFrameReceived, RSP_ACK, 2),
+              kFrameAcknowledges);
+    EXPECT_EQ(target.Lines().size(), 10u);
+    EXPECT_EQ(target.Notices().size(), 1u);
+}
+
+struct Delivery {
+    std::string text;
+    bool synchronous;
+};
+
+class History : public ::testing::Test {
+  protected:
+    void Store(const std::string& text) { history.Store(text.c_str()); }
+    void StoreNumbered(int count) {
+        for (int i = 1; i <= count; ++i) {
+            Store("line " + std::to_string(i));
+        }
+    }
+    std::vector<Delivery> Replay() const {
+        std::vector<Delivery> deliveries;
+        history.Replay([&](const char* text, bool synchronous) {
+            deliveries.push_back({text, synchronous});
+            return true;
+        });
+        return deliveries;
+    }
+    LogHistory history;
+};
+
+TEST_F(History, KeepsTheLast4999ForAReplayOldestFirst) {
+    history.Store(nullptr);
+    EXPECT_EQ(history.Next(), 0);
+    EXPECT_TRUE(Replay().empty());
+    StoreNumbered(10);
+    auto deliveries = Replay();
+    ASSERT_EQ(deliveries.size(), 10u);
+    EXPECT_EQ(deliveries[9].text, "line 10");
+    EXPECT_TRUE(deliveries[0].synchronous);
+    EXPECT_FALSE(deliveries[1].synchronous);
+
+    history.Clear();
+    StoreNumbered(4999);
+    EXPECT_EQ(history.Next(), 4999);
+    EXPECT_EQ(Replay().front().text, "line 1") << "next = 4999 starts at slot 0";
+    Store("line 5000");
+    Store("line 5001");
+    EXPECT_EQ(history.Next(), 1);
+    EXPECT_STREQ(history.Text(0), "line 5001");
+    deliveries = Replay();
+    ASSERT_EQ(deliveries.size(), 4999u);
+    for (size_t i = 0; i < deliveries.size(); ++i) {
+        ASSERT_EQ(deliveries[i].text, "line " + std::to_string(i + 3));
+        ASSERT_EQ(deliveries[i].synchronous, i % 100 == 0);
+    }
+}
+
+TEST_F(History, AFailedDeliveryIsNotCounted) {
+    StoreNumbered(205);
+    std::vector<Delivery> delivered;
+    int attempts = 0;
+    const int count = history.Replay([&](const char* text, bool synchronous) {
+        if (++attempts == 2) {
+            return false;
+        }
+        delivered.push_back({text, synchronous});
+        return true;
+    });
+    EXPECT_EQ(count, 204);
+    EXPECT_EQ(delivered[100].text, "line 102");
+    EXPECT_TRUE(delivered[100].synchronous);
+}
+
+TEST_F(History, LinesAtTheirOwnLengthCutAt2999) {
+    Store(std::string(kLogLineMaxText + 10, 'q'));
+    Store("");
+    Store("short");
+    EXPECT_EQ(std::strlen(history.Text(0)), static_cast<size_t>(kLogLineMaxText));
+    EXPECT_TRUE(history.Used(1)) << "an empty line is a line";
+    EXPECT_STREQ(history.Text(2), "short");
+    EXPECT_FALSE(history.Used(3));
+    EXPECT_STREQ(history.Text(3), "");
+    EXPECT_STREQ(history.Text(-1), "");
+    EXPECT_STREQ(history.Text(LogHistory::kSlotCount), "");
+    history.Clear();
+    EXPECT_FALSE(history.Used(0));
+    EXPECT_EQ(history.Next(), 0);
+}
+
+}  // namespace
