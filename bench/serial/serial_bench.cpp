@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "serial/port_table.h"
-#include "tests/serial/pty_fixture.h"
+#include "tests/serial/pty.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ void BM_ReceiveLatency(benchmark::State& state) {
     const std::vector<uint8_t> reply(static_cast<size_t>(state.range(0)), 0x5A);
     for (auto _ : state) {
         int target = received.load() + static_cast<int>(reply.size());
-        pty.WriteMaster(reply);
+        pty.Write(reply);
         while (received.load() < target) {
         }
     }
@@ -66,7 +66,7 @@ void BM_SendToPort(benchmark::State& state) {
     const std::vector<uint8_t> frame(static_cast<size_t>(state.range(0)), 0xA5);
     for (auto _ : state) {
         SendToPort(key, frame.data(), static_cast<int32_t>(frame.size()));
-        benchmark::DoNotOptimize(pty.ReadMaster(frame.size()));
+        benchmark::DoNotOptimize(pty.Read(frame.size()));
     }
     ClosePort(key);
     ClearNamedPorts();

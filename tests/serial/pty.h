@@ -1,0 +1,147 @@
+// A pseudo-terminal whose slave is registered as a named port, with the test playing the far
+// end on the master; and a collector of what a port delivers.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/com_names.h"
+#include "tests/support/wait.h"
+
+namespace serial_test {
+
+using Bytes = std::vector<uint8_t>;
+
+class Pty {
+  public:
+    Pty() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        char name[128] = {};
+        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0 &&
+            ::ptsname_r(master_, name, sizeof name) == 0) {
+            path_ = name;
+            com_ = RegisterNamedPort(name);
+        }
+    }
+    ~Pty() { CloseMaster(); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    bool ok() const { return master_ >= 0 && com_ > 0; }
+    int com() const { return com_; }
+    const std::string& path() const { return path_; }
+    void CloseMaster() {
+        if (master_ >= 0) {
+            ::close(master_);
+            master_ = -1;
+        }
+    }
+
+    // Writes every byte, waiting while the buffer is full.
+    bool Write(const Bytes& bytes) {
+        size_t done = 0;
+        return support::WaitUntil([&] {
+            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            done += n > 0 ? static_cast<size_t>(n) : 0;
+            return done == bytes.size();
+        });
+    }
+    // Reads until `count` bytes have come or `timeoutMs` has passed.
+    Bytes Read(size_t count, int timeoutMs = support::kGenerous) {
+        Bytes out;
+        uint8_t buffer[4096];
+        support::WaitUntil(
+            [&] {
+                const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - out.size()));
+                out.insert(out.end(), buffer, buffer + std::max<ssize_t>(n, 0));
+                return out.size() >= count;
+            },
+            timeoutMs);
+        return out;
+    }
+    // Reads what is there until the master has been quiet for a while.
+    void Drain() {
+        uint8_t buffer[4096];
+        pollfd p{master_, POLLIN, 0};
+        while (::poll(&p, 1, 300) > 0 && ::read(master_, buffer, sizeof buffer) > 0) {
+        }
+    }
+
+  private:
+    int master_ = -1;
+    int com_ = -1;
+    std::string path_;
+};
+
+class Collector {
+  public:
+    static int Receive(const uint8_t* bytes, int32_t count, void* self) {
+        auto* me = static_cast<Collector*>(self);
+        std::lock_guard<std::mutex> guard(me->lock_);
+        me->bytes_.insert(me->bytes_.end(), bytes, bytes + count);
+        me->calls_ += 1;
+        me->badCounts_ += count < 1 || count > 4096 ? 1 : 0;
+        me->changed_.notify_all();
+        return 0;
+    }
+    bool WaitFor(size_t count, int timeoutMs = support::kGenerous) {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return bytes_.size() >= count; });
+    }
+    Bytes bytes() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return bytes_;
+    }
+    int calls() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return calls_;
+    }
+    int badCounts() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return badCounts_;
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    Bytes bytes_;
+    int calls_ = 0;
+    int badCounts_ = 0;
+};
+
+inline int ThreadCount() {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    int threads = -1;
+    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+        threads = std::strncmp(line, "Threads:", 8) == 0 ? std::atoi(line + 8) : threads;
+    }
+    if (status != nullptr) {
+        std::fclose(status);
+    }
+    return threads;
+}
+
+inline Bytes Pattern(size_t count, uint32_t seed) {
+    Bytes out(count);
+    for (auto& b : out) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 16);
+    }
+    return out;
+}
+
+}  // namespace serial_test
