@@ -237,6 +237,12 @@ TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
 
 TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) {
     Connect();
+    // The panel has taken every value, and one choice is marked for a save.
+    uint16_t value = 0;
+    for (int index = 0; index < kReadableParameterCount; ++index) {
+        TakeCameraValue(index, &value);
+    }
+    SetPendingParameter(8, static_cast<uint16_t>(camera.Parameter(8) + 1));
     ASSERT_EQ(camera.Unplug(), 0);
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 0; }, kGenerous));
     EXPECT_EQ(Link()->cameraState.identityValid.load(), 0);
@@ -260,6 +266,15 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
     EXPECT_EQ(HexFrames(tail), HexFrames({Frame(CMD_WHITE_HOT_POLARITY_SET), Frame(CMD_AGC_MODE_SET, Word(2)),
                                           Frame(CMD_HSV_COLORIZATION, Word(3))}));
     EXPECT_EQ(frames.size(), 4u + 255 + 3);
+    // A new connection starts from what the camera says: every value read again is news to
+    // the panel, and nothing is left marked from before (43 and 45 are marked by the requests).
+    for (int index = 0; index < kReadableParameterCount; ++index) {
+        if (Link()->cameraState.cameraValues.entries[index].value.load() != 0) {
+            ASSERT_TRUE(TakeCameraValue(index, &value)) << index;
+        }
+        const bool marked = index == 43 || index == 45;
+        ASSERT_EQ(Link()->cameraState.pendingValues.entries[index].flag.load() != 0, marked) << index;
+    }
 }
 
 }  // namespace

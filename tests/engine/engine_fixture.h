@@ -21,60 +21,21 @@
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
 #include "tests/support/recording_target.h"
+#include "tests/support/wait.h"
+#include "tests/support/wire.h"
 
 namespace enginetest {
 
-using Bytes = std::vector<uint8_t>;
+using support::Bytes;
+using support::Frame;
+using support::HexFrames;
+using support::kGenerous;
+using support::WaitUntil;
+using support::Word;
+using support::Words;
 
-// For anything that should happen at once; long enough for a loaded machine.
-constexpr int kGenerous = 10000;
 // The whole connection sequence: 259 exchanges.
 constexpr int kConnectDeadline = 60000;
-
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-inline Bytes Frame(uint8_t opcode, const Bytes& payload = {}) {
-    Bytes frame(payload.size() + 4);
-    int length = 0;
-    BuildMessageFrame(frame.data(), static_cast<int>(payload.size()), payload.data(), &length, opcode);
-    return frame;
-}
-
-inline Bytes Word(uint16_t value) {
-    return {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-}
-
-inline Bytes Words(uint16_t first, uint16_t second) {
-    return {static_cast<uint8_t>(first >> 8), static_cast<uint8_t>(first), static_cast<uint8_t>(second >> 8),
-            static_cast<uint8_t>(second)};
-}
-
-inline std::string Hex(const Bytes& bytes) {
-    std::string text;
-    char b[4];
-    for (uint8_t byte : bytes) {
-        std::snprintf(b, sizeof b, "%02X ", byte);
-        text += b;
-    }
-    return text;
-}
-
-inline std::vector<std::string> HexFrames(const std::vector<Bytes>& frames) {
-    std::vector<std::string> texts;
-    for (const Bytes& frame : frames) {
-        texts.push_back(Hex(frame));
-    }
-    return texts;
-}
 
 inline CameraRequest Request(int32_t type, int32_t value = 0) {
     CameraRequest request{};

@@ -1,6 +1,9 @@
-// The receive callback and the sent-frame hook on a link of the test's own, no port.
+// The engine's pieces on their own: the receive path and the sent-frame hook on a link of the
+// test's own (no port), the ACK wait, sequence-file lines, the open-failure remark.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -9,15 +12,12 @@
 #include "engine/camera_link.h"
 #include "engine/link_internal.h"
 #include "tests/support/recording_target.h"
+#include "tests/support/wire.h"
 
 namespace {
 
-std::vector<uint8_t> Frame(uint8_t opcode, std::vector<uint8_t> payload) {
-    std::vector<uint8_t> frame(payload.size() + 4);
-    int length = 0;
-    BuildMessageFrame(frame.data(), static_cast<int>(payload.size()), payload.data(), &length, opcode);
-    return frame;
-}
+using support::Bytes;
+using support::Frame;
 
 class ReceiveTest : public ::testing::Test {
   protected:
@@ -236,6 +236,106 @@ TEST(WaitForAck, EndsWithTheAckTheTimeOutOrTheStop) {
     EXPECT_EQ(WaitForAck(link.get(), 60000), -2);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     stopper.join();
+}
+
+// Sequence-file lines.
+
+std::vector<uint8_t> Parse(const std::string& line) {
+    uint8_t frame[kMaxFrameLength];
+    const int length = ParseSequenceLine(line.c_str(), frame);
+    return std::vector<uint8_t>(frame, frame + length);
+}
+
+TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
+    EXPECT_EQ(Parse("41 00 01\n"), (Bytes{0x01, 0x41, 0x02, 0x00, 0x01, 0xBB}));
+    EXPECT_EQ(Parse("0x41 0X00 0x01\n"), (Bytes{0x01, 0x41, 0x02, 0x00, 0x01, 0xBB}));
+    EXPECT_EQ(Parse("410001\n"), (Bytes{0x01, 0x41, 0x02, 0x00, 0x01, 0xBB}));
+    EXPECT_EQ(Parse("F2\n"), (Bytes{0x01, 0xF2, 0x00, 0x0D}));
+    EXPECT_EQ(Parse("  b5 00 2b\n"), (Bytes{0x01, 0xB5, 0x02, 0x00, 0x2B, 0x1D}));
+    EXPECT_EQ(Parse("F2"), (Bytes{0x01, 0xF2, 0x00, 0x0D}));  // last line without line end
+}
+
+TEST(SequenceLine, NonDigitsReadAsZeroNibbles) {
+    EXPECT_EQ(Parse("F2 7\n"), (Bytes{0x01, 0xF2, 0x01, 0x70, 0x9C}));  // the line end completes 7
+    EXPECT_EQ(Parse("F2 \t1\n"), (Bytes{0x01, 0xF2, 0x01, 0x01, 0x0B}));
+    EXPECT_EQ(Parse("zz\n"), Bytes{});  // no digit at all
+    EXPECT_EQ(Parse("5z\n"), (Bytes{0x01, 0x50, 0x00, 0xAF}));
+}
+
+TEST(SequenceLine, LinesWithoutAHexPairAreNotMessages) {
+    EXPECT_EQ(Parse("\n"), Bytes{});
+    EXPECT_EQ(Parse(""), Bytes{});
+    EXPECT_EQ(Parse("     \n"), Bytes{});
+    EXPECT_EQ(Parse("0x\n"), Bytes{});
+    uint8_t frame[kMaxFrameLength];
+    EXPECT_EQ(ParseSequenceLine(nullptr, frame), 0);
+}
+
+TEST(SequenceLine, UsesAtMost253Values) {
+    std::string line;
+    for (int i = 0; i < 300; ++i) {
+        char value[4];
+        std::snprintf(value, sizeof value, "%02X ", i & 0xFF);
+        line += value;
+    }
+    line += "\n";
+    const Bytes frame = Parse(line);
+    ASSERT_EQ(frame.size(), 256u);
+    EXPECT_EQ(frame[1], 0x00);
+    EXPECT_EQ(frame[2], 252);
+    EXPECT_EQ(frame[3], 1);
+    EXPECT_EQ(frame[254], 252);  // the 253rd value; the rest of the line is ignored
+    EXPECT_EQ(FrameChecksum(frame.data(), 255), frame[255]);
+}
+
+// What the log says when a port does not open.
+
+std::string Describe(const char* path, int error, const struct stat* node = nullptr,
+                     const char* group = nullptr, int busy = 0) {
+    OpenFailure failure{};
+    failure.portNumber = 7;
+    std::snprintf(failure.devicePath, sizeof failure.devicePath, "%s", path);
+    failure.errorNumber = error;
+    failure.busy = busy;
+    char text[kLogLineBlockSize];
+    DescribeOpenFailure(failure, node, group, text, sizeof text);
+    return text;
+}
+
+struct stat Node(gid_t group, mode_t mode) {
+    struct stat node {};
+    node.st_gid = group;
+    node.st_mode = S_IFCHR | mode;
+    return node;
+}
+
+TEST(OpenFailure, NamesAGroupOnlyWhenJoiningItWouldHelp) {
+    const std::string dialout =
+        "     No permission to open /dev/ttyUSB0: add your user to the group \"dialout\" "
+        "(sudo usermod -aG dialout $USER); the membership takes effect at the next login";
+    const std::string access =
+        "     No permission to open /dev/ttyUSB0: your user needs read and write access to "
+        "it; install the package's udev rule for the camera's bridges (60-kelvra.rules), or "
+        "see \"Access to the serial port\" in the Kelvra User's Guide";
+    const struct stat groupReadWrite = Node(20, 0660);
+    const struct stat rootOnly = Node(0, 0600);
+    const struct stat rootGroup = Node(0, 0660);
+    const struct stat groupReadOnly = Node(20, 0640);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadWrite, "dialout"), dialout);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EPERM, &groupReadWrite, "dialout"), dialout);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &rootOnly, "root"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &rootGroup, "root"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadOnly, "dialout"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadWrite, nullptr), access) << "a group without a name";
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES), access) << "a node that could not be looked at";
+}
+
+TEST(OpenFailure, BusyMissingAndOtherReasons) {
+    EXPECT_EQ(Describe("/dev/ttyUSB3", EBUSY, nullptr, nullptr, 1),
+              "     /dev/ttyUSB3 is in use by another program; the search will try it again");
+    EXPECT_EQ(Describe("", ENOENT), "     COM7 has no device node");
+    EXPECT_EQ(Describe("/dev/ttyUSB6", ENOENT),
+              std::string("     Cannot open /dev/ttyUSB6: ") + std::strerror(ENOENT));
 }
 
 }  // namespace
