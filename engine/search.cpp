@@ -23,10 +23,17 @@ namespace {
 constexpr int kFirstRetryMs = 250;
 constexpr int kLongestRetryMs = 2000;
 
-// Waits until a device may have changed, or the safety rescan is due.
-void PauseSearch(CameraLink* link) {
-    WaitOnLink(link, milliseconds(link->options.safetyRescanMs),
-               [link] { return link->devicesChanged.load() != 0; });
+// The no-camera remark is owed once per episode, and only to a log somebody reads: the engine
+// starts before the main window becomes its log target.
+bool HintOwed(const CameraLink* link) {
+    return !link->search.hinted && link->logSink.logWindow.load() != nullptr;
+}
+
+// Waits until a device may have changed, the safety rescan is due, or the remark can be given.
+void PauseSearch(CameraLink* link, bool hintAwaited) {
+    WaitOnLink(link, milliseconds(link->options.safetyRescanMs), [link, hintAwaited] {
+        return link->devicesChanged.load() != 0 || (hintAwaited && HintOwed(link));
+    });
 }
 
 SearchEpisode::Failure* FailureOf(SearchEpisode& episode, int comNumber) {
@@ -141,7 +148,7 @@ void SearchStep(CameraLink* link) {
     SearchCandidates candidates{};
     const int current = link->comNumber.load();
     if (!ScanForCandidates(link, &candidates)) {
-        PauseSearch(link);
+        PauseSearch(link, false);
         return;
     }
     if (candidates.lowestPrimary > current) {
@@ -154,13 +161,13 @@ void SearchStep(CameraLink* link) {
     } else {
         link->comNumber.store(0);
         // Nothing to try at all: say once what is looked for and what to do.
-        if (current == 0 && !link->search.hinted) {
+        if (current == 0 && HintOwed(link)) {
             link->search.hinted = true;
             char hint[kLogLineBlockSize];
             DescribeSearch(hint, sizeof hint);
             LogRemark(link, "     %s", hint);
         }
-        PauseSearch(link);
+        PauseSearch(link, current == 0 && !link->search.hinted);
     }
 }
 
