@@ -135,18 +135,22 @@ def try_all(mutants, build, timeout):
         try:
             started = time.time()
             code, _ = run(["cmake", "--build", build], 1800)
+            failed = ""
             if code != 0:
                 verdict = "does not compile"
             else:
-                code, _ = run(env_ctest, timeout)
+                code, output = run(env_ctest, timeout)
                 verdict = "survived" if code == 0 else "caught"
+                # Which test caught it, so a flaky test cannot pass for a catch unnoticed.
+                names = re.findall(r"Test\s+#\d+: (\S+) \.+\s*\*+(?:Failed|Timeout|Exception)", output or "")
+                failed = names[0] if names else ("(timed out)" if code is None else "")
         finally:
             lines[at] = mutant["original"]
             with open(path, "w") as f:
                 f.writelines(lines)
         results.append((mutant, verdict))
-        print("%3d/%d %-16s %s:%d %s (%.0f s)" % (index, len(mutants), verdict, mutant["file"], at + 1,
-                                                   mutant["kind"], time.time() - started), flush=True)
+        print("%3d/%d %-16s %s:%d %s (%.0f s) %s" % (index, len(mutants), verdict, mutant["file"], at + 1,
+                                                      mutant["kind"], time.time() - started, failed), flush=True)
     run(["cmake", "--build", build], 3600)  # leave the build matching the tree
     return results
 
