@@ -117,7 +117,7 @@ QString SaveFailure(const Notice& notice) {
                                  ? QStringLiteral("the read-back was not acknowledged")
                                  : QStringLiteral("the write was not acknowledged");
         return QStringLiteral(
-                   "the save stopped at parameter %1 (%2): %3; %4 written before it; nothing was stored")
+                   "the save stopped at parameter %1 (%2): %3 (%4 parameter(s) written and acknowledged)")
             .arg(notice.index)
             .arg(Name(notice.index), step)
             .arg(notice.count);

@@ -14,28 +14,60 @@ struct Command {
     const char* name;
     const char* syntax;  // the arguments after the name
     const char* summary;
+    const char* details;  // for the command's --help
     const char* options;  // its own options, separated by blanks
     int (*run)(Context&);
 };
 
 const Command kCommands[] = {
-    {"ports", "", "List the camera bridges found and the named ports.", "", RunPorts},
-    {"info", "", "Show the camera's identity: version text, part number, serial number.", "", RunInfo},
-    {"get", "[NAME|INDEX]...", "Show parameter values (all 255 readable ones when none is named).", "",
-     RunGet},
+    {"ports", "", "List the camera bridges found and the named ports.",
+     "Every USB serial device of one device scan, and the port named with --port: COM number, device, USB "
+     "vendor and product id, serial, product, whether the search chooses it (camera) and whether a program "
+     "holds it (in use).",
+     "", RunPorts},
+    {"info", "", "Show the camera's identity: version text, part number, serial number.",
+     "Connects and prints the model, part number, serial number, releases and version text.", "", RunInfo},
+    {"get", "[NAME|INDEX]...", "Show parameter values (all 255 readable ones when none is named).",
+     "NAME is a parameter's name as the catalogue gives it (\"AGC Mode at Power Up\") or its alias "
+     "(agc-mode-at-power-up); INDEX is its number, decimal or 0x-hexadecimal. Parameters without a name are "
+     "reached by index.",
+     "", RunGet},
     {"set", "NAME=VALUE...",
      "Change settings as the panel does; with --save write the marked entries to non-volatile memory.",
+     "A parameter that a control of the panel sets goes through that control's request, with the values it "
+     "takes: the camera changes at once and the entry is marked for the save. A value outside them is "
+     "refused "
+     "before anything is sent (exit status 2). Parameters no control sets are only marked, and need --save. "
+     "--save then writes every marked entry, reads it back and sends the store command.",
      "save", RunSet},
-    {"save", "", "Write the marked entries to non-volatile memory, read each back, then store.", "", RunSave},
-    {"defaults", "", "Reset the camera to its factory defaults (asks for --yes).", "yes", RunDefaults},
-    {"play", "FILE.dseq", "Play a sequence file, one message per line.", "", RunPlay},
-    {"send", "HEX...", "Send a message typed in hexadecimal and show the replies.", "start-byte checksum",
-     RunSend},
-    {"monitor", "", "Print the decoded traffic log until interrupted.", "", RunMonitor},
-    {"dump", "", "Write the camera's settings profile to standard output.", "format", RunDump},
+    {"save", "", "Send the panel's save: marked entries written and read back, then the store command.",
+     "A command of its own has no marked entries (set --save writes its own), so this sends the store "
+     "command: the camera keeps its present parameters over a power cycle.",
+     "", RunSave},
+    {"defaults", "", "Reset the camera to its factory defaults (asks for --yes).",
+     "All factory parameters will be reset to default settings; power-cycle the camera afterwards.", "yes",
+     RunDefaults},
+    {"play", "FILE.dseq", "Play a sequence file, one message per line.",
+     "Each line goes out after the previous one's acknowledgement (at most 1.5 s). Exit status 1 names the "
+     "first line the camera did not acknowledge.",
+     "", RunPlay},
+    {"send", "HEX...", "Send a message typed in hexadecimal and show the replies.",
+     "HEX is read as the Message Diagnostics window reads it; --start-byte and --checksum add what its check "
+     "boxes add. Prints the decoded replies.",
+     "start-byte checksum", RunSend},
+    {"monitor", "", "Print the decoded traffic log until interrupted.",
+     "Every line of the traffic log, as the Message Diagnostics window shows it, until Ctrl+C.", "",
+     RunMonitor},
+    {"dump", "", "Write the camera's settings profile to standard output.",
+     "The profile holds the program's version, the date, the camera's identity and every readable parameter "
+     "by index, name and value.",
+     "format", RunDump},
     {"restore", "PROFILE", "Write the profile's values that differ, read each back and store.",
+     "Prints what changed. A profile of another model or part number needs --force; --dry-run only prints "
+     "the differences.",
      "dry-run force", RunRestore},
-    {"diff", "PROFILE", "Compare the camera with a profile; exit status 1 when they differ.", "", RunDiff},
+    {"diff", "PROFILE", "Compare the camera with a profile; exit status 1 when they differ.",
+     "Prints the entries whose value differs; exit status 0 when none does.", "", RunDiff},
 };
 
 // Options that take a value, so the word after them is no command.
@@ -173,7 +205,7 @@ int RunCtl(const QStringList& arguments) {
             parser.addOption(CommandOption(name));
         parser.setApplicationDescription(QLatin1String(command->summary));
         parser.addPositionalArgument(
-            QLatin1String(command->name), QString(),
+            QLatin1String(command->name), QLatin1String(command->details),
             QStringLiteral("%1 %2").arg(QLatin1String(command->name), QLatin1String(command->syntax)));
     } else {
         parser.setApplicationDescription(GeneralDescription());
