@@ -393,11 +393,15 @@ TEST(CameraSimLifecycle, UnplugHangsUpAndPlugServesUnderTheSameLink) {
         uint8_t byte;
         EXPECT_LE(::read(port.Fd(), &byte, 1), 0);
     }
-    // The link stays behind, leading nowhere that works.
+    // The link stays behind, leading nowhere that works, even once another pseudo-terminal
+    // has taken the old slave's number.
+    SimulatedCamera stranger;
+    ASSERT_EQ(stranger.Start(), 0);
     struct stat st {};
     EXPECT_EQ(::lstat(link.c_str(), &st), 0);
     RawPort dead(link);
     EXPECT_FALSE(dead.Open());
+    stranger.Stop();
 
     ASSERT_EQ(camera.Plug(), 0);
     EXPECT_EQ(camera.Plug(), -EALREADY);
