@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 
 #include "app/ui_services.h"
@@ -176,7 +177,11 @@ ImportSettingsDialog::ImportSettingsDialog(QWidget* parent, const QString& file,
         }
     }
     table_->resizeColumnsToContents();
-    table_->horizontalHeader()->setStretchLastSection(true);
+    // Room for any 16-bit value, so the two columns line up whatever this profile holds.
+    for (int column : {2, 3})
+        table_->setColumnWidth(column, std::max(table_->columnWidth(column), 80));
+    table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     layout->addWidget(table_);
 
     auto* buttons = new QDialogButtonBox(this);
