@@ -3,7 +3,7 @@
 // time and reports success only for what the camera acknowledged.
 #include <signal.h>
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -384,7 +384,7 @@ int RunPlay(Context& context) {
     const QFileInfo file(context.arguments[0]);
     if (!file.isFile() || !file.isReadable())
         return report.Fail(kExitUsage, QStringLiteral("%1 is not a readable file").arg(context.arguments[0]));
-    const QByteArray path = QDir::toNativeSeparators(file.absoluteFilePath()).toLocal8Bit();
+    const QByteArray path = QFile::encodeName(file.absoluteFilePath());
     if (path.size() >= kRequestPayloadSize)
         return report.Fail(kExitUsage, QStringLiteral("the file's path is too long"));
     CtlSession session;
