@@ -3,8 +3,6 @@
 // and a profile of another part number asking first.
 #include <QAction>
 #include <QApplication>
-#include <QMenu>
-#include <QMenuBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
@@ -58,13 +56,6 @@ class SettingsImportTest : public QObject {
         panel_.reset();
         cam_.Stop();
         scoped_.reset();
-    }
-
-    void entriesFollowTheWindowMenu() {
-        const QList<QAction*> actions = panel_->MenuBar()->actions().first()->menu()->actions();
-        QCOMPARE(actions.at(actions.size() - 3)->isSeparator(), true);
-        QCOMPARE(actions.at(actions.size() - 2)->text(), QStringLiteral("Export Settings..."));
-        QCOMPARE(actions.last()->text(), QStringLiteral("Import Settings..."));
     }
 
     void importShowsTheDifferencesAndQueuesMarksAndSave() {
