@@ -82,12 +82,14 @@ int CtlSession::Connect(const SessionOptions& options, QString* error) {
             if (failed && (failure.busy != 0 || Denied(failure)) &&
                 DescribeLastOpenFailure(failure.portNumber, reason, sizeof reason)) {
                 *error = QString::fromLocal8Bit(reason);
+                if (failure.busy != 0)
+                    *error += QStringLiteral(" (kelvra-ctl gave up after %1 ms)").arg(options.timeoutMs);
                 return kExitPortUnusable;
             }
             if (!options.portPath.isEmpty() && !QFileInfo::exists(options.portPath)) {
                 *error = QStringLiteral("no camera found: %1 does not exist").arg(options.portPath);
             } else if (candidate != 0) {
-                *error = QStringLiteral("no camera answered on %1 (COM%2) within %3 ms")
+                *error = QStringLiteral("no camera found on %1 (COM%2) within %3 ms")
                              .arg(DevicePath(candidate))
                              .arg(candidate)
                              .arg(options.timeoutMs);
