@@ -96,7 +96,10 @@ void SetLogTarget(LogTarget* target, uint32_t message) {
 void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message) {
     if (link != nullptr) {
         SetLogSinkTarget(&link->logSink, target, message);
-        WakeWorker(link);  // a remark may be owed to the new target
+        if (target != nullptr) {
+            link->listenerArrived.store(1);
+            WakeWorker(link);
+        }
     }
 }
 

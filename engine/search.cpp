@@ -23,17 +23,15 @@ namespace {
 constexpr int kFirstRetryMs = 250;
 constexpr int kLongestRetryMs = 2000;
 
-// The no-camera remark is owed once per episode, and only to a log somebody reads: the engine
-// starts before the main window becomes its log target.
+// The no-camera remark is owed once per episode, and only to a log somebody reads.
 bool HintOwed(const CameraLink* link) {
     return !link->search.hinted && link->logSink.logWindow.load() != nullptr;
 }
 
-// Waits until a device may have changed, the safety rescan is due, or the remark can be given.
-void PauseSearch(CameraLink* link, bool hintAwaited) {
-    WaitOnLink(link, milliseconds(link->options.safetyRescanMs), [link, hintAwaited] {
-        return link->devicesChanged.load() != 0 || (hintAwaited && HintOwed(link));
-    });
+// Waits until a device may have changed, the safety rescan is due, or a log target arrived.
+void PauseSearch(CameraLink* link) {
+    WaitOnLink(link, milliseconds(link->options.safetyRescanMs),
+               [link] { return link->devicesChanged.load() != 0 || link->listenerArrived.load() != 0; });
 }
 
 SearchEpisode::Failure* FailureOf(SearchEpisode& episode, int comNumber) {
@@ -145,10 +143,15 @@ void BeginSearchEpisode(CameraLink* link) {
 
 void SearchStep(CameraLink* link) {
     link->status.store(StatusSearching);
+    // The engine starts before the main window becomes its log target: what was said until then
+    // went nowhere, so the episode starts afresh for the newcomer.
+    if (link->listenerArrived.exchange(0) != 0) {
+        BeginSearchEpisode(link);
+    }
     SearchCandidates candidates{};
     const int current = link->comNumber.load();
     if (!ScanForCandidates(link, &candidates)) {
-        PauseSearch(link, false);
+        PauseSearch(link);
         return;
     }
     if (candidates.lowestPrimary > current) {
@@ -167,7 +170,7 @@ void SearchStep(CameraLink* link) {
             DescribeSearch(hint, sizeof hint);
             LogRemark(link, "     %s", hint);
         }
-        PauseSearch(link, current == 0 && !link->search.hinted);
+        PauseSearch(link);
     }
 }
 
@@ -178,7 +181,9 @@ void OpenStep(CameraLink* link) {
         const uint32_t events = failure->deviceEvents;
         const auto wait = std::chrono::ceil<milliseconds>(failure->nextTry - Clock::now());
         if (wait.count() > 0) {
-            WaitOnLink(link, wait, [link, events] { return link->deviceEvents.load() != events; });
+            WaitOnLink(link, wait, [link, events] {
+                return link->deviceEvents.load() != events || link->listenerArrived.load() != 0;
+            });
         }
         if (link->running.load() == 0) {
             return;

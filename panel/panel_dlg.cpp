@@ -20,6 +20,7 @@
 #include "diagnostics/ui/log_file.h"
 #include "diagnostics/ui/manual_message_dialog.h"
 #include "panel/panel_internal.h"
+#include "panel/settings_import.h"
 #include "resources/control_id.h"
 #include "resources/resources.h"
 #include "resources/strings.h"
@@ -146,6 +147,7 @@ void C_Vesper_GUIDlg::BuildSystemMenu() {
             OnSysCommand(command);
         });
     }
+    AddSettingsProfileEntries(this, systemMenu_);
     layout()->setMenuBar(menuBar_);
 }
 

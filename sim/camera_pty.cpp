@@ -141,11 +141,17 @@ int SimulatedCamera::Unplug() {
     }
     d.StopThread();
     // Closing the master hangs up the program's descriptor of the slave. The link, if any,
-    // is left pointing at a node that no longer works, as a vanished USB device would.
+    // is left leading nowhere, as a vanished USB device's node would: not at the old slave's
+    // name, which the next pseudo-terminal of any process may take.
     d.master.Reset();
     d.ownSlave.Reset();
-    std::lock_guard lock(d.mutex);
-    d.plugged = false;
+    std::string gone;
+    {
+        std::lock_guard lock(d.mutex);
+        d.plugged = false;
+        gone = d.slavePath + " (unplugged)";
+    }
+    d.PointLink(gone);
     return 0;
 }
 

@@ -4,9 +4,9 @@
 #include <QFontDatabase>
 #include <cstring>
 
+#include "diagnostics/typed_message.h"
 #include "diagnostics/ui/data_list.h"
 #include "diagnostics/ui/log_event.h"
-#include "diagnostics/ui/typed_message.h"
 #include "engine/camera_link.h"
 #include "resources/resources.h"
 #include "ui_diagnostics.h"

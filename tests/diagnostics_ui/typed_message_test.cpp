@@ -2,7 +2,7 @@
 #include <QtTest>
 #include <string>
 
-#include "diagnostics/ui/typed_message.h"
+#include "diagnostics/typed_message.h"
 
 namespace {
 

@@ -129,10 +129,10 @@ TEST_F(EngineTest, WithoutABridgeTheSearchSaysOnceWhatItLooksFor) {
 // The first failure says why; the port is tried again after a growing pause without repeating
 // it, and the log speaks again once it opens.
 TEST_F(EngineTest, APortThatDoesNotOpenIsLoggedOnceWithItsReasonAndTriedAgain) {
-    StartEngine(true, false);
     const std::string path = dir + "/not-a-tty";
     std::ofstream(path) << "x";
     const std::string com = std::to_string(RegisterNamedPort(path.c_str()));
+    StartEngine(true, false);
     ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 3; }, kGenerous));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // several attempts
     const auto lines = target.Lines();

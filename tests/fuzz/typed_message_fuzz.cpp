@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "diagnostics/ui/typed_message.h"
+#include "diagnostics/typed_message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {

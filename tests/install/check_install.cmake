@@ -32,8 +32,8 @@ set(usr "${DESTDIR}/usr")
 set(desktop share/applications/org.kelvra.Kelvra.desktop)
 set(metainfo share/metainfo/org.kelvra.Kelvra.metainfo.xml)
 set(guide share/doc/kelvra/CameraControlSoftwareUsersGuide.pdf)
-set(expected bin/kelvra bin/kelvra-camsim ${desktop} ${metainfo} ${guide}
-    share/man/man1/kelvra.1.gz share/man/man1/kelvra-camsim.1.gz
+set(expected bin/kelvra bin/kelvra-ctl bin/kelvra-camsim ${desktop} ${metainfo} ${guide}
+    share/man/man1/kelvra.1.gz share/man/man1/kelvra-ctl.1.gz share/man/man1/kelvra-camsim.1.gz
     share/doc/kelvra/copyright share/doc/kelvra/changelog.gz lib/udev/rules.d/60-kelvra.rules)
 foreach(size 16 22 24 32 48 64 128 256)
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/kelvra.png)
@@ -43,7 +43,7 @@ foreach(path ${expected})
     fail("missing from the installed tree: /usr/${path}")
   endif()
 endforeach()
-foreach(program kelvra kelvra-camsim)
+foreach(program kelvra kelvra-ctl kelvra-camsim)
   execute_process(COMMAND test -x "${usr}/bin/${program}" RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     fail("/usr/bin/${program} is not executable")
@@ -57,7 +57,7 @@ endif()
 
 expect_clean("desktop-file-validate" COMMAND desktop-file-validate "${usr}/${desktop}")
 expect_clean("appstreamcli validate" ALLOW_OUTPUT COMMAND appstreamcli validate --no-net "${usr}/${metainfo}")
-foreach(page kelvra kelvra-camsim)
+foreach(page kelvra kelvra-ctl kelvra-camsim)
   expect_clean("man page ${page}.1" ERRORS_ONLY COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 MANWIDTH=80
                man --warnings -E UTF-8 -l -Tutf8 -Z "${usr}/share/man/man1/${page}.1.gz")
 endforeach()

@@ -142,15 +142,16 @@ class PanelTest : public QObject {
         QVERIFY(panel_->TimerRunning());
         QCOMPARE(GetCameraLink()->logSink.logWindow.load(), static_cast<LogTarget*>(panel_.get()));
 
-        // The window menu: the three entries, each after a separator; the diagnostics entry
-        // can carry a check mark.
+        // The window menu: the three entries, each after a separator, then the settings
+        // profiles' two after one more; the diagnostics entry can carry a check mark.
         QMenu* menu = panel_->MenuBar()->actions().first()->menu();
         QStringList entries;
         for (QAction* action : menu->actions())
             entries << (action->isSeparator() ? QString("--")
                                               : action->text() + "#" + action->data().toString());
         QCOMPARE(entries, (QStringList{"--", "Kelvra User's Guide#48", "--", "Message Diagnostics Window#64",
-                                       "--", "&About Kelvra...#16"}));
+                                       "--", "&About Kelvra...#16", "--", "Export Settings...#80",
+                                       "Import Settings...#96"}));
         QVERIFY(panel_->MenuEntry(kCommandDiagnostics)->isCheckable());
 
         // Shrunk: 20 pixels right of "Exit Program"; the right-hand column is out of view yet

@@ -211,6 +211,9 @@ TEST_F(SimulatedCameraTest, UnplugHangsUpAndPlugServesUnderTheSameLink) {
     EXPECT_EQ(camera_.Unplug(), -EALREADY);
     EXPECT_TRUE(support::WaitUntil([&] { return !IsPortKeyOpen(key_); })) << "the port saw the hang-up";
     EXPECT_EQ(Send(Frame(0x9E)), -99);
+    // The link leads nowhere, even once another pseudo-terminal has taken the old one's number.
+    SimulatedCamera stranger;
+    ASSERT_EQ(stranger.Start(), 0);
     EXPECT_FALSE(std::filesystem::exists(link_)) << "the link dangles, as a gone device's would";
     EXPECT_EQ(OpenPort(com_, &receiver_, &Receiver::OnBytes), 0);
     EXPECT_EQ(camera_.Plug(), 0);

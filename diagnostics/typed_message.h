@@ -1,4 +1,4 @@
-// Reading a message typed in hexadecimal in the diagnostics window.
+// Reading a message typed in hexadecimal, as the diagnostics window and kelvra-ctl send it.
 #pragma once
 
 #include <cstdint>

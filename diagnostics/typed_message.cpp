@@ -1,4 +1,4 @@
-#include "diagnostics/ui/typed_message.h"
+#include "diagnostics/typed_message.h"
 
 #include "protocol/framing.h"
 

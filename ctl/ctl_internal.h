@@ -1,0 +1,68 @@
+// What kelvra-ctl's own files share: where a command's output goes and what it is given.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include "ctl/ctl_session.h"
+
+// A command's output: lines for people on standard output, reasons for failing on standard
+// error, and with --json one JSON object on standard output instead of the lines.
+class Report {
+  public:
+    Report(const QString& command, bool json, bool quiet) : command_(command), json_(json), quiet_(quiet) {}
+
+    // A progress or result line: left out with --json and --quiet.
+    void Say(const QString& line);
+    // What the command is for (values, identity, differences): left out with --json only.
+    void Print(const QString& line);
+    // Output that is machine-readable already (a profile): written as it is, in place of the
+    // --json object.
+    void Raw(const QByteArray& bytes);
+    // A field of the --json object.
+    void Put(const QString& key, const QJsonValue& value) { object_.insert(key, value); }
+    // Says why the command failed, on standard error (and in the --json object). Returns `code`.
+    int Fail(int code, const QString& reason);
+    // Writes the --json object with the exit status. Returns `code`.
+    int Finish(int code);
+
+    bool Json() const { return json_; }
+    bool Quiet() const { return quiet_; }
+
+  private:
+    QString command_;
+    bool json_;
+    bool quiet_;
+    bool raw_ = false;
+    QJsonObject object_;
+};
+
+struct Context {
+    QString command;
+    QStringList arguments;  // after the command's name
+    SessionOptions session;
+    bool verbose = false;
+    bool save = false;
+    bool yes = false;
+    bool dryRun = false;
+    bool force = false;
+    bool startByte = false;
+    bool checksum = false;
+    QString format;
+    Report* report = nullptr;
+};
+
+int RunPorts(Context& context);
+int RunInfo(Context& context);
+int RunGet(Context& context);
+int RunSet(Context& context);
+int RunSave(Context& context);
+int RunDefaults(Context& context);
+int RunPlay(Context& context);
+int RunSend(Context& context);
+int RunMonitor(Context& context);
+int RunDump(Context& context);
+int RunRestore(Context& context);
+int RunDiff(Context& context);

@@ -1,0 +1,193 @@
+#include "ctl/ctl_session.h"
+
+#include <QFileInfo>
+#include <cerrno>
+#include <chrono>
+
+#include "serial/com_names.h"
+#include "serial/port_table.h"
+#include "sim/camera_sim.h"
+
+namespace {
+
+bool Denied(const OpenFailure& failure) {
+    return failure.busy == 0 && (failure.errorNumber == EACCES || failure.errorNumber == EPERM);
+}
+
+QString DevicePath(int comNumber) {
+    char path[kMaxDevicePath];
+    return DevicePathForCom(comNumber, path, sizeof path) == 0 ? QString::fromLocal8Bit(path) : QString();
+}
+
+}  // namespace
+
+CtlSession::CtlSession() = default;
+
+CtlSession::~CtlSession() {
+    Stop();
+    if (simulated_ != nullptr)
+        simulated_->Stop();
+}
+
+int CtlSession::Connect(const SessionOptions& options, QString* error) {
+    InitializePortTableLock();
+    CameraLinkOptions linkOptions;
+    linkOptions.sysfsRoot = options.sysfsRoot.toStdString();
+    int candidate = options.comNumber;
+    QString portPath = options.portPath;
+    if (options.simulate) {
+        simulated_ = std::make_unique<sim::SimulatedCamera>();
+        simulated_->SetRecording(false);
+        if (simulated_->Start() != 0) {
+            *error = QStringLiteral("the simulated camera could not be started");
+            return kExitNoCamera;
+        }
+        portPath = QString::fromStdString(simulated_->PortPath());
+    }
+    if (!portPath.isEmpty()) {
+        candidate = RegisterNamedPort(portPath.toLocal8Bit().constData());
+        if (candidate < 0) {
+            *error = QStringLiteral("cannot use \"%1\" as a port").arg(portPath);
+            return kExitUsage;
+        }
+    }
+    linkOptions.onlyComNumber = candidate;
+    if (StartCameraLinkWith(linkOptions) != 0) {
+        *error = QStringLiteral("the communication engine could not be started");
+        return kExitNoCamera;
+    }
+    started_ = true;
+    SetLogTarget(this, kLogMessageNumber);
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(options.timeoutMs);
+    CameraLink* link = GetCameraLink();
+    while (true) {
+        Pump(0);
+        if (link->connected.load() == 1) {
+            comNumber_ = link->comNumber.load();
+            return kExitDone;
+        }
+        OpenFailure failure{};
+        const bool failed =
+            GetLastOpenFailure(&failure) && (candidate == 0 || failure.portNumber == candidate);
+        // Permission does not come back by trying again; a busy port may be free in a moment.
+        const bool gaveUp = failed && Denied(failure) && candidate != 0;
+        const int state = link->state.load();
+        // A camera that has begun to answer gets the whole connection sequence.
+        const bool answering =
+            state == LinkGetVersion || state == LinkGetInfoBlock || state == LinkReadParameters;
+        if (gaveUp || (Clock::now() >= deadline && !answering)) {
+            char reason[kLogLineBlockSize];
+            if (failed && (failure.busy != 0 || Denied(failure)) &&
+                DescribeLastOpenFailure(failure.portNumber, reason, sizeof reason)) {
+                *error = QString::fromLocal8Bit(reason);
+                if (failure.busy != 0)
+                    *error += QStringLiteral(" (kelvra-ctl gave up after %1 ms)").arg(options.timeoutMs);
+                return kExitPortUnusable;
+            }
+            if (!options.portPath.isEmpty() && !QFileInfo::exists(options.portPath)) {
+                *error = QStringLiteral("no camera found: %1 does not exist").arg(options.portPath);
+            } else if (candidate != 0) {
+                *error = QStringLiteral("no camera found on %1 (COM%2) within %3 ms")
+                             .arg(DevicePath(candidate))
+                             .arg(candidate)
+                             .arg(options.timeoutMs);
+            } else {
+                DescribeSearch(reason, sizeof reason);
+                *error =
+                    QString::fromLocal8Bit(reason) + QStringLiteral(" (waited %1 ms)").arg(options.timeoutMs);
+            }
+            return kExitNoCamera;
+        }
+        Pump(10);
+    }
+}
+
+QString CtlSession::PortPath() const {
+    return DevicePath(comNumber_);
+}
+
+Notice CtlSession::Run(const CameraRequest& request) {
+    Notice done{};
+    done.kind = LogNotice::RequestDone;
+    done.request = request.type;
+    if (EnqueueRequest(&request) != 0) {
+        done.result = -4;
+        return done;
+    }
+    CameraLink* link = GetCameraLink();
+    while (true) {
+        Pump(0);
+        if (TakeNotice(&done))
+            return done;
+        if (link->connected.load() == 0) {
+            // The worker says how a request went before it lets the camera go; a request still
+            // queued waits for a camera that is not there.
+            Pump(0);
+            if (!TakeNotice(&done))
+                done.result = -3;
+            return done;
+        }
+        Pump(20);
+    }
+}
+
+void CtlSession::Pump(int ms) {
+    std::deque<Event> events;
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        if (events_.empty() && ms > 0)
+            arrived_.wait_for(guard, std::chrono::milliseconds(ms));
+        events.swap(events_);
+    }
+    for (const Event& event : events) {
+        if (event.isNotice) {
+            notices_.push_back(event.notice);
+        } else if (onLine) {
+            onLine(event.line);
+        }
+    }
+}
+
+bool CtlSession::TakeNotice(Notice* notice) {
+    while (!notices_.empty()) {
+        const Notice next = notices_.front();
+        notices_.pop_front();
+        if (next.kind == LogNotice::PowerCycleWarning) {
+            powerCycle_ = true;
+            continue;
+        }
+        *notice = next;
+        return true;
+    }
+    return false;
+}
+
+void CtlSession::Stop() {
+    if (!started_)
+        return;
+    started_ = false;
+    SetLogTarget(nullptr, 0);
+    StopCameraLink();
+    DeletePortTableLock();
+    Pump(0);
+}
+
+bool CtlSession::PostLogLine(uint32_t, uintptr_t, char* block) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        events_.push_back({false, std::string(block), Notice{}});
+    }
+    FreeLogBlock(block);
+    arrived_.notify_one();
+    return true;
+}
+
+void CtlSession::PostNotice(const Notice& notice) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        events_.push_back({true, std::string(), notice});
+    }
+    arrived_.notify_one();
+}

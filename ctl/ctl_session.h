@@ -1,0 +1,85 @@
+// kelvra-ctl's hold on the engine: starts it on the chosen port, waits for the connection
+// sequence, then queues one request at a time and waits for the engine's word on how it went.
+// Log lines and notices arrive on engine threads and are handed to the program's own thread.
+#pragma once
+
+#include <QString>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "diagnostics/log_target.h"
+#include "engine/camera_link.h"
+
+namespace sim {
+class SimulatedCamera;
+}
+
+// Exit status of kelvra-ctl.
+constexpr int kExitDone = 0;          // done, and every command acknowledged
+constexpr int kExitRefused = 1;       // the camera refused or did not acknowledge (or a diff differs)
+constexpr int kExitUsage = 2;         // the command line, a value or a file was not usable
+constexpr int kExitNoCamera = 3;      // no camera found in time
+constexpr int kExitPortUnusable = 4;  // the port is in use or not permitted
+
+struct SessionOptions {
+    QString portPath;   // --port: the only port tried
+    int comNumber = 0;  // --com: the only port tried
+    int timeoutMs = 10000;
+    QString sysfsRoot;      // empty: the scan's default
+    bool simulate = false;  // a simulated camera inside the program, on a port of its own
+};
+
+class CtlSession : public LogTarget {
+  public:
+    CtlSession();
+    ~CtlSession() override;
+    CtlSession(const CtlSession&) = delete;
+    CtlSession& operator=(const CtlSession&) = delete;
+
+    // Called on the program's thread with every traffic-log line, as the engine stamped it.
+    std::function<void(const std::string& line)> onLine;
+
+    // Starts the engine and waits until the camera is connected. kExitDone, or kExitNoCamera /
+    // kExitPortUnusable with the reason in `error`.
+    int Connect(const SessionOptions& options, QString* error);
+    // The port in use: its path and COM number.
+    QString PortPath() const;
+    int ComNumber() const { return comNumber_; }
+
+    // Queues `request` and waits until the engine says how it went. A camera lost before it
+    // said so counts as result -3.
+    Notice Run(const CameraRequest& request);
+    // Whether the camera acknowledged a factory reset since the start.
+    bool PowerCycleAsked() const { return powerCycle_; }
+
+    // Hands the lines that have arrived to onLine and waits up to `ms` for more.
+    void Pump(int ms);
+    // Stops the engine (also done on destruction).
+    void Stop();
+
+    bool PostLogLine(uint32_t message, uintptr_t firstParameter, char* block) override;
+    void PostNotice(const Notice& notice) override;
+
+  private:
+    // A line or a notice, kept in the order they arrived.
+    struct Event {
+        bool isNotice;
+        std::string line;
+        Notice notice;
+    };
+    bool TakeNotice(Notice* notice);
+
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::deque<Event> events_;    // guarded by lock_
+    std::deque<Notice> notices_;  // program thread only: handed over, not yet taken
+    bool powerCycle_ = false;
+    bool started_ = false;
+    int comNumber_ = 0;
+    std::unique_ptr<sim::SimulatedCamera> simulated_;
+};

@@ -1,0 +1,41 @@
+// How `kelvra-ctl set` turns NAME=VALUE into the requests the panel would queue: a parameter
+// that a panel control sets goes through that control's request type, with the value the type
+// takes (so the camera changes now and the entry is marked for the save as the panel's is); a
+// parameter no request type sets is only marked, and written by the save.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+#include "engine/camera_link.h"
+
+struct Assignment {
+    int index;  // 0..254
+    uint16_t value;
+};
+
+struct PlannedRequest {
+    CameraRequest request;
+    QString what;              // "AGC mode (AGC Mode at Power Up = 2)"
+    std::vector<int> indices;  // the parameters it sets
+};
+
+struct SettingPlan {
+    std::vector<PlannedRequest> requests;  // in the order the parameters were given
+    std::vector<Assignment> marks;         // written by the save alone
+};
+
+// True when a request type sets parameter `index`.
+bool SetThroughRequest(int index);
+
+// Plans `assignments`. `current` holds the camera's values 0..254, or is null before the camera
+// is known: then everything is checked that can be without it (values of each request type,
+// --save for the parameters that only the save writes) and the plan is not filled. A parameter
+// of a pair given alone keeps the other's current value. "" when fine, otherwise why the
+// assignments are refused; nothing is to be sent then.
+QString PlanSettings(const std::vector<Assignment>& assignments, bool save, const uint16_t* current,
+                     SettingPlan* plan);
+
+// A REQ_MARK_PARAMETERS request for `marks` (at most kMaxMarkedParameters entries).
+CameraRequest MarkRequest(const std::vector<Assignment>& marks);

@@ -1,0 +1,194 @@
+#include "panel/settings_import.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstring>
+
+#include "app/ui_services.h"
+#include "engine/camera_link.h"
+#include "protocol/parameters.h"
+
+namespace {
+
+const QString kFilter = QStringLiteral("Settings Profiles (*.json)");
+
+bool Connected() {
+    const CameraLink* link = GetCameraLink();
+    return link != nullptr && link->cameraState.identityValid.load() != 0;
+}
+
+void CameraValues(uint16_t* values) {
+    const CameraLink* link = GetCameraLink();
+    for (int index = 0; index < kReadableParameterCount; ++index)
+        values[index] = link->cameraState.cameraValues.entries[index].value.load();
+}
+
+CameraIdentity CurrentIdentity() {
+    char versionText[kVersionTextSlots][kVersionTextSlotSize] = {};
+    uint8_t infoBlock[kInfoBlockSize] = {};
+    CopyCameraIdentity(versionText, infoBlock);
+    return IdentityFromCamera(&versionText[0][0], kVersionTextSlots, kVersionTextSlotSize, infoBlock,
+                              kInfoBlockSize);
+}
+
+void Tell(QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon) {
+    Desktop().MessageBox(parent, text, caption, icon, QMessageBox::Ok);
+}
+
+QString KindText(const CameraIdentity& camera) {
+    return QStringLiteral("model \"%1\", part number \"%2\"").arg(camera.model, camera.partNumber);
+}
+
+// Marks the differing entries for the save, then the save itself, as the panel's button queues it.
+void QueueImport(const std::vector<ProfileDifference>& differences) {
+    CameraRequest marks{};
+    marks.type = REQ_MARK_PARAMETERS;
+    const int32_t count = static_cast<int32_t>(differences.size());
+    std::memcpy(marks.payload, &count, sizeof count);
+    for (int32_t i = 0; i < count; ++i) {
+        const uint16_t index = static_cast<uint16_t>(differences[static_cast<size_t>(i)].index);
+        const uint16_t value = differences[static_cast<size_t>(i)].file;
+        std::memcpy(marks.payload + 4 + 4 * i, &index, sizeof index);
+        std::memcpy(marks.payload + 6 + 4 * i, &value, sizeof value);
+    }
+    CameraRequest save{};
+    save.type = REQ_SAVE_PARAMETERS;
+    if (EnqueueRequest(&marks) == 0)
+        EnqueueRequest(&save);
+}
+
+}  // namespace
+
+void AddSettingsProfileEntries(QWidget* parent, QMenu* menu) {
+    menu->addSeparator();
+    QAction* exportEntry = menu->addAction(QStringLiteral("Export Settings..."));
+    exportEntry->setData(kCommandExportSettings);
+    QObject::connect(exportEntry, &QAction::triggered, parent, [parent] { ExportSettings(parent); });
+    QAction* importEntry = menu->addAction(QStringLiteral("Import Settings..."));
+    importEntry->setData(kCommandImportSettings);
+    QObject::connect(importEntry, &QAction::triggered, parent, [parent] { ImportSettings(parent); });
+}
+
+void ExportSettings(QWidget* parent) {
+    const QString caption = QStringLiteral("Export Settings");
+    if (!Connected()) {
+        Tell(parent, caption, QStringLiteral("The camera is not connected: there are no settings to export."),
+             QMessageBox::Warning);
+        return;
+    }
+    // The values of the moment the user asked, not of when the dialog closes.
+    uint16_t values[kReadableParameterCount];
+    CameraValues(values);
+    const SettingsProfile profile = MakeProfile(CurrentIdentity(), values);
+    const QString name =
+        profile.camera.serialNumber.isEmpty() ? QStringLiteral("camera") : profile.camera.serialNumber;
+    const QString path = Desktop().SaveFileName(parent, QDir::homePath() + QLatin1Char('/') + name + ".json",
+                                                kFilter, QStringLiteral("json"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!WriteProfileFile(path, profile, &error))
+        Tell(parent, caption, error, QMessageBox::Critical);
+}
+
+void ImportSettings(QWidget* parent) {
+    const QString caption = QStringLiteral("Import Settings");
+    if (!Connected()) {
+        Tell(parent, caption,
+             QStringLiteral("The camera is not connected: connect it before importing settings."),
+             QMessageBox::Warning);
+        return;
+    }
+    const QString path = Desktop().OpenFileName(parent, QDir::homePath(), kFilter, QStringLiteral("json"));
+    if (path.isEmpty())
+        return;
+    SettingsProfile profile;
+    QString error;
+    if (!ReadProfileFile(path, &profile, &error)) {
+        Tell(parent, caption, error, QMessageBox::Critical);
+        return;
+    }
+    const CameraIdentity camera = CurrentIdentity();
+    if (!SameCameraKind(profile.camera, camera)) {
+        const auto answer = Desktop().MessageBox(
+            parent,
+            QStringLiteral(
+                "This profile was saved from a camera of %1; the connected camera is of %2. Import it "
+                "all the same?")
+                .arg(KindText(profile.camera), KindText(camera)),
+            caption, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
+    uint16_t values[kReadableParameterCount];
+    CameraValues(values);
+    const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
+    if (differences.empty()) {
+        Tell(parent, caption, QStringLiteral("The camera holds every setting of this profile already."),
+             QMessageBox::Information);
+        return;
+    }
+    ImportSettingsDialog dialog(parent, QFileInfo(path).fileName(), differences);
+    if (dialog.exec() == QDialog::Accepted)
+        QueueImport(differences);
+}
+
+ImportSettingsDialog::ImportSettingsDialog(QWidget* parent, const QString& file,
+                                           const std::vector<ProfileDifference>& differences)
+    : QDialog(parent), table_(new QTableWidget(static_cast<int>(differences.size()), 4, this)) {
+    setObjectName(QStringLiteral("importSettingsDialog"));
+    setWindowTitle(QStringLiteral("Import Settings"));
+    auto* layout = new QVBoxLayout(this);
+    auto* question = new QLabel(
+        QStringLiteral(
+            "%1 setting(s) of %2 differ from the camera's. Write them to the camera, read each back "
+            "and save them in its non-volatile memory?")
+            .arg(differences.size())
+            .arg(file),
+        this);
+    question->setWordWrap(true);
+    layout->addWidget(question);
+
+    table_->setObjectName(QStringLiteral("differences"));
+    table_->setHorizontalHeaderLabels({QStringLiteral("Index"), QStringLiteral("Parameter"),
+                                       QStringLiteral("Camera"), QStringLiteral("File")});
+    table_->verticalHeader()->hide();
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    for (int row = 0; row < static_cast<int>(differences.size()); ++row) {
+        const ProfileDifference& d = differences[static_cast<size_t>(row)];
+        const QString cells[] = {QString::number(d.index),
+                                 QLatin1String(ParameterName(static_cast<unsigned>(d.index))),
+                                 QString::number(d.camera), QString::number(d.file)};
+        for (int column = 0; column < 4; ++column) {
+            auto* item = new QTableWidgetItem(cells[column]);
+            if (column != 1)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            table_->setItem(row, column, item);
+        }
+    }
+    table_->resizeColumnsToContents();
+    // Room for any 16-bit value, so the two columns line up whatever this profile holds.
+    for (int column : {2, 3})
+        table_->setColumnWidth(column, std::max(table_->columnWidth(column), 80));
+    table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    layout->addWidget(table_);
+
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("Write and Save"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    resize(560, 380);
+}

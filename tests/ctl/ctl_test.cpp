@@ -1,0 +1,268 @@
+// kelvra-ctl as a script runs it: a process against the simulated camera on an empty device
+// tree, judged by its exit status, its output and the frames that reach the camera.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "profile/settings_profile.h"
+#include "protocol/commands.h"
+#include "protocol/framing.h"
+#include "sim/camera_sim.h"
+
+extern char** environ;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Frame(uint8_t opcode, const Bytes& payload = {}) {
+    uint8_t buffer[kMaxFrameLength];
+    int length = 0;
+    BuildMessageFrame(buffer, static_cast<int>(payload.size()), payload.data(), &length, opcode);
+    return {buffer, buffer + length};
+}
+Bytes Word(uint8_t opcode, uint16_t value) {
+    return Frame(opcode, {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+}
+Bytes Write(uint8_t index, uint16_t value) {
+    return Frame(CMD_SET_NON_VOLATILE_PARAMETERS,
+                 {0, index, static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+}
+Bytes Read(uint8_t index) {
+    return Word(CMD_GET_NON_VOLATILE_PARAMETERS, index);
+}
+const Bytes kStore = Word(CMD_SET_NON_VOLATILE_PARAMETERS, kStoreParametersValue);
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class CtlTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kelvra-ctl-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        std::filesystem::create_directories(dir + "/sys/class/tty");
+        camera.SetParameter(43, 2);
+        ASSERT_EQ(camera.Start(dir + "/camera"), 0);
+    }
+    void TearDown() override {
+        camera.Stop();
+        std::filesystem::remove_all(dir);
+    }
+
+    // Runs kelvra-ctl on the camera's port with `args`; the frames the camera receives are
+    // counted from this run on.
+    Result Ctl(std::vector<std::string> args, bool onCamera = true) {
+        camera.ClearFrames();
+        if (onCamera)
+            args.insert(args.begin(), {"--port", dir + "/camera", "--timeout", "10000"});
+        args.insert(args.begin(), KELVRA_CTL_PATH);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string out = dir + "/out", err = dir + "/err";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        std::vector<std::string> env{"KELVRA_SYSFS_ROOT=" + dir + "/sys"};
+        for (char** e = environ; *e != nullptr; ++e)
+            env.emplace_back(*e);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        Result result;
+        pid_t pid = -1;
+        if (posix_spawn(&pid, KELVRA_CTL_PATH, &actions, nullptr, argv.data(), envp.data()) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = Slurp(out);
+        result.err = Slurp(err);
+        return result;
+    }
+
+    static std::string Slurp(const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // The frames of the command itself: after the last read of the connection sequence.
+    std::vector<Bytes> CommandFrames() const {
+        std::vector<Bytes> frames;
+        for (const sim::RecordedFrame& f : camera.Frames()) {
+            frames.push_back(f.bytes);
+            if (f.bytes == Read(254))
+                frames.clear();
+        }
+        return frames;
+    }
+
+    std::string dir;
+    sim::SimulatedCamera camera;
+};
+
+TEST_F(CtlTest, InfoAndGetByNameIndexAndAliasAsJson) {
+    const Result info = Ctl({"info"});
+    EXPECT_EQ(info.code, 0) << info.err;
+    for (const char* text : {"Model:          KV640 Thermal Core", "Part number:    KV-640-30-A1",
+                             "Serial number:  SN0047110815", "RTL release:    2.7"})
+        EXPECT_NE(info.out.find(text), std::string::npos) << info.out;
+
+    const Result get = Ctl({"--json", "get", "AGC Mode at Power Up", "0x2b", "agc-mode-at-power-up", "16"});
+    ASSERT_EQ(get.code, 0) << get.err;
+    const QJsonArray entries =
+        QJsonDocument::fromJson(QByteArray::fromStdString(get.out)).object().value("parameters").toArray();
+    ASSERT_EQ(entries.size(), 4);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(entries[i].toObject().value("value").toInt(), 2);
+    EXPECT_EQ(entries[3].toObject().value("name").toString(), "Frame Rate");
+    EXPECT_EQ(entries[3].toObject().value("value").toInt(), 30);
+    EXPECT_TRUE(CommandFrames().empty());
+}
+
+// Each setting through the panel's request type; --save writes the marked entries in index
+// order with read-back, then stores.
+TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<Bytes> frames;
+    } cases[] = {
+        {{"set", "agc-mode-at-power-up=1"}, {Word(0x2A, 1)}},
+        {{"set", "AGC Manual Mode Gain at Power Up=1200"}, {Word(0x32, 1200), Word(0x33, 2500)}},
+        {{"set", "rs170-invert-enable=1", "video-output-mux-select=7"},
+         {Word(0xCF, 1), Word(0xD7, 7), Write(76, 0)}},
+        {{"set", "frame-rate=60", "agc-black-hot-enable-at-power-up=1", "--save"},
+         {Frame(0x28), Write(16, 60), Read(16), Write(38, 1), Read(38), kStore}},
+    };
+    for (const auto& c : cases) {
+        const Result r = Ctl(c.args);
+        EXPECT_EQ(r.code, 0) << c.args[1] << ": " << r.err;
+        EXPECT_EQ(CommandFrames(), c.frames) << c.args[1];
+        EXPECT_NE(r.out.find("done"), std::string::npos);
+    }
+    EXPECT_EQ(camera.Parameter(16), 60);
+}
+
+TEST_F(CtlTest, RefusedValuesSendNothing) {
+    const struct {
+        std::vector<std::string> args;
+        bool needsCamera;  // refused once the camera's current values are known
+    } refused[] = {
+        {{"set", "agc-mode-at-power-up=3"}, false},
+        {{"set", "frame-rate=60"}, false},  // only a save writes it
+        {{"set", "spatial-nr-param-a=142", "spatial-nr-param-b=0"}, false},
+        {{"set", "yuv-output-superframe-enable=1", "video-output-mux-select=99"}, true},
+    };
+    for (const auto& c : refused) {
+        const Result r = Ctl(c.args);
+        EXPECT_EQ(r.code, 2) << c.args[1];
+        EXPECT_EQ(camera.FrameCount() > 0, c.needsCamera) << c.args[1];
+        EXPECT_TRUE(CommandFrames().empty()) << c.args[1];
+    }
+}
+
+TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
+    const Result dump = Ctl({"dump"});
+    ASSERT_EQ(dump.code, 0) << dump.err;
+    SettingsProfile profile;
+    QString error;
+    ASSERT_TRUE(ReadProfile(QByteArray::fromStdString(dump.out), &profile, &error)) << error.toStdString();
+    EXPECT_EQ(profile.parameters.size(), 255u);
+    EXPECT_EQ(profile.camera.serialNumber, "SN0047110815");
+    const std::string file = dir + "/camera.json";
+    std::ofstream(file) << dump.out;
+
+    EXPECT_EQ(Ctl({"diff", file}).code, 0);
+    camera.SetParameter(16, 25);
+    camera.SetParameter(185, 0);
+    EXPECT_EQ(Ctl({"diff", file}).code, 1);
+    EXPECT_EQ(Ctl({"restore", file, "--dry-run"}).code, 0);
+    EXPECT_TRUE(CommandFrames().empty());
+
+    const Result restore = Ctl({"--json", "restore", file});
+    ASSERT_EQ(restore.code, 0) << restore.err;
+    EXPECT_EQ(CommandFrames(),
+              (std::vector<Bytes>{Write(16, 30), Read(16), Write(185, 142), Read(185), kStore}));
+    const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(restore.out)).object();
+    EXPECT_EQ(report.value("differences").toArray().size(), 2);
+    EXPECT_EQ(report.value("result").toString(), "done");
+    EXPECT_EQ(Ctl({"diff", file}).code, 0);
+}
+
+TEST_F(CtlTest, PlayAndSend) {
+    const std::string file = dir + "/two.dseq";
+    std::ofstream(file) << "29\n\nCF 00 02\n";
+    const Result play = Ctl({"play", file});
+    EXPECT_EQ(play.code, 0) << play.err;
+    EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{Frame(0x29), Word(0xCF, 2)}));
+    EXPECT_NE(play.out.find("played 2 line(s)"), std::string::npos) << play.out;
+
+    const Result send = Ctl({"send", "--start-byte", "--checksum", "B5 02 00 2B"});
+    EXPECT_EQ(send.code, 0) << send.err;
+    EXPECT_EQ(CommandFrames(), std::vector<Bytes>{Read(43)});
+    EXPECT_NE(send.out.find("RX  Value Response Message The value is: 2 (0x0002)"), std::string::npos)
+        << send.out;
+    EXPECT_NE(send.out.find("RX  ACK Response Message for: Get Non-Volatile"), std::string::npos);
+}
+
+TEST_F(CtlTest, ExitStatuses) {
+    EXPECT_EQ(Ctl({"frobnicate"}, false).code, 2);
+    EXPECT_EQ(Ctl({"defaults"}).code, 2);  // asks for --yes
+    const Result missing = Ctl({"--port", dir + "/none", "--timeout", "300", "info"}, false);
+    EXPECT_EQ(missing.code, 3);
+    EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
+
+    {  // a port another program holds is reported, never shared
+        const int held = ::open((dir + "/camera").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+        const Result busy = Ctl({"--timeout", "600", "info"});
+        EXPECT_EQ(busy.code, 4);
+        EXPECT_NE(busy.err.find("is in use by another program"), std::string::npos) << busy.err;
+        EXPECT_NE(Ctl({"ports"}).out.find("in use"), std::string::npos);
+        ::close(held);
+    }
+
+    camera.DropAck(CMD_SET_NON_VOLATILE_PARAMETERS, true);
+    const Result lost = Ctl({"set", "frame-rate=60", "--save"});
+    EXPECT_EQ(lost.code, 1);
+    EXPECT_NE(lost.err.find("parameter 16 (Frame Rate): the write was not acknowledged"), std::string::npos)
+        << lost.err;
+    EXPECT_EQ(lost.out.find("done"), std::string::npos);
+    EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{Write(16, 60), kStore}));
+
+    camera.ClearDroppedAcks();
+    camera.DropAck(CMD_AGC_MODE_SET, true);
+    const Result refused = Ctl({"set", "agc-mode-at-power-up=0"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("did not acknowledge AGC Mode Set Command Message"), std::string::npos);
+}
+
+}  // namespace
