@@ -80,6 +80,7 @@ void ReleaseDeviceSnapshots(CameraLink* link);
 // What the worker knows about a request it has just carried out (requests.cpp).
 struct Execution {
     bool sent = false;       // at least one command went out
+    bool requeue = false;    // nothing reached the camera, the port had gone: do it again later
     bool awaitsAck = false;  // the last command's ACK is still to come
     Notice notice{LogNotice::RequestDone};
 };

@@ -34,14 +34,23 @@ class Run {
 
     void Word(uint8_t opcode, uint16_t value) {
         SendCommandWord(&link_->channel, opcode, value);
-        result_.sent = true;
+        Sent();
     }
     void Bare(uint8_t opcode) {
         SendCommandNoPayload(&link_->channel, opcode);
-        result_.sent = true;
+        Sent();
     }
     void Write(uint16_t index, uint16_t value) {
         SendSetParameter(&link_->channel, index, value);
+        Sent();
+    }
+    // A request whose first frame could not be written because the port had already gone
+    // reached nothing: it goes back to the queue for the next connection.
+    void Sent() {
+        const int32_t written = link_->channel.lastWrite;
+        if (!result_.sent && (written == -99 || written == -1167 || written == -31 || written == -6)) {
+            result_.requeue = true;
+        }
         result_.sent = true;
     }
     void Pending(uint16_t index, uint16_t value) { SetPendingParameter(link_, index, value); }
@@ -123,7 +132,7 @@ void SendRawMessage(Run& run, const CameraRequest& request) {
         return;  // a count beyond the payload would read past the record
     }
     SendRawFrame(&run.Link()->channel, request.payload + 4, count);
-    run.Result().sent = true;
+    run.Sent();
 }
 
 void MarkParameters(Run& run, const CameraRequest& request) {

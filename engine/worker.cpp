@@ -151,6 +151,13 @@ RequestNode* TakeRequest(CameraLink* link) {
     return head;
 }
 
+// Puts a request that reached nothing back at the head of the queue.
+void PutBack(CameraLink* link, RequestNode* node) {
+    std::lock_guard<std::mutex> lock(link->queueLock);
+    node->next = link->requestQueue;
+    link->requestQueue = node;
+}
+
 bool QueueEmpty(CameraLink* link) {
     std::lock_guard<std::mutex> lock(link->queueLock);
     return link->requestQueue == nullptr;
@@ -190,6 +197,11 @@ void NormalCycle(CameraLink* link) {
         return;
     }
     const Execution execution = RunRequest(link, &node->request);
+    if (execution.requeue) {
+        PutBack(link, node);
+        DeviceLost(link);
+        return;
+    }
     delete node;
     if (execution.awaitsAck) {
         link->outcome = PendingOutcome{true, execution.notice};

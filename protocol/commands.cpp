@@ -166,7 +166,8 @@ int HookAndWrite(const CommandChannel* channel, const uint8_t* frame, int frameL
         channel->sentFrameHook(channel->hookValue, frame, frameLength, opcode, payloadLength, payload);
     }
     // Only -1 is a failure here; any other write error shows up as a missing acknowledgement.
-    return SendToPort(channel->portKey, frame, frameLength) == -1 ? -1 : 0;
+    channel->lastWrite = SendToPort(channel->portKey, frame, frameLength);
+    return channel->lastWrite == -1 ? -1 : 0;
 }
 
 int SendWord(const CommandChannel* channel, uint8_t opcode, uint16_t value) {

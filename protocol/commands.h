@@ -103,6 +103,9 @@ struct CommandChannel {
     SentFrameHook sentFrameHook;
     uint32_t hookValue;
     PortKey portKey;
+    // What SendToPort returned for the last frame written through this channel (0 or its
+    // negative code): a sender may tell a frame that never left from one the camera missed.
+    mutable int32_t lastWrite = 0;
 };
 
 // Each returns 0, or -1 for a missing channel/payload, a payload length outside 0..252

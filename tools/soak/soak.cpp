@@ -1,9 +1,14 @@
 // kelvra-soak: the engine against the simulated camera for a long while, with a steady stream
 // of requests and the camera unplugged and plugged in again at random moments: quickly (10 to
 // 50 ms) and slowly, during the acknowledgement waits of cycles, two-command requests and saves
-// as much as while idle. At the end it says what happened to every request (sent, acknowledged,
-// lost, duplicated, reordered), how long reconnecting took, whether the link ever claimed normal
-// communication on a port that had gone, and what descriptors, threads and memory it holds.
+// as much as while idle. At the end it says what happened to every request, how long
+// reconnecting took, whether the link ever claimed normal communication on a port that had gone,
+// and what descriptors, threads and memory it holds.
+//
+// Of the requests: acknowledged; interrupted (the engine reported that the camera went away
+// before the acknowledgement: bytes in flight at an unplug may or may not have reached it);
+// lost (never reached the camera and not reported as interrupted: silently dropped, or reported
+// as done); duplicated; reordered.
 //
 //   kelvra-soak [--cycles N] [--seed S] [--interval-ms M]
 #include <dirent.h>
@@ -26,6 +31,7 @@
 #include <vector>
 
 #include "engine/camera_link.h"
+#include "protocol/framing.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
@@ -35,8 +41,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Each request carries its sequence number as an auto-cal period (1 and up), so the camera's
-// record tells which ones arrived and in what order.
+// Each request is a raw auto-cal period message carrying its 32-bit sequence number (1 and up),
+// so the camera's record tells which ones arrived and in what order.
 class Tally : public LogTarget {
   public:
     bool PostLogLine(uint32_t, uintptr_t, char* block) override {
@@ -44,20 +50,23 @@ class Tally : public LogTarget {
         return true;
     }
     void PostNotice(const Notice& notice) override {
-        if (notice.kind == LogNotice::RequestDone && notice.request == REQ_AUTO_CAL_PERIOD) {
+        if (notice.kind == LogNotice::RequestDone && notice.request == REQ_RAW_MESSAGE) {
             std::lock_guard<std::mutex> lock(mutex);
             outcomes[notice.result] += 1;
+            // Only the stream is sent as raw messages, and outcomes come in queue order.
+            results.push_back(notice.result);
         }
     }
     // What the camera received, in order.
-    void Received(uint16_t sequence) {
+    void Received(uint32_t sequence) {
         std::lock_guard<std::mutex> lock(mutex);
         received.push_back(sequence);
     }
 
     std::mutex mutex;
     std::map<int, int> outcomes;
-    std::vector<uint16_t> received;
+    std::vector<int> results;  // the outcome of sequence number i + 1
+    std::vector<uint32_t> received;
 };
 
 int Count(const char* folder) {
@@ -132,9 +141,10 @@ int main(int argc, char** argv) {
     sim::SimulatedCamera camera;
     camera.SetRecording(false);
     camera.SetTrafficPrinter([&tally](const std::string& line) {
-        unsigned hi = 0, lo = 0;
-        if (std::sscanf(line.c_str(), "RX  op 0x12: 01 12 02 %2x %2x", &hi, &lo) == 2) {
-            tally.Received(static_cast<uint16_t>(hi << 8 | lo));
+        unsigned b[4] = {};
+        if (std::sscanf(line.c_str(), "RX  op 0x12: 01 12 04 %2x %2x %2x %2x", &b[0], &b[1], &b[2], &b[3]) ==
+            4) {
+            tally.Received(b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3]);
         }
     });
     if (camera.Start(dir + "/camera") != 0) {
@@ -155,10 +165,17 @@ int main(int argc, char** argv) {
     std::atomic<int> sent{0};
     std::thread producer([&] {
         while (producing.load()) {
+            const uint32_t sequence = static_cast<uint32_t>(sent.load() + 1);
+            uint8_t frame[kMaxFrameLength];
+            int length = 0;
+            const uint8_t value[4] = {static_cast<uint8_t>(sequence >> 24),
+                                      static_cast<uint8_t>(sequence >> 16),
+                                      static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence)};
+            BuildMessageFrame(frame, 4, value, &length, CMD_AUTO_CAL_PERIOD_SET);
             CameraRequest request{};
-            request.type = REQ_AUTO_CAL_PERIOD;
-            const uint16_t sequence = static_cast<uint16_t>(sent.load() + 1);
-            std::memcpy(request.payload, &sequence, sizeof sequence);
+            request.type = REQ_RAW_MESSAGE;
+            std::memcpy(request.payload, &length, sizeof length);
+            std::memcpy(request.payload + 4, frame, static_cast<size_t>(length));
             EnqueueRequest(&request);
             sent.fetch_add(1);
             if (sequence % 7 == 0) {
@@ -230,7 +247,7 @@ int main(int argc, char** argv) {
     WaitFor(
         [&] {
             std::lock_guard<std::mutex> lock(tally.mutex);
-            return !tally.received.empty() && tally.received.back() == static_cast<uint16_t>(sent.load());
+            return !tally.received.empty() && tally.received.back() == static_cast<uint32_t>(sent.load());
         },
         60000);
     std::this_thread::sleep_for(milliseconds(1500));
@@ -247,21 +264,28 @@ int main(int argc, char** argv) {
     std::vector<int> times(static_cast<size_t>(sent.load()) + 1, 0);
     int reordered = 0;
     for (size_t i = 0; i < tally.received.size(); ++i) {
-        const uint16_t sequence = tally.received[i];
+        const uint32_t sequence = tally.received[i];
         if (sequence < times.size()) {
             times[sequence] += 1;
         }
         reordered += i > 0 && sequence < tally.received[i - 1] && times[sequence] == 1 ? 1 : 0;
     }
-    int lost = 0, duplicated = 0;
+    int lost = 0, duplicated = 0, interrupted = 0, interruptedMissing = 0;
     for (size_t sequence = 1; sequence < times.size(); ++sequence) {
-        lost += times[sequence] == 0 ? 1 : 0;
+        const bool reported = sequence <= tally.results.size();
+        const bool cut = reported && tally.results[sequence - 1] == -3;
+        interrupted += cut ? 1 : 0;
+        interruptedMissing += cut && times[sequence] == 0 ? 1 : 0;
+        lost += times[sequence] == 0 && !cut ? 1 : 0;
         duplicated += times[sequence] > 1 ? 1 : 0;
     }
     std::printf("cycles: %zu (%d slow replugs, %zu quick)\n", reconnectMs.size(), slowReplugs,
                 reconnectMs.size() - static_cast<size_t>(slowReplugs));
-    std::printf("requests: %d sent, %zu received, %d lost, %d duplicated, %d reordered\n", sent.load(),
-                tally.received.size(), lost, duplicated, reordered);
+    std::printf(
+        "requests: %d sent, %zu received, %d acknowledged, %d interrupted by an unplug (%d of them never "
+        "reached the camera), %d lost, %d duplicated, %d reordered\n",
+        sent.load(), tally.received.size(), tally.outcomes[0], interrupted, interruptedMissing, lost,
+        duplicated, reordered);
     std::printf("outcomes:");
     for (const auto& [result, count] : tally.outcomes) {
         std::printf(" %d: %d", result, count);
