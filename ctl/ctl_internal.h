@@ -2,11 +2,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
 #include "ctl/ctl_session.h"
+#include "profile/settings_profile.h"
 
 // A command's output: lines for people on standard output, reasons for failing on standard
 // error, and with --json one JSON object on standard output instead of the lines.
@@ -66,3 +68,14 @@ int RunMonitor(Context& context);
 int RunDump(Context& context);
 int RunRestore(Context& context);
 int RunDiff(Context& context);
+
+// Shared by the commands (command_helpers.cpp).
+QString Name(int index);
+QJsonObject EntryJson(int index, uint16_t value);
+// Connects as the options say; the traffic log goes to standard error with --verbose.
+int Connect(Context& context, CtlSession& session);
+void CameraValues(uint16_t* values);
+CameraIdentity CurrentIdentity();
+bool LoadProfile(Context& context, SettingsProfile* profile);
+QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences);
+QString KindText(const CameraIdentity& camera);

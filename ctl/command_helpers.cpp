@@ -1,0 +1,82 @@
+// What the commands of kelvra-ctl share: names, connecting, the camera's values and identity, and
+// profiles.
+#include <signal.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "ctl/ctl_internal.h"
+#include "ctl/parameter_names.h"
+#include "ctl/port_list.h"
+#include "ctl/setting_plan.h"
+#include "diagnostics/typed_message.h"
+#include "profile/settings_profile.h"
+#include "protocol/commands.h"
+#include "protocol/parameters.h"
+#include "serial/com_names.h"
+
+QString Name(int index) {
+    return QLatin1String(ParameterName(static_cast<unsigned>(index)));
+}
+
+QJsonObject EntryJson(int index, uint16_t value) {
+    return {{QStringLiteral("index"), index},
+            {QStringLiteral("name"), Name(index)},
+            {QStringLiteral("value"), value}};
+}
+
+// Connects as the options say; the traffic log goes to standard error with --verbose.
+int Connect(Context& context, CtlSession& session) {
+    if (!session.onLine && context.verbose)
+        session.onLine = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    QString reason;
+    const int code = session.Connect(context.session, &reason);
+    return code == kExitDone ? code : context.report->Fail(code, reason);
+}
+
+void CameraValues(uint16_t* values) {
+    const CameraLink* link = GetCameraLink();
+    for (int index = 0; index < kReadableParameterCount; ++index)
+        values[index] = link != nullptr ? link->cameraState.cameraValues.entries[index].value.load() : 0;
+}
+
+CameraIdentity CurrentIdentity() {
+    char versionText[kVersionTextSlots][kVersionTextSlotSize] = {};
+    uint8_t infoBlock[kInfoBlockSize] = {};
+    CopyCameraIdentity(versionText, infoBlock);
+    return IdentityFromCamera(&versionText[0][0], kVersionTextSlots, kVersionTextSlotSize, infoBlock,
+                              kInfoBlockSize);
+}
+
+bool LoadProfile(Context& context, SettingsProfile* profile) {
+    if (context.arguments.size() != 1) {
+        context.report->Fail(kExitUsage, QStringLiteral("give one settings profile"));
+        return false;
+    }
+    QString reason;
+    if (!ReadProfileFile(context.arguments[0], profile, &reason)) {
+        context.report->Fail(kExitUsage, reason);
+        return false;
+    }
+    return true;
+}
+
+QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences) {
+    QJsonArray list;
+    for (const ProfileDifference& d : differences)
+        list.append(QJsonObject{{QStringLiteral("index"), d.index},
+                                {QStringLiteral("name"), Name(d.index)},
+                                {QStringLiteral("camera"), d.camera},
+                                {QStringLiteral("file"), d.file}});
+    return list;
+}
+
+QString KindText(const CameraIdentity& camera) {
+    return QStringLiteral("model \"%1\", part number \"%2\"").arg(camera.model, camera.partNumber);
+}

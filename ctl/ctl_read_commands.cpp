@@ -1,0 +1,233 @@
+// The commands that only read from the camera: ports, info, get, monitor, dump and diff.
+#include <signal.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "ctl/ctl_internal.h"
+#include "ctl/parameter_names.h"
+#include "ctl/port_list.h"
+#include "ctl/setting_plan.h"
+#include "diagnostics/typed_message.h"
+#include "profile/settings_profile.h"
+#include "protocol/commands.h"
+#include "protocol/parameters.h"
+#include "serial/com_names.h"
+
+namespace {
+
+QString EntryLine(int index, uint16_t value) {
+    return QStringLiteral("%1  %2 %3").arg(index, 3).arg(Name(index), -40).arg(value, 5);
+}
+
+QJsonObject IdentityJson(const CameraIdentity& camera) {
+    return {{QStringLiteral("model"), camera.model},
+            {QStringLiteral("partNumber"), camera.partNumber},
+            {QStringLiteral("serialNumber"), camera.serialNumber},
+            {QStringLiteral("release"), camera.release},
+            {QStringLiteral("rtlRelease"), camera.rtlRelease},
+            {QStringLiteral("versionText"), QJsonArray::fromStringList(camera.versionText)}};
+}
+
+void PrintIdentity(Report& report, const CameraIdentity& camera) {
+    report.Print(QStringLiteral("Model:          %1").arg(camera.model));
+    report.Print(QStringLiteral("Part number:    %1").arg(camera.partNumber));
+    report.Print(QStringLiteral("Serial number:  %1").arg(camera.serialNumber));
+    report.Print(QStringLiteral("Release:        %1").arg(camera.release));
+    report.Print(QStringLiteral("RTL release:    %1").arg(camera.rtlRelease));
+    for (qsizetype i = 0; i < camera.versionText.size(); ++i)
+        report.Print(QStringLiteral("%1%2").arg(
+            i == 0 ? QStringLiteral("Version text:   ") : QString(16, QLatin1Char(' ')),
+            camera.versionText[i]));
+}
+
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) {
+    interrupted.store(true);
+}
+
+}  // namespace
+
+int RunPorts(Context& context) {
+    Report& report = *context.report;
+    if (!context.arguments.isEmpty())
+        return report.Fail(kExitUsage, QStringLiteral("takes no arguments"));
+    if (!context.session.portPath.isEmpty())
+        RegisterNamedPort(context.session.portPath.toLocal8Bit().constData());
+    const std::vector<PortInfo> ports = ListPorts(context.session.sysfsRoot);
+    QJsonArray list;
+    if (ports.empty())
+        report.Say(QStringLiteral("No USB serial devices found."));
+    else
+        report.Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                         .arg(QStringLiteral("PORT"), -7)
+                         .arg(QStringLiteral("DEVICE"), -20)
+                         .arg(QStringLiteral("VID:PID"), -10)
+                         .arg(QStringLiteral("SERIAL"), -16)
+                         .arg(QStringLiteral("PRODUCT"), -24)
+                         .arg(QStringLiteral("KIND"), -8)
+                         .arg(QStringLiteral("STATE")));
+    for (const PortInfo& port : ports) {
+        const QString ids = QStringLiteral("%1:%2")
+                                .arg(port.vendorId, 4, 16, QLatin1Char('0'))
+                                .arg(port.productId, 4, 16, QLatin1Char('0'));
+        const QString kind = port.named          ? QStringLiteral("named")
+                             : port.cameraBridge ? QStringLiteral("camera")
+                                                 : QStringLiteral("other");
+        const QString state = port.inUse ? QStringLiteral("in use") : QStringLiteral("free");
+        report.Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                         .arg(QStringLiteral("COM%1").arg(port.comNumber), -7)
+                         .arg(port.device, -20)
+                         .arg(ids, -10)
+                         .arg(port.serial, -16)
+                         .arg(port.product, -24)
+                         .arg(kind, -8)
+                         .arg(state));
+        list.append(QJsonObject{{QStringLiteral("com"), port.comNumber},
+                                {QStringLiteral("device"), port.device},
+                                {QStringLiteral("vidPid"), ids},
+                                {QStringLiteral("serial"), port.serial},
+                                {QStringLiteral("product"), port.product},
+                                {QStringLiteral("kind"), kind},
+                                {QStringLiteral("inUse"), port.inUse}});
+    }
+    report.Put(QStringLiteral("ports"), list);
+    return kExitDone;
+}
+
+int RunInfo(Context& context) {
+    Report& report = *context.report;
+    if (!context.arguments.isEmpty())
+        return report.Fail(kExitUsage, QStringLiteral("takes no arguments"));
+    CtlSession session;
+    if (const int code = Connect(context, session))
+        return code;
+    const CameraIdentity camera = CurrentIdentity();
+    PrintIdentity(report, camera);
+    report.Print(
+        QStringLiteral("Port:           %1 (COM%2)").arg(session.PortPath()).arg(session.ComNumber()));
+    report.Put(QStringLiteral("camera"), IdentityJson(camera));
+    report.Put(QStringLiteral("port"), QJsonObject{{QStringLiteral("device"), session.PortPath()},
+                                                   {QStringLiteral("com"), session.ComNumber()}});
+    return kExitDone;
+}
+
+int RunGet(Context& context) {
+    Report& report = *context.report;
+    std::vector<int> indices;
+    for (const QString& name : context.arguments) {
+        QString reason;
+        const int index = FindParameter(name, &reason);
+        if (index < 0)
+            return report.Fail(kExitUsage, reason);
+        indices.push_back(index);
+    }
+    if (indices.empty())
+        for (int index = 0; index < kReadableParameterCount; ++index)
+            indices.push_back(index);
+    CtlSession session;
+    if (const int code = Connect(context, session))
+        return code;
+    uint16_t values[kReadableParameterCount];
+    CameraValues(values);
+    QJsonArray list;
+    for (int index : indices) {
+        report.Print(EntryLine(index, values[index]));
+        list.append(EntryJson(index, values[index]));
+    }
+    report.Put(QStringLiteral("parameters"), list);
+    return kExitDone;
+}
+
+int RunMonitor(Context& context) {
+    Report& report = *context.report;
+    if (!context.arguments.isEmpty())
+        return report.Fail(kExitUsage, QStringLiteral("takes no arguments"));
+    CtlSession session;
+    const bool json = report.Json();
+    session.onLine = [json](const std::string& line) {
+        if (json)
+            std::printf("%s\n",
+                        QJsonDocument(QJsonObject{{QStringLiteral("line"), QString::fromLocal8Bit(line)}})
+                            .toJson(QJsonDocument::Compact)
+                            .constData());
+        else
+            std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    if (const int code = Connect(context, session))
+        return code;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    while (!interrupted.load())
+        session.Pump(100);
+    session.Stop();
+    // One JSON line per log line is the whole output.
+    report.Raw(QByteArray());
+    return kExitDone;
+}
+
+int RunDump(Context& context) {
+    Report& report = *context.report;
+    if (!context.arguments.isEmpty())
+        return report.Fail(kExitUsage,
+                           QStringLiteral("takes no arguments (the profile goes to standard output)"));
+    if (context.format != QLatin1String("json") && context.format != QLatin1String("text"))
+        return report.Fail(kExitUsage, QStringLiteral("--format takes json or text"));
+    CtlSession session;
+    if (const int code = Connect(context, session))
+        return code;
+    uint16_t values[kReadableParameterCount];
+    CameraValues(values);
+    const SettingsProfile profile = MakeProfile(CurrentIdentity(), values);
+    if (report.Json() || context.format == QLatin1String("json")) {
+        report.Raw(WriteProfile(profile));
+        return kExitDone;
+    }
+    report.Print(QStringLiteral("Program:        %1").arg(profile.program));
+    report.Print(QStringLiteral("Date:           %1").arg(profile.date));
+    PrintIdentity(report, profile.camera);
+    for (const ProfileEntry& entry : profile.parameters)
+        report.Print(EntryLine(entry.index, entry.value));
+    return kExitDone;
+}
+
+int RunDiff(Context& context) {
+    Report& report = *context.report;
+    SettingsProfile profile;
+    if (!LoadProfile(context, &profile))
+        return kExitUsage;
+    CtlSession session;
+    if (const int code = Connect(context, session))
+        return code;
+    const CameraIdentity camera = CurrentIdentity();
+    if (!SameCameraKind(profile.camera, camera))
+        report.Say(QStringLiteral("note: the profile is of %1, the camera is of %2")
+                       .arg(KindText(profile.camera), KindText(camera)));
+    uint16_t values[kReadableParameterCount];
+    CameraValues(values);
+    const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
+    report.Put(QStringLiteral("differences"), DifferencesJson(differences));
+    report.Put(QStringLiteral("same"), differences.empty());
+    for (const ProfileDifference& d : differences)
+        report.Print(QStringLiteral("%1  %2 camera %3, file %4")
+                         .arg(d.index, 3)
+                         .arg(Name(d.index), -40)
+                         .arg(d.camera)
+                         .arg(d.file));
+    if (differences.empty()) {
+        report.Say(QStringLiteral("the camera holds every value of the profile"));
+        return kExitDone;
+    }
+    report.Say(QStringLiteral("%1 parameter(s) differ").arg(differences.size()));
+    return kExitRefused;
+}
