@@ -96,6 +96,9 @@ void SetLogTarget(LogTarget* target, uint32_t message) {
 void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message) {
     if (link != nullptr) {
         SetLogSinkTarget(&link->logSink, target, message);
+        if (target != nullptr) {
+            link->listenerArrived.store(1);
+        }
     }
 }
 

@@ -208,6 +208,9 @@ struct CameraLink {
     // many device events (a port hung up, a device came or went) have been heard.
     std::atomic<uint8_t> devicesChanged{1};
     std::atomic<uint32_t> deviceEvents{0};
+    // A log target has been set since the worker last looked: while searching, the episode
+    // starts afresh so the newcomer hears its remarks (those said before went nowhere).
+    std::atomic<uint8_t> listenerArrived{0};
 
     CameraLinkOptions options;
     // Worker thread only.

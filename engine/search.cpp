@@ -138,6 +138,9 @@ void BeginSearchEpisode(CameraLink* link) {
 
 void SearchStep(CameraLink* link) {
     link->status.store(StatusSearching);
+    if (link->listenerArrived.exchange(0) != 0) {
+        BeginSearchEpisode(link);
+    }
     SearchCandidates candidates{};
     const int current = link->comNumber.load();
     if (!ScanForCandidates(link, &candidates)) {
