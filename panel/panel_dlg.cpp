@@ -6,10 +6,17 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QThread>
+#include <algorithm>
 #include <cstring>
 
 #include "app/about_dlg.h"
@@ -30,6 +37,10 @@ namespace {
 C_Vesper_GUIDlg* thePanel = nullptr;
 
 constexpr int kDiagnosticsClosePauseMs = 250;
+// How long the outcome of a save stays beside the status.
+constexpr int kSaveOutcomeShownMs = 20000;
+// Room between the panel and the diagnostics window.
+constexpr int kWindowGap = 8;
 
 // The three palette entries; they live as long as the program.
 IconComboItem paletteItems[3];
@@ -114,6 +125,17 @@ void C_Vesper_GUIDlg::OnInitDialog() {
     const int menuHeight = menuBar_->sizeHint().height();
     const QSize shrunk(exitRect.right() + 1 + 20, exitRect.bottom() + 1 + menuHeight + 20);
     setFixedSize(shrunk);
+    describedSize_ = shrunk;
+
+    // The outcome of a save, on the status group's title row; the status line keeps its texts.
+    QGroupBox* statusGroup = ui_->groupStatus;
+    saveOutcome_ = new QLabel(statusGroup);
+    saveOutcome_->setObjectName(QStringLiteral("labelSaveOutcome"));
+    saveOutcome_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    saveOutcome_->setGeometry(ui_->textStatus->x() + ui_->textStatus->width() / 3, 0,
+                              ui_->textStatus->width() * 2 / 3, ui_->textStatus->y() - 2);
+    saveOutcomeTimer_.setSingleShot(true);
+    connect(&saveOutcomeTimer_, &QTimer::timeout, saveOutcome_, &QLabel::clear);
 
     ShowLinkStatus(true);
     if (GetCameraLink() != nullptr)
@@ -256,12 +278,48 @@ void C_Vesper_GUIDlg::PostNotice(const Notice& notice) {
     QCoreApplication::postEvent(this, new NoticeEvent(notice));
 }
 
+namespace {
+
+// How a save went, in a few words.
+QString SaveOutcomeText(const Notice& notice) {
+    switch (notice.result) {
+        case 0:
+            return notice.count == 1 ? QStringLiteral("Saved 1 parameter")
+                                     : QStringLiteral("Saved %1 parameters").arg(notice.count);
+        case -2:
+            if (notice.index < 0)
+                return QStringLiteral("Save stopped: the store command was not acknowledged");
+            return QStringLiteral("Save stopped: %1parameter 0x%2 was not acknowledged")
+                .arg(notice.opcode == CMD_GET_NON_VOLATILE_PARAMETERS ? QStringLiteral("the read-back of ")
+                                                                      : QString())
+                .arg(notice.index, 4, 16, QLatin1Char('0'));
+        case -3:
+            return QStringLiteral("Save stopped: the camera was lost after %1 of the parameters")
+                .arg(notice.count);
+        default:
+            return QStringLiteral("Save failed");
+    }
+}
+
+}  // namespace
+
 void C_Vesper_GUIDlg::ShowNotice(const Notice& notice) {
+    if (notice.kind == LogNotice::RequestDone) {
+        if (notice.request == REQ_SAVE_PARAMETERS)
+            ShowSaveOutcome(SaveOutcomeText(notice));
+        return;
+    }
     if (notice.kind != LogNotice::PowerCycleWarning)
         return;
     Desktop().MessageBox(
-        nullptr, QStringLiteral("Please power-cycle the camera and wait for it to disconnect and reconnect"),
+        this, QStringLiteral("Please power-cycle the camera and wait for it to disconnect and reconnect"),
         QStringLiteral("Warning"), QMessageBox::Warning, QMessageBox::Ok);
+}
+
+void C_Vesper_GUIDlg::ShowSaveOutcome(const QString& text) {
+    saveOutcome_->setText(text);
+    saveOutcome_->setToolTip(text);
+    saveOutcomeTimer_.start(kSaveOutcomeShownMs);
 }
 
 bool C_Vesper_GUIDlg::event(QEvent* event) {
@@ -339,6 +397,11 @@ void C_Vesper_GUIDlg::ToggleDiagnostics() {
         connect(window, &ManualMessageDialog::diagnosticsClosed, this, &C_Vesper_GUIDlg::OnDiagnosticsClosed);
         connect(window, &ManualMessageDialog::saveLogRequested, this,
                 [this, window] { SaveLogAs(window, history_); });
+        // Beside the panel, not over its controls. Both windows get the same decorations.
+        const QRect owner = frameGeometry();
+        const QSize decorations = owner.size() - size();
+        if (const QScreen* where = screen())
+            window->move(PlaceBeside(owner, window->size() + decorations, where->availableGeometry()));
         window->show();
         diagnostics_ = window;
         ReplayLogHistory();
@@ -373,4 +436,61 @@ void C_Vesper_GUIDlg::timerEvent(QTimerEvent* event) {
         return;
     }
     QDialog::timerEvent(event);
+}
+
+void C_Vesper_GUIDlg::FitToScreen(const QRect& available) {
+    // Before the window is shown its decorations are not known: allow for a title bar.
+    const QSize decorations =
+        isVisible() ? frameGeometry().size() - size()
+                    : QSize(8, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) + 8);
+    const QSize room = available.size() - decorations;
+    if (describedSize_.width() <= room.width() && describedSize_.height() <= room.height())
+        return;
+    if (scrollArea_ == nullptr) {
+        // The client keeps its size, so the column beyond "Exit Program" stays out of view.
+        QWidget* client = ui_->client;
+        client->setFixedSize(describedSize_.width(), describedSize_.height() - menuBar_->sizeHint().height());
+        layout()->removeWidget(client);
+        scrollArea_ = new QScrollArea(this);
+        scrollArea_->setObjectName(QStringLiteral("panelScroll"));
+        scrollArea_->setFrameShape(QFrame::NoFrame);
+        scrollArea_->setWidget(client);
+        layout()->addWidget(scrollArea_);
+        scrollArea_->show();
+    }
+    setMinimumSize(QSize(160, 120).boundedTo(describedSize_));
+    setMaximumSize(describedSize_);
+    resize(describedSize_.boundedTo(room));
+}
+
+QPoint PlaceBeside(const QRect& owner, const QSize& size, const QRect& available) {
+    const auto clampX = [&](int x) {
+        return std::max(available.left(), std::min(x, available.right() + 1 - size.width()));
+    };
+    const auto clampY = [&](int y) {
+        return std::max(available.top(), std::min(y, available.bottom() + 1 - size.height()));
+    };
+    // Right, below, left, above; each slid along its side to stay on the area.
+    const QPoint sides[] = {
+        {owner.right() + 1 + kWindowGap, clampY(owner.top())},
+        {clampX(owner.left()), owner.bottom() + 1 + kWindowGap},
+        {owner.left() - kWindowGap - size.width(), clampY(owner.top())},
+        {clampX(owner.left()), owner.top() - kWindowGap - size.height()},
+    };
+    for (const QPoint& side : sides) {
+        if (available.contains(QRect(side, size)))
+            return side;
+    }
+    QPoint best;
+    qint64 leastCovered = -1;
+    for (const QPoint& side : sides) {
+        const QRect placed(QPoint(clampX(side.x()), clampY(side.y())), size);
+        const QRect covered = placed.intersected(owner);
+        const qint64 area = qint64(covered.width()) * covered.height();
+        if (leastCovered < 0 || area < leastCovered) {
+            leastCovered = area;
+            best = placed.topLeft();
+        }
+    }
+    return best;
 }
