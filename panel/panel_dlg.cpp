@@ -280,12 +280,16 @@ void C_Vesper_GUIDlg::PostNotice(const Notice& notice) {
 
 namespace {
 
+QString Parameters(int count) {
+    return count == 1 ? QStringLiteral("1 parameter") : QStringLiteral("%1 parameters").arg(count);
+}
+
 // How a save went, in a few words.
 QString SaveOutcomeText(const Notice& notice) {
     switch (notice.result) {
         case 0:
-            return notice.count == 1 ? QStringLiteral("Saved 1 parameter")
-                                     : QStringLiteral("Saved %1 parameters").arg(notice.count);
+            return notice.count == 0 ? QStringLiteral("Saved; no parameter had changed")
+                                     : QStringLiteral("Saved ") + Parameters(notice.count);
         case -2:
             if (notice.index < 0)
                 return QStringLiteral("Save stopped: the store command was not acknowledged");
@@ -294,8 +298,7 @@ QString SaveOutcomeText(const Notice& notice) {
                                                                       : QString())
                 .arg(notice.index, 4, 16, QLatin1Char('0'));
         case -3:
-            return QStringLiteral("Save stopped: the camera was lost after %1 of the parameters")
-                .arg(notice.count);
+            return QStringLiteral("Save stopped: the camera was lost after ") + Parameters(notice.count);
         default:
             return QStringLiteral("Save failed");
     }
@@ -400,8 +403,13 @@ void C_Vesper_GUIDlg::ToggleDiagnostics() {
         // Beside the panel, not over its controls. Both windows get the same decorations.
         const QRect owner = frameGeometry();
         const QSize decorations = owner.size() - size();
-        if (const QScreen* where = screen())
-            window->move(PlaceBeside(owner, window->size() + decorations, where->availableGeometry()));
+        if (const QScreen* where = screen()) {
+            const Beside placed =
+                PlaceBeside(owner, window->size() + decorations, where->availableGeometry());
+            if (placed.owner != owner.topLeft())
+                move(placed.owner);
+            window->move(placed.window);
+        }
         window->show();
         diagnostics_ = window;
         ReplayLogHistory();
@@ -463,33 +471,48 @@ void C_Vesper_GUIDlg::FitToScreen(const QRect& available) {
     resize(describedSize_.boundedTo(room));
 }
 
-QPoint PlaceBeside(const QRect& owner, const QSize& size, const QRect& available) {
+Beside PlaceBeside(const QRect& owner, const QSize& size, const QRect& available) {
     const auto clampX = [&](int x) {
         return std::max(available.left(), std::min(x, available.right() + 1 - size.width()));
     };
     const auto clampY = [&](int y) {
         return std::max(available.top(), std::min(y, available.bottom() + 1 - size.height()));
     };
-    // Right, below, left, above; each slid along its side to stay on the area.
+    // Right, below, left, above, each level with the owner's near edge.
     const QPoint sides[] = {
-        {owner.right() + 1 + kWindowGap, clampY(owner.top())},
-        {clampX(owner.left()), owner.bottom() + 1 + kWindowGap},
-        {owner.left() - kWindowGap - size.width(), clampY(owner.top())},
-        {clampX(owner.left()), owner.top() - kWindowGap - size.height()},
+        {owner.right() + 1 + kWindowGap, owner.top()},
+        {owner.left(), owner.bottom() + 1 + kWindowGap},
+        {owner.left() - kWindowGap - size.width(), owner.top()},
+        {owner.left(), owner.top() - kWindowGap - size.height()},
     };
-    for (const QPoint& side : sides) {
-        if (available.contains(QRect(side, size)))
-            return side;
+    const bool sideways[] = {true, false, true, false};
+    // As the owner stands, the window slid along its side to stay on the area.
+    for (int i = 0; i < 4; ++i) {
+        const QPoint at = sideways[i] ? QPoint(sides[i].x(), clampY(sides[i].y()))
+                                      : QPoint(clampX(sides[i].x()), sides[i].y());
+        if (available.contains(QRect(at, size)))
+            return {at, owner.topLeft()};
     }
-    QPoint best;
+    // Otherwise both move, the owner as little as gets the pair onto the area (or as near as it
+    // comes), and the window may then have to cover part of it: as little as can be.
+    Beside best{};
     qint64 leastCovered = -1;
     for (const QPoint& side : sides) {
-        const QRect placed(QPoint(clampX(side.x()), clampY(side.y())), size);
-        const QRect covered = placed.intersected(owner);
+        const QRect pair = owner.united(QRect(side, size));
+        const QPoint shift(
+            std::max(available.left() - pair.left(), std::min(0, available.right() - pair.right())),
+            std::max(available.top() - pair.top(), std::min(0, available.bottom() - pair.bottom())));
+        QRect moved = owner.translated(shift);
+        moved.moveTo(
+            std::max(available.left(), std::min(moved.left(), available.right() + 1 - moved.width())),
+            std::max(available.top(), std::min(moved.top(), available.bottom() + 1 - moved.height())));
+        const QPoint beside = side + moved.topLeft() - owner.topLeft();
+        const QRect placed(QPoint(clampX(beside.x()), clampY(beside.y())), size);
+        const QRect covered = placed.intersected(moved);
         const qint64 area = qint64(covered.width()) * covered.height();
         if (leastCovered < 0 || area < leastCovered) {
             leastCovered = area;
-            best = placed.topLeft();
+            best = {placed.topLeft(), moved.topLeft()};
         }
     }
     return best;

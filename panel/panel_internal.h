@@ -16,6 +16,12 @@ constexpr int kStepMax = 128;
 long ParseDecimal(const QString& text);
 
 // Where a window of frame size `size` goes beside the window framed by `owner` on the free area
-// `available`: to the right when it fits there, else below, else to the left, else above; when
-// none fits, wherever on the area it covers least of the owner. Returns the frame's top left.
-QPoint PlaceBeside(const QRect& owner, const QSize& size, const QRect& available);
+// `available`: to the right when it fits there, else below, else to the left, else above. When
+// none fits with the owner where it stands, the owner moves as little as lets the window fit
+// beside it, or, where no move does, as lets the window cover the least of it. Both are the
+// frames' top left corners.
+struct Beside {
+    QPoint window;
+    QPoint owner;
+};
+Beside PlaceBeside(const QRect& owner, const QSize& size, const QRect& available);

@@ -59,7 +59,12 @@ void C_Vesper_GUIDlg::ShowLinkStatus(bool forced) {
     char hint[kLogLineBlockSize] = {};
     if (status == StatusSearching)
         DescribeSearch(hint, sizeof hint);
-    ui_->textStatus->setToolTip(QString::fromLocal8Bit(hint));
+    // One sentence a line: the hint is too long for one.
+    QString tip =
+        QString::fromLocal8Bit(hint).toHtmlEscaped().replace(QLatin1String(". "), QLatin1String(".<br>"));
+    if (!tip.isEmpty())
+        tip = QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(tip);
+    ui_->textStatus->setToolTip(tip);
     QPushButton* buttons[] = {ui_->buttonLoadSequence, ui_->buttonSaveParameters, ui_->buttonFactoryDefaults};
     switch (status) {
         case StatusSearching:

@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSlider>
+#include <QTextDocumentFragment>
 #include <QtTest>
 #include <cstring>
 #include <memory>
@@ -793,21 +794,26 @@ class PanelTest : public QObject {
         const QRect panel(100, 50, 400, 300);
         const struct {
             QRect available;
-            QPoint expected;
+            QPoint window, owner;
         } cases[] = {
-            {{0, 0, 1400, 900}, {508, 50}},      // right
-            {{0, 0, 800, 900}, {100, 358}},      // below
-            {{-500, 0, 1000, 500}, {-208, 50}},  // left
-            {{0, 0, 600, 500}, {100, 300}},      // nowhere whole: least over the panel
+            {{0, 0, 1400, 900}, {508, 50}, {100, 50}},      // right
+            {{0, 0, 800, 900}, {100, 358}, {100, 50}},      // below
+            {{-500, 0, 1000, 500}, {-208, 50}, {100, 50}},  // left
+            {{0, 0, 750, 400}, {450, 50}, {42, 50}},        // right, once the panel moves aside
+            {{0, 0, 600, 500}, {100, 300}, {100, 0}},       // below, the panel at the top
+            {{0, 0, 600, 400}, {300, 50}, {0, 50}},         // nowhere: least over the panel
         };
-        for (const auto& c : cases)
-            QCOMPARE(PlaceBeside(panel, QSize(300, 200), c.available), c.expected);
-        // The window's own screen is too small here (offscreen: 800 by 600): placed beside it where it can.
+        for (const auto& c : cases) {
+            const Beside placed = PlaceBeside(panel, QSize(300, 200), c.available);
+            QCOMPARE(placed.window, c.window);
+            QCOMPARE(placed.owner, c.owner);
+        }
+        // On the window's own screen (offscreen: 800 by 600).
         panel_ = NewPanel();
+        const Beside expected =
+            PlaceBeside(panel_->frameGeometry(), QSize(927, 429), panel_->screen()->availableGeometry());
         panel_->OnSysCommand(kCommandDiagnostics);
-        QCOMPARE(panel_->Diagnostics()->pos(),
-                 PlaceBeside(panel_->frameGeometry(), panel_->Diagnostics()->size(),
-                             panel_->screen()->availableGeometry()));
+        QCOMPARE(panel_->Diagnostics()->pos(), expected.window);
 
         // Too small for the panel: its controls scroll, the column beyond "Exit Program" stays out of reach.
         const QSize described = panel_->size();
@@ -842,7 +848,8 @@ class PanelTest : public QObject {
         // for a panel that registers while the search goes on, as one does at start-up.
         char hint[kLogLineBlockSize];
         DescribeSearch(hint, sizeof hint);
-        QCOMPARE(Ctl<QLabel>(1103)->toolTip(), QString(hint));
+        QCOMPARE(QTextDocumentFragment::fromHtml(Ctl<QLabel>(1103)->toolTip()).toPlainText().simplified(),
+                 QString(hint));
         const auto hints = [&] {
             int count = 0;
             for (int slot = 0; slot < LogHistory::kSlotCount; ++slot)
