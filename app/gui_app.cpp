@@ -1,9 +1,18 @@
 #include "app/gui_app.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "app/command_line.h"
@@ -31,6 +40,75 @@ void CreateShellManager() {}
 void SetSettingsKey() {}
 void DeleteShellManager() {}
 
+// SIGTERM and SIGINT end the program as "Exit Program" does, without asking. The handler only
+// writes a byte to a pipe; the user-interface thread reads it and closes the panel.
+int signalPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+class StopSignals {
+  public:
+    StopSignals() {
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            signalPipe[0] = signalPipe[1] = -1;
+            return;
+        }
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &action, &previousTerm_);
+        sigaction(SIGINT, &action, &previousInt_);
+    }
+    ~StopSignals() {
+        if (signalPipe[0] < 0)
+            return;
+        sigaction(SIGTERM, &previousTerm_, nullptr);
+        sigaction(SIGINT, &previousInt_, nullptr);
+        ::close(signalPipe[0]);
+        ::close(signalPipe[1]);
+        signalPipe[0] = signalPipe[1] = -1;
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Closes `panel` through its own shut-down path when a signal comes. Message boxes and file
+    // dialogs open above it are dismissed first, so their callers see a refusal.
+    void CloseOnSignal(C_Vesper_GUIDlg* panel) {
+        if (signalPipe[0] < 0)
+            return;
+        notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QPointer<C_Vesper_GUIDlg> target(panel);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [target] {
+            char bytes[16];
+            while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            if (target == nullptr)
+                return;
+            for (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != target;
+                 modal = QApplication::activeModalWidget()) {
+                if (auto* dialog = qobject_cast<QDialog*>(modal))
+                    dialog->reject();
+                else
+                    modal->close();
+                if (QApplication::activeModalWidget() == modal)
+                    break;  // it would not go
+            }
+            target->OnOK();
+        });
+    }
+
+  private:
+    struct sigaction previousTerm_ {};
+    struct sigaction previousInt_ {};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
 }  // namespace
 
 C_Vesper_GUIApp::C_Vesper_GUIApp(QStringList arguments) : arguments_(std::move(arguments)) {}
@@ -49,7 +127,8 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     }
 
     // Help and version need no display: answered before the toolkit starts.
-    const QString programName = arguments_.isEmpty() ? QStringLiteral("kelvra") : arguments_.first();
+    const QString programName =
+        arguments_.isEmpty() ? QStringLiteral("kelvra") : QFileInfo(arguments_.first()).fileName();
     if (options.contains(QLatin1String("--help")) || options.contains(QLatin1String("-h"))) {
         std::fputs(qPrintable(UsageText(programName)), stdout);
         return 0;
@@ -99,6 +178,8 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     CreateShellManager();
     SetSettingsKey();
     InitializePortTableLock();
+    // From here on a stop signal waits for the panel, which then closes as usual.
+    StopSignals stopSignals;
 
     for (const QString& port : line.ports) {
         if (RegisterNamedPort(QFile::encodeName(port).constData()) < 0) {
@@ -106,7 +187,13 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
                          qPrintable(port), kMaxDevicePath - 1);
             return 2;
         }
+        // Still watched: a bridge or a link may appear there later.
+        if (!QFileInfo::exists(port))
+            std::fprintf(stderr, "kelvra: --port %s does not exist (yet); watching for it\n",
+                         qPrintable(port));
     }
+    // The simulated camera answers from now on, but the search learns of its port only once the
+    // panel is the log target, so that the whole connection shows in the traffic log.
     if (line.simulate && !StartSimulator()) {
         std::fprintf(stderr, "kelvra: the simulated camera could not start\n");
     }
@@ -114,6 +201,11 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     StartCameraLink();
     auto panel = std::make_unique<C_Vesper_GUIDlg>();
     ReportFirstPaint(panel.get());
+    if (simulator_ != nullptr)
+        RegisterNamedPort(QFile::encodeName(simulatorLink_).constData());
+    stopSignals.CloseOnSignal(panel.get());
+    if (const QScreen* where = panel->screen())
+        panel->FitToScreen(where->availableGeometry());
     panel->show();
     if (panelShown_)
         QTimer::singleShot(0, [this] { panelShown_(); });
@@ -133,13 +225,12 @@ bool C_Vesper_GUIApp::StartSimulator() {
     simulatorDir_ = std::make_unique<QTemporaryDir>();
     if (!simulatorDir_->isValid())
         return false;
-    const QString link = simulatorDir_->filePath(QStringLiteral("camera"));
+    simulatorLink_ = simulatorDir_->filePath(QStringLiteral("camera"));
     simulator_ = std::make_unique<sim::SimulatedCamera>();
     simulator_->SetRecording(false);  // it may serve for hours; nobody reads the record
-    if (simulator_->Start(QFile::encodeName(link).toStdString()) != 0) {
+    if (simulator_->Start(QFile::encodeName(simulatorLink_).toStdString()) != 0) {
         simulator_.reset();
         return false;
     }
-    RegisterNamedPort(QFile::encodeName(link).constData());
     return true;
 }

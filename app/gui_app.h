@@ -1,6 +1,7 @@
 // The application object: start-up and shut-down around the panel.
 #pragma once
 
+#include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -36,5 +37,6 @@ class C_Vesper_GUIApp {
     QStringList arguments_;
     std::function<void()> panelShown_;
     std::unique_ptr<QTemporaryDir> simulatorDir_;
+    QString simulatorLink_;
     std::unique_ptr<sim::SimulatedCamera> simulator_;
 };

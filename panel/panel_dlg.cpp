@@ -6,10 +6,17 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QThread>
+#include <algorithm>
 #include <cstring>
 
 #include "app/about_dlg.h"
@@ -31,6 +38,10 @@ namespace {
 C_Vesper_GUIDlg* thePanel = nullptr;
 
 constexpr int kDiagnosticsClosePauseMs = 250;
+// How long the outcome of a save stays beside the status.
+constexpr int kSaveOutcomeShownMs = 20000;
+// Room between the panel and the diagnostics window.
+constexpr int kWindowGap = 8;
 
 // The three palette entries; they live as long as the program.
 IconComboItem paletteItems[3];
@@ -115,6 +126,17 @@ void C_Vesper_GUIDlg::OnInitDialog() {
     const int menuHeight = menuBar_->sizeHint().height();
     const QSize shrunk(exitRect.right() + 1 + 20, exitRect.bottom() + 1 + menuHeight + 20);
     setFixedSize(shrunk);
+    describedSize_ = shrunk;
+
+    // The outcome of a save, on the status group's title row; the status line keeps its texts.
+    QGroupBox* statusGroup = ui_->groupStatus;
+    saveOutcome_ = new QLabel(statusGroup);
+    saveOutcome_->setObjectName(QStringLiteral("labelSaveOutcome"));
+    saveOutcome_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    saveOutcome_->setGeometry(ui_->textStatus->x() + ui_->textStatus->width() / 3, 0,
+                              ui_->textStatus->width() * 2 / 3, ui_->textStatus->y() - 2);
+    saveOutcomeTimer_.setSingleShot(true);
+    connect(&saveOutcomeTimer_, &QTimer::timeout, saveOutcome_, &QLabel::clear);
 
     ShowLinkStatus(true);
     if (GetCameraLink() != nullptr)
@@ -258,12 +280,51 @@ void C_Vesper_GUIDlg::PostNotice(const Notice& notice) {
     QCoreApplication::postEvent(this, new NoticeEvent(notice));
 }
 
+namespace {
+
+QString Parameters(int count) {
+    return count == 1 ? QStringLiteral("1 parameter") : QStringLiteral("%1 parameters").arg(count);
+}
+
+// How a save went, in a few words.
+QString SaveOutcomeText(const Notice& notice) {
+    switch (notice.result) {
+        case 0:
+            return notice.count == 0 ? QStringLiteral("Saved; no parameter had changed")
+                                     : QStringLiteral("Saved ") + Parameters(notice.count);
+        case -2:
+            if (notice.index < 0)
+                return QStringLiteral("Save stopped: the store command was not acknowledged");
+            return QStringLiteral("Save stopped: %1parameter 0x%2 was not acknowledged")
+                .arg(notice.opcode == CMD_GET_NON_VOLATILE_PARAMETERS ? QStringLiteral("the read-back of ")
+                                                                      : QString())
+                .arg(notice.index, 4, 16, QLatin1Char('0'));
+        case -3:
+            return QStringLiteral("Save stopped: the camera was lost after ") + Parameters(notice.count);
+        default:
+            return QStringLiteral("Save failed");
+    }
+}
+
+}  // namespace
+
 void C_Vesper_GUIDlg::ShowNotice(const Notice& notice) {
+    if (notice.kind == LogNotice::RequestDone) {
+        if (notice.request == REQ_SAVE_PARAMETERS)
+            ShowSaveOutcome(SaveOutcomeText(notice));
+        return;
+    }
     if (notice.kind != LogNotice::PowerCycleWarning)
         return;
     Desktop().MessageBox(
-        nullptr, QStringLiteral("Please power-cycle the camera and wait for it to disconnect and reconnect"),
+        this, QStringLiteral("Please power-cycle the camera and wait for it to disconnect and reconnect"),
         QStringLiteral("Warning"), QMessageBox::Warning, QMessageBox::Ok);
+}
+
+void C_Vesper_GUIDlg::ShowSaveOutcome(const QString& text) {
+    saveOutcome_->setText(text);
+    saveOutcome_->setToolTip(text);
+    saveOutcomeTimer_.start(kSaveOutcomeShownMs);
 }
 
 bool C_Vesper_GUIDlg::event(QEvent* event) {
@@ -341,6 +402,16 @@ void C_Vesper_GUIDlg::ToggleDiagnostics() {
         connect(window, &ManualMessageDialog::diagnosticsClosed, this, &C_Vesper_GUIDlg::OnDiagnosticsClosed);
         connect(window, &ManualMessageDialog::saveLogRequested, this,
                 [this, window] { SaveLogAs(window, history_); });
+        // Beside the panel, not over its controls. Both windows get the same decorations.
+        const QRect owner = frameGeometry();
+        const QSize decorations = owner.size() - size();
+        if (const QScreen* where = screen()) {
+            const Beside placed =
+                PlaceBeside(owner, window->size() + decorations, where->availableGeometry());
+            if (placed.owner != owner.topLeft())
+                move(placed.owner);
+            window->move(placed.window);
+        }
         window->show();
         diagnostics_ = window;
         ReplayLogHistory();
@@ -375,4 +446,76 @@ void C_Vesper_GUIDlg::timerEvent(QTimerEvent* event) {
         return;
     }
     QDialog::timerEvent(event);
+}
+
+void C_Vesper_GUIDlg::FitToScreen(const QRect& available) {
+    // Before the window is shown its decorations are not known: allow for a title bar.
+    const QSize decorations =
+        isVisible() ? frameGeometry().size() - size()
+                    : QSize(8, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) + 8);
+    const QSize room = available.size() - decorations;
+    if (describedSize_.width() <= room.width() && describedSize_.height() <= room.height())
+        return;
+    if (scrollArea_ == nullptr) {
+        // The client keeps its size, so the column beyond "Exit Program" stays out of view.
+        QWidget* client = ui_->client;
+        client->setFixedSize(describedSize_.width(), describedSize_.height() - menuBar_->sizeHint().height());
+        layout()->removeWidget(client);
+        scrollArea_ = new QScrollArea(this);
+        scrollArea_->setObjectName(QStringLiteral("panelScroll"));
+        scrollArea_->setFrameShape(QFrame::NoFrame);
+        scrollArea_->setWidget(client);
+        layout()->addWidget(scrollArea_);
+        scrollArea_->show();
+    }
+    setMinimumSize(QSize(160, 120).boundedTo(describedSize_));
+    setMaximumSize(describedSize_);
+    resize(describedSize_.boundedTo(room));
+}
+
+Beside PlaceBeside(const QRect& owner, const QSize& size, const QRect& available) {
+    const auto clampX = [&](int x) {
+        return std::max(available.left(), std::min(x, available.right() + 1 - size.width()));
+    };
+    const auto clampY = [&](int y) {
+        return std::max(available.top(), std::min(y, available.bottom() + 1 - size.height()));
+    };
+    // Right, below, left, above, each level with the owner's near edge.
+    const QPoint sides[] = {
+        {owner.right() + 1 + kWindowGap, owner.top()},
+        {owner.left(), owner.bottom() + 1 + kWindowGap},
+        {owner.left() - kWindowGap - size.width(), owner.top()},
+        {owner.left(), owner.top() - kWindowGap - size.height()},
+    };
+    const bool sideways[] = {true, false, true, false};
+    // As the owner stands, the window slid along its side to stay on the area.
+    for (int i = 0; i < 4; ++i) {
+        const QPoint at = sideways[i] ? QPoint(sides[i].x(), clampY(sides[i].y()))
+                                      : QPoint(clampX(sides[i].x()), sides[i].y());
+        if (available.contains(QRect(at, size)))
+            return {at, owner.topLeft()};
+    }
+    // Otherwise both move, the owner as little as gets the pair onto the area (or as near as it
+    // comes), and the window may then have to cover part of it: as little as can be.
+    Beside best{};
+    qint64 leastCovered = -1;
+    for (const QPoint& side : sides) {
+        const QRect pair = owner.united(QRect(side, size));
+        const QPoint shift(
+            std::max(available.left() - pair.left(), std::min(0, available.right() - pair.right())),
+            std::max(available.top() - pair.top(), std::min(0, available.bottom() - pair.bottom())));
+        QRect moved = owner.translated(shift);
+        moved.moveTo(
+            std::max(available.left(), std::min(moved.left(), available.right() + 1 - moved.width())),
+            std::max(available.top(), std::min(moved.top(), available.bottom() + 1 - moved.height())));
+        const QPoint beside = side + moved.topLeft() - owner.topLeft();
+        const QRect placed(QPoint(clampX(beside.x()), clampY(beside.y())), size);
+        const QRect covered = placed.intersected(moved);
+        const qint64 area = qint64(covered.width()) * covered.height();
+        if (leastCovered < 0 || area < leastCovered) {
+            leastCovered = area;
+            best = {placed.topLeft(), moved.topLeft()};
+        }
+    }
+    return best;
 }

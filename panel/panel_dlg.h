@@ -5,6 +5,7 @@
 #include <QBasicTimer>
 #include <QDialog>
 #include <QPointer>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 
@@ -22,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class CWComboIconBox;
 
@@ -56,6 +58,9 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     void RequestClose();
     // Ends the panel without asking.
     void OnOK();
+    // When the window does not fit `available` (a screen's free area), its controls scroll
+    // inside it; otherwise it keeps its fixed size.
+    void FitToScreen(const QRect& available);
 
     // Opens the diagnostics window, or closes the open one.
     void ToggleDiagnostics();
@@ -194,12 +199,17 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     void OnNothing();
 
     void ShowNotice(const Notice& notice);
+    void ShowSaveOutcome(const QString& text);
 
     std::unique_ptr<Ui::PanelTemplate> ui_;
     QMenuBar* menuBar_ = nullptr;
     QMenu* systemMenu_ = nullptr;
     QBasicTimer timer_;
     QPointer<ManualMessageDialog> diagnostics_;
+    QLabel* saveOutcome_ = nullptr;  // beside the status group's title, for a while
+    QTimer saveOutcomeTimer_;
+    QScrollArea* scrollArea_ = nullptr;
+    QSize describedSize_;
     int lastStatus_ = 0;
     StateMirror mirror_;
     int agcBiasGain_ = 0;

@@ -1,6 +1,9 @@
 // What the panel's own files share: limits of the controls and the number parsing of the edits.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 constexpr int kSliderMax = 4095;
@@ -11,3 +14,14 @@ constexpr int kStepMax = 128;
 
 // Leading decimal digits as a number; anything else counts 0 (a non-number reads as 0).
 long ParseDecimal(const QString& text);
+
+// Where a window of frame size `size` goes beside the window framed by `owner` on the free area
+// `available`: to the right when it fits there, else below, else to the left, else above. When
+// none fits with the owner where it stands, the owner moves as little as lets the window fit
+// beside it, or, where no move does, as lets the window cover the least of it. Both are the
+// frames' top left corners.
+struct Beside {
+    QPoint window;
+    QPoint owner;
+};
+Beside PlaceBeside(const QRect& owner, const QSize& size, const QRect& available);

@@ -55,6 +55,16 @@ void C_Vesper_GUIDlg::ShowLinkStatus(bool forced) {
                                          "Waiting for command completion"};
     const bool known = status >= 0 && status <= 9;
     ui_->textStatus->setText(QString::fromLatin1(known ? kTexts[status] : ""));
+    // While searching, the status line says on hover what is looked for and what to do.
+    char hint[kLogLineBlockSize] = {};
+    if (status == StatusSearching)
+        DescribeSearch(hint, sizeof hint);
+    // One sentence a line: the hint is too long for one.
+    QString tip =
+        QString::fromLocal8Bit(hint).toHtmlEscaped().replace(QLatin1String(". "), QLatin1String(".<br>"));
+    if (!tip.isEmpty())
+        tip = QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(tip);
+    ui_->textStatus->setToolTip(tip);
     QPushButton* buttons[] = {ui_->buttonLoadSequence, ui_->buttonSaveParameters, ui_->buttonFactoryDefaults};
     switch (status) {
         case StatusSearching:
@@ -261,7 +271,13 @@ void C_Vesper_GUIDlg::ConnectCopy() {
     ShowGainLevelLabels();
     // 18, 19: temporal noise reduction; writing the threshold queues it back.
     ui_->checkTemporalNr->setChecked(Consume(89) != 0);
-    ui_->editThreshold->setText(QString::number(Consume(90)));
+    // The value the camera gets back is the one written here, also when the text stays the same
+    // (as after a reconnect) and the edit reports no change.
+    const QString threshold = QString::number(Consume(90));
+    if (ui_->editThreshold->text() == threshold)
+        OnThresholdChanged();
+    else
+        ui_->editThreshold->setText(threshold);
     // 20: spatial noise reduction.
     const uint16_t spatialA = Consume(185);
     const uint16_t spatialB = Consume(186);

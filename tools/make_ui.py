@@ -191,7 +191,8 @@ def panel_controls():
     g = "groupAgcRoi"
     c.append(C(-1, "QLabel", "labelRoiStatus", "Status:", (12, 22, 50, 22), g))
     c.append(C(1116, "QLabel", "labelRoi", "Full Screen", (66, 22, 200, 22), g))
-    c.append(C(1066, "QSlider", "sliderRoi", None, (12, 48, 316, 24), g, orientation=HORIZ))
+    # Six positions: a click in the groove moves one of them, not from end to end.
+    c.append(C(1066, "QSlider", "sliderRoi", None, (12, 48, 316, 24), g, orientation=HORIZ, pageStep=1))
 
     c.append(C(1067, "QGroupBox", "groupGainLevelBias", "AGC Gain/Level Bias", (10, 196, 340, 134), "groupAgc"))
     g = "groupGainLevelBias"

@@ -7,13 +7,17 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSlider>
+#include <QTextDocumentFragment>
 #include <QtTest>
+#include <cstring>
 #include <memory>
 
 #include "app/icon_combo.h"
@@ -21,6 +25,7 @@
 #include "diagnostics/ui/data_list.h"
 #include "diagnostics/ui/manual_message_dialog.h"
 #include "panel/panel_dlg.h"
+#include "panel/panel_internal.h"
 #include "panel_fixture.h"
 #include "resources/control_id.h"
 #include "resources/resources.h"
@@ -505,6 +510,11 @@ class PanelTest : public QObject {
         ReleaseSlider(1066, 3);
         QVERIFY(cam_.SawInOrder({Word(0x23, 1), Word(0x23, 0), Word(0x2A, 0), Word(0x1E, 3)}));
         QCOMPARE(Text(1116), QString("Top Third"));
+        // A click in the groove moves one position and sends it.
+        auto* roi = Ctl<QSlider>(1066);
+        QTest::mouseClick(roi, Qt::LeftButton, {}, QPoint(roi->width() - 3, roi->height() / 2));
+        QCOMPARE(roi->value(), 4);
+        QVERIFY(cam_.SawInOrder({Word(0x1E, 3), Word(0x1E, 4)}));
         // ICE on queued no AGC mode of its own: the only mode frame is freeze's.
         int modes = 0;
         for (const Bytes& f : cam_.Since())
@@ -543,6 +553,15 @@ class PanelTest : public QObject {
         Click(1014);  // white hot, marked for the save
         Click(1029);
         QVERIFY(cam_.SawInOrder({Frame(0x29), SetParam(38, 0), Word(0xB5, 38), Frame(0xB0, {0x00, 0xFF})}));
+        // How it went shows beside the status, whose text stays as it was.
+        auto* outcome = panel_->findChild<QLabel*>("labelSaveOutcome");
+        QTRY_VERIFY(QRegularExpression("^Saved \\d+ parameters?$").match(outcome->text()).hasMatch());
+        cam_.camera.DropAck(0xB0, false);
+        Click(1015);
+        Click(1029);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->text(),
+                                  QString("Save stopped: parameter 0x0026 was not acknowledged"), 10000);
+        QCOMPARE(Text(1103), QString("Normal camera communication"));
 
         services_.answer = QMessageBox::Yes;
         services_.boxes.clear();
@@ -578,6 +597,7 @@ class PanelTest : public QObject {
         // Cancelled: the status comes back and nothing is sent. A path too long for the request
         // is not cut (that would name another file): nothing is sent either.
         services_.fileName.clear();
+        QTRY_VERIFY(Ctl<QWidget>(1053)->isEnabled());  // the refresh has seen the file played
         Click(1053);
         QCOMPARE(GetLinkStatus(), int(StatusNormal));
         services_.fileName = dir.filePath(QString(2100, 'a') + ".dseq");
@@ -686,6 +706,7 @@ class PanelTest : public QObject {
         QTRY_COMPARE(list->Count(), 251);
         QCOMPARE(list->Text(250), QString("live"));
 
+        QVERIFY(list->ContextMenu()->actions().constFirst()->text().startsWith("Copy"));
         // "Save Log As..." in the list's menu: a file that cannot be written is reported.
         QTemporaryDir dir;
         services_.saveName = dir.filePath("no/such/folder/log.txt");
@@ -766,6 +787,38 @@ class PanelTest : public QObject {
         QTRY_COMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 0);
     }
 
+    void diagnosticsBesideAndControlsOnASmallScreen() {
+        const QRect panel(100, 50, 400, 300);
+        const struct {
+            QRect available;
+            QPoint window, owner;
+        } cases[] = {
+            {{0, 0, 1400, 900}, {508, 50}, {100, 50}},  // right
+            {{0, 0, 800, 900}, {100, 358}, {100, 50}},  // below
+            {{0, 0, 750, 400}, {450, 50}, {42, 50}},    // right, once the panel moves aside
+            {{0, 0, 600, 500}, {100, 300}, {100, 0}},   // below, the panel at the top
+            {{0, 0, 600, 400}, {300, 50}, {0, 50}},     // nowhere: least over the panel
+        };
+        for (const auto& c : cases) {
+            const Beside placed = PlaceBeside(panel, QSize(300, 200), c.available);
+            QCOMPARE(placed.window, c.window);
+            QCOMPARE(placed.owner, c.owner);
+        }
+        panel_ = NewPanel();
+        // Too small for the panel: its controls scroll, the column beyond "Exit Program" stays out of reach.
+        const QSize described = panel_->size();
+        panel_->show();
+        panel_->FitToScreen(QRect(0, 0, 500, 400));
+        panel_->layout()->activate();
+        auto* area = panel_->findChild<QScrollArea*>();
+        QVERIFY(area != nullptr);
+        QVERIFY(panel_->width() <= 500 && panel_->height() <= 400);
+        QCOMPARE(area->widget()->width(), described.width());
+        area->ensureWidgetVisible(Ctl<QWidget>(1046));
+        QVERIFY(area->viewport()->rect().contains(
+            QRect(Ctl<QWidget>(1046)->mapTo(area->viewport(), QPoint(0, 0)), Ctl<QWidget>(1046)->size())));
+    }
+
     // ---- Losing the camera ----
 
     void unplugKeepsControlsUntilTheSearch() {
@@ -775,15 +828,41 @@ class PanelTest : public QObject {
         QVERIFY(!serial.isEmpty());
         Ctl<QRadioButton>(1011)->setChecked(true);
         QCOMPARE(cam_.camera.Unplug(), 0);
+        // Gone, link and all: a terminal opened meanwhile may get the old node's number.
+        QVERIFY(QFile::remove(QString::fromStdString(cam_.link)));
         QTRY_COMPARE_WITH_TIMEOUT(Text(1103), QString("Searching for serial port(s)"), 20000);
         for (int id : {1048, 1050, 1052, 1056, 1058})
             QCOMPARE(Text(id), QString());
+        // What is looked for and what to do: on the status line and, once, in the log; and again
+        // for a panel that registers while the search goes on, as one does at start-up.
+        char hint[kLogLineBlockSize];
+        DescribeSearch(hint, sizeof hint);
+        QCOMPARE(QTextDocumentFragment::fromHtml(Ctl<QLabel>(1103)->toolTip()).toPlainText().simplified(),
+                 QString(hint));
+        const auto hints = [&] {
+            int count = 0;
+            for (int slot = 0; slot < LogHistory::kSlotCount; ++slot)
+                count += panel_->History().Used(slot) &&
+                         std::strstr(panel_->History().Text(slot), hint) != nullptr;
+            return count;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(hints(), 1, 5000);
+        SetLogTarget(nullptr, 0);
+        panel_->History().Clear();
+        SetLogTarget(panel_.get(), kLogMessageNumber);
+        QTRY_COMPARE_WITH_TIMEOUT(hints(), 1, 5000);
+        const QString threshold = Text(1078);
+        cam_.Mark();
         QVERIFY(Ctl<QRadioButton>(1011)->isChecked());
         for (int id : {1053, 1029, 1102})
             QVERIFY(!Ctl<QWidget>(id)->isEnabled());
         QCOMPARE(cam_.camera.Plug(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(Text(1103), QString("Normal camera communication"), 20000);
         QTRY_COMPARE(Text(1052), serial);
+        QCOMPARE(Ctl<QLabel>(1103)->toolTip(), QString());
+        // The unchanged threshold the refresh wrote is sent again.
+        QCOMPARE(Text(1078), threshold);
+        QVERIFY(cam_.SawInOrder({SetParam(90, static_cast<uint16_t>(threshold.toInt()))}));
     }
 };
 
