@@ -12,32 +12,22 @@
 
 #include "app/ui_services.h"
 #include "engine/camera_link.h"
-#include "protocol/framing.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
+#include "tests/support/wire.h"
 
-using Bytes = std::vector<uint8_t>;
+using support::Bytes;
+using support::Frame;
 
-inline Bytes Frame(uint8_t opcode, const Bytes& payload = {}) {
-    Bytes f(payload.size() + 4, 0);
-    f[0] = kFrameStartByte;
-    f[1] = opcode;
-    f[2] = static_cast<uint8_t>(payload.size());
-    for (size_t i = 0; i < payload.size(); ++i)
-        f[3 + i] = payload[i];
-    f[f.size() - 1] = FrameChecksum(f.data(), static_cast<int>(f.size() - 1));
-    return f;
-}
 inline Bytes Word(uint8_t opcode, uint16_t value) {
-    return Frame(opcode, {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+    return Frame(opcode, support::Word(value));
 }
 inline Bytes SetParam(uint16_t index, uint16_t value) {
-    return Frame(0xB0, {static_cast<uint8_t>(index >> 8), static_cast<uint8_t>(index),
-                        static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+    return Frame(0xB0, support::Words(index, value));
 }
 inline QString Hex(const Bytes& b) {
-    return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size())).toHex(' ');
+    return QString::fromStdString(support::Hex(b));
 }
 
 // Answers the panel's questions as a test tells it to and records them.

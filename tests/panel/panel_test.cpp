@@ -80,6 +80,20 @@ class PanelTest : public QObject {
         return QString();
     }
     void Click(int id) { Ctl<QAbstractButton>(id)->click(); }
+    // The checked state of the buttons, e.g. "10" for the first checked and the second not.
+    QString Checked(std::initializer_list<int> ids) {
+        QString marks;
+        for (int id : ids)
+            marks += Ctl<QAbstractButton>(id)->isChecked() ? '1' : '0';
+        return marks;
+    }
+    // Whether "Load Sequence File", "Save Settings" and "Factory Defaults" can be used.
+    QString CommandButtons() {
+        QString marks;
+        for (int id : {1053, 1029, 1102})
+            marks += Ctl<QWidget>(id)->isEnabled() ? '1' : '0';
+        return marks;
+    }
     void Choose(int id, int index) {
         auto* combo = Ctl<QComboBox>(id);
         combo->setCurrentIndex(index);
@@ -130,14 +144,11 @@ class PanelTest : public QObject {
         int a, b, c, d;
         GetProgramVersion(&a, &b, &c, &d);
         QCOMPARE(panel_->windowTitle(), QString::asprintf("Kelvra - %d.%d.%d.%d", a, b, c, d));
-        QCOMPARE(Ctl<QSlider>(1068)->value(), 2047);
-        QCOMPARE(Ctl<QSlider>(1069)->value(), 2047);
-        QCOMPARE(Ctl<QSlider>(1068)->maximum(), 4095);
-        QCOMPARE(Text(1072), QString("2048"));
-        QCOMPARE(Text(1073), QString("2048"));
-        QCOMPARE(Text(1019), QString("1"));
-        QCOMPARE(Ctl<QSlider>(1066)->value(), 0);
-        QCOMPARE(Ctl<QSlider>(1066)->maximum(), 5);
+        for (auto [id, value, maximum] : {std::tuple{1068, 2047, 4095}, {1069, 2047, 4095}, {1066, 0, 5}}) {
+            QCOMPARE(Ctl<QSlider>(id)->value(), value);
+            QCOMPARE(Ctl<QSlider>(id)->maximum(), maximum);
+        }
+        QCOMPARE(Text(1072) + Text(1073) + "|" + Text(1019), QString("20482048|1"));
         QCOMPARE(Ctl<QComboBox>(1040)->currentText(), QString("Off"));
         QCOMPARE(Ctl<QComboBox>(1104)->currentText(), QString("Off"));
         QCOMPARE(Ctl<QComboBox>(1039)->currentIndex(), -1);
@@ -191,44 +202,23 @@ class PanelTest : public QObject {
 
     void templateHoldsEveryControlByKind() {
         panel_ = NewPanel();
-        const struct {
-            const char* kind;
-            std::vector<int> ids;
-        } kinds[] = {
-            {"QGroupBox",
-             {1047, 1005, 1079, 1016, 1044, 1013, 1036, 1060, 1061, 1081, 1067, 1075, 1121, 1109, 1030, 1080,
-              3021}},
-            {"QLabel", {1059, 1048, 1049, 1050, 1051, 1052, 1055, 1056, 1057, 1058, 1043, 1041, 1042, 1119,
-                        1045, -1,   1116, 1074, 1070, 1072, 1071, 1073, 1077, 1103, 1091, 1092, 1093, 1120}},
-            {"QCheckBox", {1002, 1113, 1031, 1038, 1076, 1037, 1083, 1112}},
-            {"QRadioButton",
-             {1014, 1015, 1009, 1010, 1011, 1012, 1062, 1063, 1064, 1065, 1032, 1033, 1034, 1035, 1095, 1096,
-              1097, 1098, 1099}},
-            {"QPushButton", {1007, 1008, 1003, 1004, 1094, 1100, 1018, 1020, 1021, 1022, 1023, 1024, 1029,
-                             1102, 1046, 1107, 1108, 1101, 1114, 1115, 1053, 3023, 3024, 1027, 1001}},
-            {"QLineEdit", {1006, 1019, 1078}},
-            {"QComboBox", {1039, 1040, 1104}},
-            {"QSlider", {1066, 1068, 1069}},
-        };
-        int count = 0;
-        for (const auto& kind : kinds) {
-            for (int id : kind.ids) {
-                QWidget* w = FindControl(panel_.get(), id);
-                QVERIFY2(w != nullptr && w->inherits(kind.kind),
-                         qPrintable(QString("%1 %2").arg(id).arg(kind.kind)));
-                ++count;
-            }
-        }
+        QMap<QString, int> kinds;
+        for (QWidget* w : ControlsById(panel_.get()))
+            ++kinds[w->inherits("QComboBox") ? "QComboBox" : w->metaObject()->className()];
+        QCOMPARE(kinds, (QMap<QString, int>{{"QGroupBox", 17},
+                                            {"QLabel", 28},
+                                            {"QCheckBox", 8},
+                                            {"QRadioButton", 19},
+                                            {"QPushButton", 25},
+                                            {"QLineEdit", 3},
+                                            {"QComboBox", 3},
+                                            {"QSlider", 3}}));
         QVERIFY(FindControl(panel_.get(), 1104)->inherits("CWComboIconBox"));
-        QCOMPARE(count, 106);
         QCOMPARE(Text(1093), QString("To start calibration, click \"Start Calibration\" below."));
         QCOMPARE(Text(1099), QString("Table 5 - Occupied"));
         // The radio groups are independent of each other.
-        Ctl<QRadioButton>(1015)->setChecked(true);
-        Ctl<QRadioButton>(1012)->setChecked(true);
-        Ctl<QRadioButton>(1065)->setChecked(true);
-        Ctl<QRadioButton>(1099)->setChecked(true);
-        Ctl<QRadioButton>(1035)->setChecked(true);
+        for (int id : {1015, 1012, 1065, 1099, 1035})
+            Ctl<QRadioButton>(id)->setChecked(true);
         for (int id : {1015, 1012, 1065, 1099, 1035})
             QVERIFY(Ctl<QRadioButton>(id)->isChecked());
     }
@@ -240,18 +230,14 @@ class PanelTest : public QObject {
         cam_.Mark();
         panel_->OnTimer();
         QCOMPARE(Text(1006), QString("7"));
-        QVERIFY(Ctl<QRadioButton>(1015)->isChecked());
-        QVERIFY(Ctl<QRadioButton>(1010)->isChecked());
-        QVERIFY(Ctl<QCheckBox>(1037)->isChecked());
-        QVERIFY(!Ctl<QCheckBox>(1038)->isChecked());
-        QVERIFY(Ctl<QCheckBox>(1031)->isChecked());
-        QVERIFY(Ctl<QRadioButton>(1034)->isChecked());
-        QVERIFY(!Ctl<QCheckBox>(1002)->isChecked());
+        // Black hot, flip vertically, Camera Link, analog, PAL-N, manual AGC, lens calibration,
+        // temporal and spatial NR on; parallel and auto-calibration off.
+        QCOMPARE(Checked({1015, 1010, 1037, 1031, 1034, 1064, 1113, 1076, 1083, 1038, 1002}),
+                 QString("11111111100"));
         // Palette 9 is beyond the three entries: the last one, and the video mode follows it.
         QCOMPARE(Ctl<QComboBox>(1104)->currentIndex(), 2);
         QCOMPARE(Ctl<QComboBox>(1040)->currentIndex(), 2);
         QCOMPARE(Ctl<QComboBox>(1039)->currentIndex(), 2);
-        QVERIFY(Ctl<QRadioButton>(1064)->isChecked());
         QVERIFY(panel_->ManualMode());
         QVERIFY(!panel_->IceMode());
         QCOMPARE(Ctl<QSlider>(1066)->value(), 4);
@@ -262,10 +248,7 @@ class PanelTest : public QObject {
         QCOMPARE(Text(1073), QString("2500"));
         QCOMPARE(panel_->AgcBiasGain(), 1000);
         QCOMPARE(panel_->AgcBiasLevel(), 1100);
-        QVERIFY(Ctl<QCheckBox>(1113)->isChecked());
-        QVERIFY(Ctl<QCheckBox>(1076)->isChecked());
         QCOMPARE(Text(1078), QString("20"));
-        QVERIFY(Ctl<QCheckBox>(1083)->isChecked());
         QCOMPARE(Text(1067), QString("Manual Gain/Level"));
         // Identity from the camera's version text and information packet.
         QCOMPARE(Text(1050), QString(sim::SimulatedCamera::kPartNumber));
@@ -279,8 +262,7 @@ class PanelTest : public QObject {
 
         // Status: shown on the tick, with the three buttons enabled.
         QCOMPARE(Text(1103), QString("Normal camera communication"));
-        for (int id : {1053, 1029, 1102})
-            QVERIFY(Ctl<QWidget>(id)->isEnabled());
+        QCOMPARE(CommandButtons(), QString("111"));
     }
 
     void statusLineAndButtons() {
@@ -289,26 +271,22 @@ class PanelTest : public QObject {
         CameraLink* link = GetCameraLink();
         const int saved = link->status.load();
         // Status 9 changes the text only; the buttons keep the state status 6 gave them.
-        link->status.store(StatusWaitingCompletion);
-        panel_->OnTimer();
-        QCOMPARE(Text(1103), QString("Waiting for command completion"));
-        for (int id : {1053, 1029, 1102})
-            QVERIFY(Ctl<QWidget>(id)->isEnabled());
-        link->status.store(StatusRetrievingParameters);
-        panel_->OnTimer();
-        QCOMPARE(Text(1103), QString("Retrieving parameters from the camera"));
-        for (int id : {1053, 1029, 1102})
-            QVERIFY(!Ctl<QWidget>(id)->isEnabled());
-        link->status.store(StatusNormal);
-        panel_->OnTimer();
-        for (int id : {1053, 1029, 1102})
-            QVERIFY(Ctl<QWidget>(id)->isEnabled());
-        link->status.store(StatusNone);
-        panel_->OnTimer();
-        QCOMPARE(Text(1103), QString());
-        QVERIFY(!Ctl<QWidget>(1053)->isEnabled());
-        QVERIFY(!Ctl<QWidget>(1029)->isEnabled());
-        QVERIFY(Ctl<QWidget>(1102)->isEnabled());
+        const struct {
+            int status;
+            const char* text;
+            const char* buttons;
+        } steps[] = {
+            {StatusWaitingCompletion, "Waiting for command completion", "111"},
+            {StatusRetrievingParameters, "Retrieving parameters from the camera", "000"},
+            {StatusNormal, "Normal camera communication", "111"},
+            {StatusNone, "", "001"},
+        };
+        for (const auto& step : steps) {
+            link->status.store(step.status);
+            panel_->OnTimer();
+            QCOMPARE(Text(1103), QString(step.text));
+            QCOMPARE(CommandButtons(), QString(step.buttons));
+        }
         link->status.store(saved == StatusNone ? StatusNormal : saved);
     }
 
@@ -854,8 +832,7 @@ class PanelTest : public QObject {
         const QString threshold = Text(1078);
         cam_.Mark();
         QVERIFY(Ctl<QRadioButton>(1011)->isChecked());
-        for (int id : {1053, 1029, 1102})
-            QVERIFY(!Ctl<QWidget>(id)->isEnabled());
+        QCOMPARE(CommandButtons(), QString("000"));
         QCOMPARE(cam_.camera.Plug(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(Text(1103), QString("Normal camera communication"), 20000);
         QTRY_COMPARE(Text(1052), serial);
