@@ -224,8 +224,8 @@ TEST(SendRoutines, EachFramesItsPayloadForTheHook) {
          [](auto c) { return SendVideoOrientation(c, 2); },
          {0x01, 0xCF, 0x02, 0x00, 0x02, 0x2C}},
         {"video source", [](auto c) { return SendDigitalVideoSource(c, 99); }, Frame(0xD7, {0x00, 0x63})},
-        {"longest", [&](auto c) { return SendCommand(c, 0x41, longPayload, kMaxPayloadLength); },
-         Frame(0x41, Bytes(longPayload, longPayload + kMaxPayloadLength))},
+        {"longest", [&](auto c) { return SendCommand(c, 0x2A, longPayload, kMaxPayloadLength); },
+         Frame(0x2A, Bytes(longPayload, longPayload + kMaxPayloadLength))},
     };
     // No port behind the channel: SendToPort refuses key 0 with -1, which is the routines' -1.
     const CommandChannel channel{RecordingHook, 0x5A5A1234u, 0};
@@ -236,6 +236,7 @@ TEST(SendRoutines, EachFramesItsPayloadForTheHook) {
         ASSERT_EQ(gCalls.size(), 1u);
         EXPECT_EQ(gCalls[0].frame, c.frame);
         EXPECT_EQ(gCalls[0].opcode, c.frame[1]);
+        EXPECT_STRNE(CommandName(c.frame[1]), "Unknown Command Message") << "every command sent has a name";
         EXPECT_EQ(gCalls[0].payloadLength, c.frame[2]);
         EXPECT_EQ(gCalls[0].payloadGiven, c.payloadGiven);
         if (c.payloadGiven) {
