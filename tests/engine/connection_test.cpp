@@ -33,8 +33,10 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
     });
     CameraLinkOptions options;
     options.sysfsRoot = dir;
+    options.logTarget = &target;
+    options.logMessage = kLogMessageNumber;
     ASSERT_EQ(StartCameraLinkWith(options), 0);
-    SetLogTarget(&target, kLogMessageNumber);
+    EXPECT_EQ(StartCameraLinkWith(options), -1) << "one engine per process";
     SetPendingParameter(255, 7);  // entry 255 never travels: it must survive the connection
     ASSERT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusSearching; }, kGenerous));
     comNumber = RegisterNamedPort(camera.PortPath().c_str());
