@@ -52,12 +52,13 @@ int CtlSession::Connect(const SessionOptions& options, QString* error) {
         }
     }
     linkOptions.onlyComNumber = candidate;
+    linkOptions.logTarget = this;
+    linkOptions.logMessage = kLogMessageNumber;
     if (StartCameraLinkWith(linkOptions) != 0) {
         *error = QStringLiteral("the communication engine could not be started");
         return kExitNoCamera;
     }
     started_ = true;
-    SetLogTarget(this, kLogMessageNumber);
 
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(options.timeoutMs);

@@ -173,6 +173,7 @@ struct SearchEpisode {
         std::chrono::steady_clock::time_point nextTry;
         uint32_t deviceEvents;  // the link's count of device events at the failure
     };
+    std::chrono::steady_clock::time_point began{};
     bool hinted = false;  // the no-camera remark has been logged
     Failure failures[kPorts]{};
     int count = 0;

@@ -22,15 +22,19 @@ namespace {
 
 constexpr int kFirstRetryMs = 250;
 constexpr int kLongestRetryMs = 2000;
+// A search that has found nothing for this long says so; shorter gaps (a quick replug, a port
+// named just after the window registered) pass without a word.
+constexpr milliseconds kHintGrace{1000};
 
 // The no-camera remark is owed once per episode, and only to a log somebody reads.
 bool HintOwed(const CameraLink* link) {
     return !link->search.hinted && link->logSink.logWindow.load() != nullptr;
 }
 
-// Waits until a device may have changed, the safety rescan is due, or a log target arrived.
-void PauseSearch(CameraLink* link) {
-    WaitOnLink(link, milliseconds(link->options.safetyRescanMs),
+// Waits until a device may have changed, the safety rescan is due, a log target arrived, or
+// `most` has passed.
+void PauseSearch(CameraLink* link, milliseconds most = milliseconds::max()) {
+    WaitOnLink(link, std::min(most, milliseconds(link->options.safetyRescanMs)),
                [link] { return link->devicesChanged.load() != 0 || link->listenerArrived.load() != 0; });
 }
 
@@ -139,6 +143,7 @@ bool DescribeLastOpenFailure(int comNumber, char* text, size_t size) {
 
 void BeginSearchEpisode(CameraLink* link) {
     link->search = SearchEpisode{};
+    link->search.began = Clock::now();
 }
 
 void SearchStep(CameraLink* link) {
@@ -165,6 +170,11 @@ void SearchStep(CameraLink* link) {
         link->comNumber.store(0);
         // Nothing to try at all: say once what is looked for and what to do.
         if (current == 0 && HintOwed(link)) {
+            const auto due = std::chrono::ceil<milliseconds>(link->search.began + kHintGrace - Clock::now());
+            if (due.count() > 0) {
+                PauseSearch(link, due);
+                return;
+            }
             link->search.hinted = true;
             char hint[kLogLineBlockSize];
             DescribeSearch(hint, sizeof hint);

@@ -95,10 +95,11 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
 int StartEngine(TimingTarget* target, const std::string& cameraPath, const std::string& sysfsRoot = g_dir) {
     CameraLinkOptions options;
     options.sysfsRoot = sysfsRoot;
+    options.logTarget = target;
+    options.logMessage = kLogMessageNumber;
     if (StartCameraLinkWith(options) != 0) {
         return -1;
     }
-    SetLogTarget(target, kLogMessageNumber);
     ClearNamedPorts();
     if (!cameraPath.empty()) {
         RegisterNamedPort(cameraPath.c_str());

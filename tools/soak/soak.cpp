@@ -154,8 +154,9 @@ int main(int argc, char** argv) {
     }
     CameraLinkOptions options;
     options.sysfsRoot = dir;
+    options.logTarget = &tally;
+    options.logMessage = kLogMessageNumber;
     StartCameraLinkWith(options);
-    SetLogTarget(&tally, kLogMessageNumber);
     RegisterNamedPort(camera.PortPath().c_str());
     if (!WaitFor([] { return GetCameraLink()->connected.load() == 1; }, 60000)) {
         std::fprintf(stderr, "no first connection\n");
