@@ -1,11 +1,7 @@
 // The application shell's pieces on their own: version and title, the About box, the
 // documents beside the program, the uninstall hand-off, the command line and the icon combo.
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QPainter>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <QtWidgets>
 
 #include "app/about_dlg.h"
 #include "app/command_line.h"

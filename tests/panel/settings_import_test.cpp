@@ -1,12 +1,8 @@
 // The window menu's settings profiles against the real engine and a simulated camera: an export
 // read back, the difference table of an import and the frames its confirmation sends, and a
 // profile of another part number asking first.
-#include <QAbstractButton>
-#include <QAction>
-#include <QApplication>
-#include <QTableWidget>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 #include <memory>
 
 #include "panel/panel_dlg.h"
@@ -61,15 +57,13 @@ class SettingsImportTest : public QObject {
         scoped_.reset();
     }
 
-    void exportWritesTheCamerasProfile() {
-        const SettingsProfile profile = Exported();
+    // The export holds the camera's identity and values; its import with two values changed
+    // shows those and, confirmed, queues their marks and the save.
+    void exportThenImportTheDifferences() {
+        SettingsProfile profile = Exported();
         QCOMPARE(profile.parameters.size(), size_t{255});
         QCOMPARE(profile.parameters[16].value, uint16_t{30});
         QCOMPARE(profile.camera.partNumber, QString(sim::SimulatedCamera::kPartNumber));
-    }
-
-    void importShowsTheDifferencesAndQueuesMarksAndSave() {
-        SettingsProfile profile = Exported();
         profile.parameters[16].value = 60;
         profile.parameters[43].value = 2;
         QStringList rows;
