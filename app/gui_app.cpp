@@ -192,17 +192,20 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
             std::fprintf(stderr, "kelvra: --port %s does not exist (yet); watching for it\n",
                          qPrintable(port));
     }
-    // The simulated camera answers from now on, but the search learns of its port only once the
-    // panel is the log target, so that the whole connection shows in the traffic log.
     if (line.simulate && !StartSimulator()) {
         std::fprintf(stderr, "kelvra: the simulated camera could not start\n");
     }
-
-    StartCameraLink();
-    auto panel = std::make_unique<C_Vesper_GUIDlg>();
-    ReportFirstPaint(panel.get());
     if (simulator_ != nullptr)
         RegisterNamedPort(QFile::encodeName(simulatorLink_).constData());
+
+    // The panel is the log target before the search begins: the traffic log holds the whole
+    // connection, or why no camera was found.
+    auto panel = std::make_unique<C_Vesper_GUIDlg>();
+    ReportFirstPaint(panel.get());
+    CameraLinkOptions engine;
+    engine.logTarget = panel.get();
+    engine.logMessage = kLogMessageNumber;
+    StartCameraLinkWith(engine);
     stopSignals.CloseOnSignal(panel.get());
     if (const QScreen* where = panel->screen())
         panel->FitToScreen(where->availableGeometry());

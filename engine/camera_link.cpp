@@ -43,6 +43,9 @@ int StartCameraLinkWith(const CameraLinkOptions& options) {
         return -1;
     }
     link->options = options;
+    if (options.logTarget != nullptr) {
+        SetLogSinkTarget(&link->logSink, options.logTarget, options.logMessage);
+    }
     link->running.store(1);
     g_link.store(link);
     try {

@@ -144,6 +144,10 @@ struct CameraLinkOptions {
     bool watchDevices = true;
     // When not 0, the only COM number the search may choose.
     int onlyComNumber = 0;
+    // A log target in place before the worker starts, so that nothing it says from its first
+    // pass on (the whole connection, or why no camera was found) goes unheard.
+    LogTarget* logTarget = nullptr;
+    uint32_t logMessage = 0;
 };
 
 // An eventfd that wakes the worker's waits; made with the link, closed with it.

@@ -1,4 +1,5 @@
-// The engine against the simulated camera: connection time, request latency, idle load.
+// The engine against the simulated camera: connection time, request latency, idle load, and how
+// soon an unplug is noticed and a new port found.
 // The camera runs in a child process so that the processor time measured here is the
 // engine's alone (worker, port event thread, log producer).
 #include <benchmark/benchmark.h>
@@ -23,6 +24,7 @@
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
+#include "tests/discovery/fake_sysfs.h"
 
 namespace {
 
@@ -35,7 +37,12 @@ class TimingTarget : public LogTarget {
     bool PostLogLine(uint32_t, uintptr_t, char* block) override {
         const auto now = Clock::now();
         const char* text = block + 13;
-        if (std::strstr(text, "is open - Polling device") != nullptr) {
+        if (std::strncmp(text, "     Opening COM", 16) == 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (opening_ == Clock::time_point{}) {
+                opening_ = now;
+            }
+        } else if (std::strstr(text, "is open - Polling device") != nullptr) {
             std::lock_guard<std::mutex> lock(mutex_);
             opened_ = now;
             readAcks_ = 0;
@@ -56,8 +63,15 @@ class TimingTarget : public LogTarget {
         return std::chrono::duration<double, std::milli>(lastRead_ - opened_).count();
     }
 
+    // When the first "Opening COMn" line came, if one has.
+    Clock::time_point Opening() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return opening_;
+    }
+
   private:
     std::mutex mutex_;
+    Clock::time_point opening_{};
     Clock::time_point opened_{};
     Clock::time_point lastRead_{};
     int readAcks_ = 0;
@@ -78,9 +92,9 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
-int StartEngine(TimingTarget* target, const std::string& cameraPath) {
+int StartEngine(TimingTarget* target, const std::string& cameraPath, const std::string& sysfsRoot = g_dir) {
     CameraLinkOptions options;
-    options.sysfsRoot = g_dir;
+    options.sysfsRoot = sysfsRoot;
     if (StartCameraLinkWith(options) != 0) {
         return -1;
     }
@@ -150,6 +164,80 @@ void BM_RequestLatency(benchmark::State& state) {
     StopCameraLink();
 }
 BENCHMARK(BM_RequestLatency)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// Hang-up of the open port to the link back in search, with the engine idle and connected.
+void BM_UnplugNoticed(benchmark::State& state) {
+    sim::SimulatedCamera camera;
+    camera.Start(g_dir + "/replug");
+    TimingTarget target;
+    StartEngine(&target, camera.PortPath());
+    CameraLink* link = GetCameraLink();
+    for (auto _ : state) {
+        if (!WaitUntil([link] { return link->connected.load() == 1 && link->awaitingAck.load() == 0; },
+                       60000)) {
+            state.SkipWithError("no connection");
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // settled in its idle wait
+        const auto start = Clock::now();
+        camera.Unplug();
+        if (!WaitUntil([link] { return link->connected.load() == 0; }, 10000)) {
+            state.SkipWithError("the unplug went unnoticed");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        camera.Plug();
+    }
+    StopCameraLink();
+}
+BENCHMARK(BM_UnplugNoticed)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// A named port's path appearing (a link to the camera made in one step) to the engine opening it,
+// with the engine searching and nothing else attached.
+void BM_NamedPortFound(benchmark::State& state) {
+    sim::SimulatedCamera camera;
+    camera.Start(g_dir + "/named-camera");
+    const std::string path = g_dir + "/appearing";
+    for (auto _ : state) {
+        std::filesystem::remove(path);
+        TimingTarget target;
+        StartEngine(&target, path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the first passes
+        std::filesystem::create_symlink(camera.SlavePath(), path + ".new");
+        const auto start = Clock::now();
+        std::filesystem::rename(path + ".new", path);
+        if (!WaitUntil([&] { return target.Opening() != Clock::time_point{}; }, 10000)) {
+            state.SkipWithError("the port was not found");
+            StopCameraLink();
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(target.Opening() - start).count());
+        StopCameraLink();
+    }
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_NamedPortFound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// A USB bridge appearing in a sysfs tree (its class entry made last, as the kernel does) to the
+// engine trying its port.
+void BM_SysfsBridgeFound(benchmark::State& state) {
+    for (auto _ : state) {
+        FakeSysfs sysfs;
+        TimingTarget target;
+        StartEngine(&target, std::string(), sysfs.root());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto start = Clock::now();
+        sysfs.AddConverterTty("ttyUSB0", {});
+        if (!WaitUntil([&] { return target.Opening() != Clock::time_point{}; }, 10000)) {
+            state.SkipWithError("the bridge was not found");
+            StopCameraLink();
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(target.Opening() - start).count());
+        StopCameraLink();
+    }
+}
+BENCHMARK(BM_SysfsBridgeFound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 void MeasureIdleLoad(benchmark::State& state, bool withCamera) {
     TimingTarget target;

@@ -20,27 +20,21 @@
 
 #include "profile/settings_profile.h"
 #include "protocol/commands.h"
-#include "protocol/framing.h"
 #include "sim/camera_sim.h"
+#include "tests/support/wire.h"
 
 extern char** environ;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using support::Bytes;
+using support::Frame;
 
-Bytes Frame(uint8_t opcode, const Bytes& payload = {}) {
-    uint8_t buffer[kMaxFrameLength];
-    int length = 0;
-    BuildMessageFrame(buffer, static_cast<int>(payload.size()), payload.data(), &length, opcode);
-    return {buffer, buffer + length};
-}
 Bytes Word(uint8_t opcode, uint16_t value) {
-    return Frame(opcode, {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+    return Frame(opcode, support::Word(value));
 }
 Bytes Write(uint8_t index, uint16_t value) {
-    return Frame(CMD_SET_NON_VOLATILE_PARAMETERS,
-                 {0, index, static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+    return Frame(CMD_SET_NON_VOLATILE_PARAMETERS, support::Words(index, value));
 }
 Bytes Read(uint8_t index) {
     return Word(CMD_GET_NON_VOLATILE_PARAMETERS, index);

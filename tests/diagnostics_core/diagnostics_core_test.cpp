@@ -138,6 +138,14 @@ TEST(Decoder, EveryKindOfDetail) {
                 sizeof bytesLine);
     EXPECT_EQ(std::strlen(bytesLine), 3 + 5u * kMaxFrameLength);
     EXPECT_EQ(readingLine, rx + r(0x00) + " " + std::string(kMaxPayloadLength, 'x'));
+    // A smaller buffer holds as much of both lines as fits, never more.
+    const std::string fullBytes = bytesLine;
+    const std::string fullReading = readingLine;
+    for (size_t size = 1; size < 60; ++size) {
+        DecodeFrame(text.data(), kFrameReceived, RSP_TEXT, kMaxPayloadLength, bytesLine, readingLine, size);
+        ASSERT_EQ(bytesLine, fullBytes.substr(0, size - 1)) << size;
+        ASSERT_EQ(readingLine, fullReading.substr(0, size - 1)) << size;
+    }
 }
 
 TEST(Decoder, LogFrameWritesTwoLinesAndReportsAcks) {

@@ -33,8 +33,10 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
     });
     CameraLinkOptions options;
     options.sysfsRoot = dir;
+    options.logTarget = &target;
+    options.logMessage = kLogMessageNumber;
     ASSERT_EQ(StartCameraLinkWith(options), 0);
-    SetLogTarget(&target, kLogMessageNumber);
+    EXPECT_EQ(StartCameraLinkWith(options), -1) << "one engine per process";
     SetPendingParameter(255, 7);  // entry 255 never travels: it must survive the connection
     ASSERT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusSearching; }, kGenerous));
     comNumber = RegisterNamedPort(camera.PortPath().c_str());
@@ -127,26 +129,39 @@ TEST_F(EngineTest, WithoutABridgeTheSearchSaysOnceWhatItLooksFor) {
 }
 
 // The first failure says why; the port is tried again after a growing pause without repeating
-// it, and the log speaks again once it opens.
+// it, a new reason is said again, and the log speaks once more when the port opens.
 TEST_F(EngineTest, APortThatDoesNotOpenIsLoggedOnceWithItsReasonAndTriedAgain) {
-    const std::string path = dir + "/not-a-tty";
-    std::ofstream(path) << "x";
+    // The named path is a link, turned in one step to what it names next: never missing.
+    const std::string path = dir + "/port";
+    const auto point = [&](const std::string& to) {
+        std::filesystem::create_symlink(to, path + ".new");
+        std::filesystem::rename(path + ".new", path);
+    };
+    std::ofstream(dir + "/plain") << "x";
+    std::filesystem::create_directory(dir + "/folder");
+    point(dir + "/plain");
     const std::string com = std::to_string(RegisterNamedPort(path.c_str()));
     StartEngine(true, false);
     ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 3; }, kGenerous));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // several attempts
-    const auto lines = target.Lines();
+    auto lines = target.Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(WithoutStamp(lines[0]), "     Opening COM" + com + " ");
     EXPECT_EQ(WithoutStamp(lines[1]), "     Failed to open COM" + com);
     EXPECT_NE(lines[2].find(path), std::string::npos) << lines[2];
 
+    point(dir + "/folder");  // fails for another reason
+    ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 6; }, kGenerous));
+    lines = target.Lines();
+    EXPECT_EQ(WithoutStamp(lines[4]), "     Failed to open COM" + com);
+    EXPECT_NE(lines[5], lines[2]);
+
     ASSERT_EQ(camera.Start(), 0);
-    ASSERT_EQ(symlink(camera.SlavePath().c_str(), (path + ".new").c_str()), 0);
-    ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);  // in one step: never missing
+    point(camera.SlavePath());
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
-    EXPECT_EQ(WithoutStamp(target.Lines()[3]), "     Opening COM" + com + " ");
-    EXPECT_EQ(WithoutStamp(target.Lines()[4]), "     COM" + com + " is open - Polling device");
+    lines = target.Lines();
+    EXPECT_EQ(WithoutStamp(lines[6]), "     Opening COM" + com + " ");
+    EXPECT_EQ(WithoutStamp(lines[7]), "     COM" + com + " is open - Polling device");
 }
 
 // A remark about opening a port (the search's no-camera remark may come first, when a pass ran

@@ -224,8 +224,8 @@ TEST(SendRoutines, EachFramesItsPayloadForTheHook) {
          [](auto c) { return SendVideoOrientation(c, 2); },
          {0x01, 0xCF, 0x02, 0x00, 0x02, 0x2C}},
         {"video source", [](auto c) { return SendDigitalVideoSource(c, 99); }, Frame(0xD7, {0x00, 0x63})},
-        {"longest", [&](auto c) { return SendCommand(c, 0x41, longPayload, kMaxPayloadLength); },
-         Frame(0x41, Bytes(longPayload, longPayload + kMaxPayloadLength))},
+        {"longest", [&](auto c) { return SendCommand(c, 0x2A, longPayload, kMaxPayloadLength); },
+         Frame(0x2A, Bytes(longPayload, longPayload + kMaxPayloadLength))},
     };
     // No port behind the channel: SendToPort refuses key 0 with -1, which is the routines' -1.
     const CommandChannel channel{RecordingHook, 0x5A5A1234u, 0};
@@ -236,6 +236,7 @@ TEST(SendRoutines, EachFramesItsPayloadForTheHook) {
         ASSERT_EQ(gCalls.size(), 1u);
         EXPECT_EQ(gCalls[0].frame, c.frame);
         EXPECT_EQ(gCalls[0].opcode, c.frame[1]);
+        EXPECT_STRNE(CommandName(c.frame[1]), "Unknown Command Message") << "every command sent has a name";
         EXPECT_EQ(gCalls[0].payloadLength, c.frame[2]);
         EXPECT_EQ(gCalls[0].payloadGiven, c.payloadGiven);
         if (c.payloadGiven) {
@@ -262,23 +263,25 @@ TEST(SendRoutines, RawFramesAreHandedOnAsGiven) {
     // Length byte 5 with 2 payload bytes given; then no length byte; then no opcode.
     const uint8_t truncated[] = {0x01, 0x33, 0x05, 0x00, 0x2B, 0xEE};
     SendRawFrame(&channel, truncated, 5);
+    SendRawFrame(&channel, truncated, 3);
     SendRawFrame(&channel, truncated, 2);
     SendRawFrame(&channel, truncated, 1);
     Bytes oversized(257);
     std::iota(oversized.begin(), oversized.end(), 0);
     oversized[2] = 0xFF;
     SendRawFrame(&channel, oversized.data(), 257);
-    ASSERT_EQ(gCalls.size(), 5u);
+    ASSERT_EQ(gCalls.size(), 6u);
     EXPECT_EQ(gCalls[0].frame, wrongChecksum);
     EXPECT_EQ(gCalls[0].payload, (Bytes{0x00, 0x2B}));
     EXPECT_EQ(gCalls[1].payloadLength, 5);
     EXPECT_EQ(gCalls[1].payload, (Bytes{0x00, 0x2B, 0x00, 0x00, 0x00})) << "bytes past the frame count 0";
-    EXPECT_EQ(gCalls[2].opcode, 0x33);
-    EXPECT_EQ(gCalls[2].payloadLength, 0);
-    EXPECT_TRUE(gCalls[2].payloadGiven) << "raw sends always give their payload area";
-    EXPECT_EQ(gCalls[3].opcode, 0x00);
-    EXPECT_EQ(gCalls[4].frame, oversized);
-    EXPECT_EQ(gCalls[4].payloadLength, kMaxPayloadLength);
+    EXPECT_EQ(gCalls[2].payload, Bytes(5, 0x00)) << "the length byte alone still counts";
+    EXPECT_EQ(gCalls[3].opcode, 0x33);
+    EXPECT_EQ(gCalls[3].payloadLength, 0);
+    EXPECT_TRUE(gCalls[3].payloadGiven) << "raw sends always give their payload area";
+    EXPECT_EQ(gCalls[4].opcode, 0x00);
+    EXPECT_EQ(gCalls[5].frame, oversized);
+    EXPECT_EQ(gCalls[5].payloadLength, kMaxPayloadLength);
 }
 
 // Through a real pseudo-terminal: the bytes arrive as built, after the hook has seen them; a

@@ -102,12 +102,14 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
-double Median(std::vector<double> values) {
+// The value below which `fraction` of the values lie (0.5: the median).
+double Quantile(std::vector<double> values, double fraction) {
     if (values.empty()) {
         return 0;
     }
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return values[std::min(values.size() - 1,
+                           static_cast<size_t>(fraction * static_cast<double>(values.size())))];
 }
 
 }  // namespace
@@ -291,7 +293,8 @@ int main(int argc, char** argv) {
         std::printf(" %d: %d", result, count);
     }
     std::printf("\n");
-    std::printf("reconnect after plug-in: median %.1f ms, max %.1f ms\n", Median(reconnectMs),
+    std::printf("reconnect after plug-in: median %.1f ms, 95%% %.1f ms, 99%% %.1f ms, max %.1f ms\n",
+                Quantile(reconnectMs, 0.5), Quantile(reconnectMs, 0.95), Quantile(reconnectMs, 0.99),
                 reconnectMs.empty() ? 0.0 : *std::max_element(reconnectMs.begin(), reconnectMs.end()));
     std::printf("normal communication shown on a port gone for over a cycle: %d samples\n",
                 falseNormal.load());
