@@ -2,16 +2,14 @@
 // connected to it: what the window tests drive. Frames are checked as the camera got them.
 #pragma once
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <cstring>
 #include <initializer_list>
 #include <vector>
 
-#include "app/ui_services.h"
 #include "engine/camera_link.h"
+#include "panel/panel_dlg.h"
+#include "scripted_services.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
@@ -26,48 +24,18 @@ inline Bytes Word(uint8_t opcode, uint16_t value) {
 inline Bytes SetParam(uint16_t index, uint16_t value) {
     return Frame(0xB0, support::Words(index, value));
 }
-inline QString Hex(const Bytes& b) {
-    return QString::fromStdString(support::Hex(b));
+// Kept log lines of `panel` holding `text`.
+inline int LinesWith(C_Vesper_GUIDlg* panel, const char* text) {
+    int count = 0;
+    for (int slot = 0; slot < LogHistory::kSlotCount; ++slot)
+        count += panel->History().Used(slot) && std::strstr(panel->History().Text(slot), text) != nullptr;
+    return count;
 }
-
-// Answers the panel's questions as a test tells it to and records them.
-class ScriptedServices : public UiServices {
-  public:
-    QMessageBox::StandardButton MessageBox(QWidget*, const QString& text, const QString& caption,
-                                           QMessageBox::Icon, QMessageBox::StandardButtons) override {
-        boxes.append(caption + ": " + text);
-        return answer;
-    }
-    QString OpenFileName(QWidget*, const QString& folder, const QString& filter, const QString&) override {
-        dialogs.append(folder + " | " + filter);
-        if (onDialog)
-            onDialog();
-        return fileName;
-    }
-    QString SaveFileName(QWidget*, const QString& folder, const QString& filter, const QString&) override {
-        dialogs.append(folder + " | " + filter);
-        return saveName;
-    }
-    bool OpenDocument(const QString& path) override {
-        documents.append(path);
-        return true;
-    }
-    bool StartDetached(const QString& program, const QStringList&) override {
-        started.append(program);
-        return true;
-    }
-    QMessageBox::StandardButton answer = QMessageBox::No;
-    QString fileName, saveName;
-    std::function<void()> onDialog;
-    QStringList boxes, dialogs, documents, started;
-};
 
 class CameraOnPty {
   public:
     // Starts the camera with `parameters` set, then the engine; false when either fails.
     bool Start(std::initializer_list<std::pair<int, uint16_t>> parameters) {
-        if (!dir.isValid())
-            return false;
         QDir(dir.path()).mkpath("sys/class/tty");  // an empty device tree: only the named port
         link = dir.filePath("camera").toStdString();
         for (const auto& [index, value] : parameters)
@@ -88,16 +56,14 @@ class CameraOnPty {
         camera.Stop();
         ClearNamedPorts();
     }
-    bool WaitConnected(int timeoutMs = 20000) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            CameraLink* l = GetCameraLink();
-            if (l != nullptr && l->cameraState.identityValid.load() != 0 && GetLinkStatus() == StatusNormal)
-                return true;
-            QTest::qWait(10);
-        }
-        return false;
+    bool WaitConnected() {
+        return QTest::qWaitFor(
+            [] {
+                CameraLink* l = GetCameraLink();
+                return l != nullptr && l->cameraState.identityValid.load() != 0 &&
+                       GetLinkStatus() == StatusNormal;
+            },
+            20000);
     }
     // Frames received since the last Mark().
     std::vector<Bytes> Since() const {
@@ -109,31 +75,29 @@ class CameraOnPty {
     void Mark() { camera.ClearFrames(); }
     // Waits until the frames since Mark() hold `expected` in this order, others between.
     bool SawInOrder(const std::vector<Bytes>& expected, int timeoutMs = 15000) {
-        QElapsedTimer t;
-        t.start();
-        while (true) {
-            const std::vector<Bytes> got = Since();
+        const auto all = [&] {
             size_t at = 0;
-            for (const Bytes& f : got)
-                if (at < expected.size() && f == expected[at])
-                    ++at;
-            if (at == expected.size())
-                return true;
-            if (t.elapsed() > timeoutMs) {
-                for (const Bytes& f : got)
-                    qWarning("  got %s", qPrintable(Hex(f)));
-                for (const Bytes& f : expected)
-                    qWarning("  wanted %s", qPrintable(Hex(f)));
-                return false;
-            }
-            QTest::qWait(5);
-        }
-    }
-    bool SawOpcode(uint8_t opcode) const {
+            for (const Bytes& f : Since())
+                at += at < expected.size() && f == expected[at];
+            return at == expected.size();
+        };
+        if (QTest::qWaitFor(all, timeoutMs))
+            return true;
         for (const Bytes& f : Since())
-            if (f.size() > 1 && f[1] == opcode)
-                return true;
+            qWarning("  got %s", support::Hex(f).c_str());
+        for (const Bytes& f : expected)
+            qWarning("  wanted %s", support::Hex(f).c_str());
         return false;
+    }
+    // The values sent with `opcode` since Mark(), in order: each frame's first word ("-" when it
+    // has none), or for parameter writes (0xB0) the value written to parameter `index`.
+    QString Sent(uint8_t opcode, int index = -1) const {
+        QStringList values;
+        for (const Bytes& f : Since())
+            if (f.size() > 1 && f[1] == opcode && (index < 0 || (f.size() > 7 && f[3] * 256 + f[4] == index)))
+                values << (f.size() < 6 ? QString("-")
+                                        : QString::number(f[index < 0 ? 3 : 5] * 256 + f[index < 0 ? 4 : 6]));
+        return values.join(' ');
     }
 
     QTemporaryDir dir;

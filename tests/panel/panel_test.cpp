@@ -1,26 +1,10 @@
 // The control panel against the real engine and a simulated camera: start-up, the connect
 // copy, every handler checked by the frames the camera receives, the status line, losing the
 // camera, closing, and the diagnostics window.
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLayout>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScrollArea>
-#include <QSlider>
-#include <QTextDocumentFragment>
 #include <QtTest>
-#include <cstring>
+#include <QtWidgets>
 #include <memory>
 
-#include "app/icon_combo.h"
 #include "app/version.h"
 #include "diagnostics/ui/data_list.h"
 #include "diagnostics/ui/manual_message_dialog.h"
@@ -50,6 +34,13 @@ const std::initializer_list<std::pair<int, uint16_t>> kCameraValues = {
     {185, 0},   {186, 37},                                    // spatial NR
 };
 
+QStringList Lines(CDataList* list) {
+    QStringList shown;
+    for (int i = 0; i < list->Count(); ++i)
+        shown << list->Text(i);
+    return shown;
+}
+
 }  // namespace
 
 class PanelTest : public QObject {
@@ -60,39 +51,57 @@ class PanelTest : public QObject {
     std::unique_ptr<ScopedUiServices> scoped_;
     std::unique_ptr<C_Vesper_GUIDlg> panel_;
 
-    template <typename T>
+    template <typename T = QWidget>
     T* Ctl(int id) {
         T* c = FindControlAs<T>(panel_.get(), id);
         if (c == nullptr)
             qFatal("no control %d", id);
         return c;
     }
-    QString Text(int id) {
-        QWidget* w = FindControl(panel_.get(), id);
-        if (auto* l = qobject_cast<QLabel*>(w))
-            return l->text();
-        if (auto* e = qobject_cast<QLineEdit*>(w))
-            return e->text();
-        if (auto* b = qobject_cast<QAbstractButton*>(w))
-            return b->text();
-        if (auto* g = qobject_cast<QGroupBox*>(w))
-            return g->title();
-        return QString();
+    // What the controls show, joined by "|": texts and titles, check marks as 1 and 0, a combo
+    // box's entry, a slider's position.
+    QString Show(std::initializer_list<int> ids) {
+        QStringList shown;
+        for (int id : ids) {
+            QWidget* w = Ctl(id);
+            const QVariant value = w->property(w->property("checkable").toBool() ? "checked"
+                                               : w->inherits("QComboBox")        ? "currentText"
+                                               : w->inherits("QGroupBox")        ? "title"
+                                               : w->inherits("QSlider")          ? "value"
+                                                                                 : "text");
+            shown << (value.typeId() == QMetaType::Bool ? QString::number(value.toBool()) : value.toString());
+        }
+        return shown.join('|');
     }
-    void Click(int id) { Ctl<QAbstractButton>(id)->click(); }
-    // The checked state of the buttons, e.g. "10" for the first checked and the second not.
-    QString Checked(std::initializer_list<int> ids) {
+    // A mark per control, e.g. "10" for the first checked and the second not.
+    template <typename T>
+    QString Marks(std::initializer_list<int> ids, bool (T::*has)() const) {
         QString marks;
         for (int id : ids)
-            marks += Ctl<QAbstractButton>(id)->isChecked() ? '1' : '0';
+            marks += (Ctl<T>(id)->*has)() ? '1' : '0';
         return marks;
     }
     // Whether "Load Sequence File", "Save Settings" and "Factory Defaults" can be used.
-    QString CommandButtons() {
-        QString marks;
-        for (int id : {1053, 1029, 1102})
-            marks += Ctl<QWidget>(id)->isEnabled() ? '1' : '0';
-        return marks;
+    QString CommandButtons() { return Marks({1053, 1029, 1102}, &QWidget::isEnabled); }
+    // The panel's own record: manual mode, ICE, analog output; the manual and the AGC bias pairs.
+    QString Mirror() {
+        const C_Vesper_GUIDlg& p = *panel_;
+        return QString::asprintf("%d%d%d %d/%d %d/%d", p.ManualMode(), p.IceMode(), p.AnalogOutput(),
+                                 p.ManualGain(), p.ManualLevel(), p.AgcBiasGain(), p.AgcBiasLevel());
+    }
+    void Click(int id) { Ctl<QAbstractButton>(id)->click(); }
+    void Type(int id, const QString& text) { Ctl<QLineEdit>(id)->setText(text); }
+    // For each step, types the text into `edit` (nullptr: leaves it) and clicks the button; what
+    // `edit` shows after each.
+    QString Steps(int edit, std::initializer_list<std::pair<const char*, int>> steps) {
+        QStringList shown;
+        for (auto [typed, button] : steps) {
+            if (typed != nullptr)
+                Type(edit, typed);
+            Click(button);
+            shown << Show({edit});
+        }
+        return shown.join(' ');
     }
     void Choose(int id, int index) {
         auto* combo = Ctl<QComboBox>(id);
@@ -104,16 +113,23 @@ class PanelTest : public QObject {
         slider->setValue(position);
         QTest::mouseRelease(slider, Qt::LeftButton);
     }
-    // Everything queued so far has reached the camera; the frame record starts afresh.
+    // Everything queued so far has reached the camera: "Manual 1-Pt Shutter", a harmless request
+    // that every queue ends with, has arrived since the last mark.
+    void Drain() {
+        Click(1003);
+        QVERIFY(cam_.SawInOrder({Word(0x27, 3)}));
+    }
+    // As Drain(), and the frame record starts afresh.
     void Settle() {
         cam_.Mark();
-        Click(1003);  // "Manual 1-Pt Shutter": a harmless request that every queue ends with
-        QVERIFY(cam_.SawInOrder({Word(0x27, 3)}));
+        Drain();
         cam_.Mark();
     }
-    std::unique_ptr<C_Vesper_GUIDlg> NewPanel() {
-        auto panel = std::make_unique<C_Vesper_GUIDlg>();
-        return panel;
+    // A new panel, refreshed from the connected camera and settled.
+    void Open() {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
+        panel_->OnTimer();
+        Settle();
     }
 
   private slots:
@@ -138,395 +154,298 @@ class PanelTest : public QObject {
 
     // ---- Start-up ----
 
-    void startUpLayout() {
-        panel_ = NewPanel();
-        // Before the first refresh: the template's and the start-up's values.
-        int a, b, c, d;
-        GetProgramVersion(&a, &b, &c, &d);
-        QCOMPARE(panel_->windowTitle(), QString::asprintf("Kelvra - %d.%d.%d.%d", a, b, c, d));
-        for (auto [id, value, maximum] : {std::tuple{1068, 2047, 4095}, {1069, 2047, 4095}, {1066, 0, 5}}) {
-            QCOMPARE(Ctl<QSlider>(id)->value(), value);
-            QCOMPARE(Ctl<QSlider>(id)->maximum(), maximum);
-        }
-        QCOMPARE(Text(1072) + Text(1073) + "|" + Text(1019), QString("20482048|1"));
-        QCOMPARE(Ctl<QComboBox>(1040)->currentText(), QString("Off"));
-        QCOMPARE(Ctl<QComboBox>(1104)->currentText(), QString("Off"));
-        QCOMPARE(Ctl<QComboBox>(1039)->currentIndex(), -1);
-        QCOMPARE(Ctl<QComboBox>(1039)->count(), 3);
-        QCOMPARE(panel_->AgcBiasGain(), 2047);
-        QCOMPARE(panel_->ManualLevel(), 2047);
-        QVERIFY(panel_->TimerRunning());
-        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), static_cast<LogTarget*>(panel_.get()));
+    // Built, shown and closed, without the camera's values.
+    void startUpAndClosing() {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
+        QCOMPARE(panel_->windowTitle(), ProgramTitle());
+        // The template's and the start-up's values.
+        QCOMPARE(Show({1068, 1069, 1066, 1072, 1073, 1019, 1040, 1104, 1039, 1093}),
+                 QString("2047|2047|0|2048|2048|1|Off|Off||To start calibration, click \"Start "
+                         "Calibration\" below."));
+        QCOMPARE(
+            QString::asprintf("%d %d %d %d", Ctl<QSlider>(1068)->maximum(), Ctl<QSlider>(1069)->maximum(),
+                              Ctl<QSlider>(1066)->maximum(), Ctl<QComboBox>(1039)->count()),
+            QString("4095 4095 5 3"));
+        QCOMPARE(Mirror(), QString("000 2047/2047 2047/2047"));
+        QCOMPARE(Ctl<QAbstractButton>(1099)->text(), QString("Table 5 - Occupied"));
+        // Every control of the template by kind.
+        QMap<QString, int> kinds;
+        for (QWidget* w : ControlsById(panel_.get()))
+            ++kinds[w->metaObject()->className()];
+        QStringList counts;
+        for (auto k = kinds.cbegin(); k != kinds.cend(); ++k)
+            counts << k.key() + " " + QString::number(k.value());
+        QCOMPARE(counts.join(", "),
+                 QString("CWComboIconBox 1, QCheckBox 8, QComboBox 2, QGroupBox 17, QLabel 28, QLineEdit 3, "
+                         "QPushButton 25, QRadioButton 19, QSlider 3"));
+        // The radio groups are independent of each other.
+        for (int id : {1015, 1012, 1065, 1099, 1035})
+            Ctl<QRadioButton>(id)->setChecked(true);
+        QCOMPARE(Marks({1015, 1012, 1065, 1099, 1035}, &QAbstractButton::isChecked), QString("11111"));
 
         // The window menu: the three entries, each after a separator, then the settings
-        // profiles' two after one more; the diagnostics entry can carry a check mark.
-        QMenu* menu = panel_->MenuBar()->actions().first()->menu();
+        // profiles' two after one more.
         QStringList entries;
-        for (QAction* action : menu->actions())
+        for (QAction* action : panel_->MenuBar()->actions().first()->menu()->actions())
             entries << (action->isSeparator() ? QString("--")
                                               : action->text() + "#" + action->data().toString());
         QCOMPARE(entries, (QStringList{"--", "Kelvra User's Guide#48", "--", "Message Diagnostics Window#64",
                                        "--", "&About Kelvra...#16", "--", "Export Settings...#80",
                                        "Import Settings...#96"}));
-        QVERIFY(panel_->MenuEntry(kCommandDiagnostics)->isCheckable());
+        // The guide and the manual open from beside the program, by button and by menu.
+        QTemporaryDir dir;
+        SetProgramFilePathForTest(dir.filePath("kelvra"));
+        for (const char* name : {"CameraControlSoftwareUsersGuide.pdf", "CameraUsersManual.pdf"})
+            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+        Click(3023);
+        Click(3024);
+        panel_->MenuEntry(kCommandSoftwareGuide)->trigger();
+        panel_->OnSysCommand(kCommandCameraManual | 0x7);
+        SetProgramFilePathForTest(QString());
+        QCOMPARE(services_.documents.join(' ').replace(dir.path() + "/Camera", "~"),
+                 QString("~ControlSoftwareUsersGuide.pdf ~UsersManual.pdf ~ControlSoftwareUsersGuide.pdf "
+                         "~UsersManual.pdf"));
+        // The About entry runs the About box modally.
+        QString about;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                about = box->windowTitle();
+                box->accept();
+            }
+        });
+        panel_->MenuEntry(kCommandAbout)->trigger();
+        QCOMPARE(about, QString("About Kelvra"));
 
-        // Shrunk: 20 pixels right of "Exit Program"; the right-hand column is out of view yet
-        // reachable with Tab.
+        // Shown: 20 pixels right of and below "Exit Program"; the right-hand column is out of
+        // view yet reachable with Tab.
         panel_->show();
         QVERIFY(QTest::qWaitForWindowExposed(panel_.get()));
-        QWidget* exitButton = Ctl<QWidget>(1046);
+        QWidget* exitButton = Ctl(1046);
         const QRect exitInPanel(exitButton->mapTo(panel_.get(), QPoint(0, 0)), exitButton->size());
-        QCOMPARE(panel_->width(), exitInPanel.right() + 1 + 20);
-        QCOMPARE(panel_->height(), exitInPanel.bottom() + 1 + 20);
+        QCOMPARE(panel_->size(), QSize(exitInPanel.right() + 21, exitInPanel.bottom() + 21));
         QList<QWidget*> chain;
         QWidget* w = panel_.get();
-        for (int i = 0; i < 400; ++i) {
-            w = w->nextInFocusChain();
-            if (w == panel_.get())
-                break;
+        for (int i = 0; i < 400 && (w = w->nextInFocusChain()) != panel_.get(); ++i)
             if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
                 chain << w;
-        }
         for (int id : {1053, 1027, 3023, 3024, 1095, 1037}) {
-            QWidget* parked = Ctl<QWidget>(id);
-            QVERIFY2(parked->isVisible(), qPrintable(QString::number(id)));
-            QVERIFY2(parked->mapTo(panel_.get(), QPoint(0, 0)).x() >= panel_->width(),
+            QWidget* parked = Ctl(id);
+            QVERIFY2(parked->isVisible() && chain.contains(parked) &&
+                         parked->mapTo(panel_.get(), QPoint(0, 0)).x() >= panel_->width(),
                      qPrintable(QString::number(id)));
-            QVERIFY2(chain.contains(parked), qPrintable(QString::number(id)));
         }
-        for (int id : {1041, 1042, 1001, 1040, 1033, 1109, 1107, 1108})
-            QVERIFY(!Ctl<QWidget>(id)->isVisible());
-        QVERIFY(!Ctl<QWidget>(1031)->isEnabled());
-        QVERIFY(!Ctl<QWidget>(1101)->isEnabled());
-    }
+        QCOMPARE(Marks({1041, 1042, 1001, 1040, 1033, 1109, 1107, 1108}, &QWidget::isVisible),
+                 QString("00000000"));
+        QCOMPARE(Marks({1031, 1101}, &QWidget::isEnabled), QString("00"));
 
-    void templateHoldsEveryControlByKind() {
-        panel_ = NewPanel();
-        QMap<QString, int> kinds;
-        for (QWidget* w : ControlsById(panel_.get()))
-            ++kinds[w->inherits("QComboBox") ? "QComboBox" : w->metaObject()->className()];
-        QCOMPARE(kinds, (QMap<QString, int>{{"QGroupBox", 17},
-                                            {"QLabel", 28},
-                                            {"QCheckBox", 8},
-                                            {"QRadioButton", 19},
-                                            {"QPushButton", 25},
-                                            {"QLineEdit", 3},
-                                            {"QComboBox", 3},
-                                            {"QSlider", 3}}));
-        QVERIFY(FindControl(panel_.get(), 1104)->inherits("CWComboIconBox"));
-        QCOMPARE(Text(1093), QString("To start calibration, click \"Start Calibration\" below."));
-        QCOMPARE(Text(1099), QString("Table 5 - Occupied"));
-        // The radio groups are independent of each other.
-        for (int id : {1015, 1012, 1065, 1099, 1035})
-            Ctl<QRadioButton>(id)->setChecked(true);
-        for (int id : {1015, 1012, 1065, 1099, 1035})
-            QVERIFY(Ctl<QRadioButton>(id)->isChecked());
+        // Too small for the screen: the controls scroll, "Exit Program" can be brought into view.
+        const QSize described = panel_->size();
+        panel_->FitToScreen(QRect(0, 0, 500, 400));
+        panel_->layout()->activate();
+        auto* area = panel_->findChild<QScrollArea*>();
+        QVERIFY(area != nullptr);
+        QVERIFY(panel_->width() <= 500 && panel_->height() <= 400);
+        QCOMPARE(area->widget()->width(), described.width());
+        area->ensureWidgetVisible(exitButton);
+        QVERIFY(area->viewport()->rect().contains(
+            QRect(exitButton->mapTo(area->viewport(), QPoint(0, 0)), exitButton->size())));
+
+        // Closing asks; only Yes closes, and takes the diagnostics window along.
+        QTest::keyClick(panel_.get(), Qt::Key_Escape);  // nothing: neither asks nor closes
+        Click(1046);                                    // answered No, as are the two below
+        QVERIFY(!panel_->close());
+        Ctl(1078)->setFocus();
+        QTest::keyClick(panel_.get(), Qt::Key_Return);
+        QCOMPARE(services_.boxes, QStringList(3, "Exit Now?: Are you sure you want to exit?"));
+        QVERIFY(panel_->isVisible() && panel_->TimerRunning());
+        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), static_cast<LogTarget*>(panel_.get()));
+
+        panel_->OnSysCommand(kCommandDiagnostics);
+        QPointer<ManualMessageDialog> window = panel_->Diagnostics();
+        services_.answer = QMessageBox::Yes;
+        QVERIFY(panel_->close());
+        QVERIFY(!panel_->isVisible() && !panel_->TimerRunning());
+        QCOMPARE(panel_->result(), int(QDialog::Accepted));
+        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), nullptr);
+        QTRY_VERIFY(window == nullptr);
     }
 
     // ---- Refresh ----
 
-    void connectCopyFillsEveryControlInOneTick() {
-        panel_ = NewPanel();
+    void connectCopyStatusAndPolarity() {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
         cam_.Mark();
         panel_->OnTimer();
-        QCOMPARE(Text(1006), QString("7"));
         // Black hot, flip vertically, Camera Link, analog, PAL-N, manual AGC, lens calibration,
         // temporal and spatial NR on; parallel and auto-calibration off.
-        QCOMPARE(Checked({1015, 1010, 1037, 1031, 1034, 1064, 1113, 1076, 1083, 1038, 1002}),
+        QCOMPARE(Marks({1015, 1010, 1037, 1031, 1034, 1064, 1113, 1076, 1083, 1038, 1002},
+                       &QAbstractButton::isChecked),
                  QString("11111111100"));
         // Palette 9 is beyond the three entries: the last one, and the video mode follows it.
-        QCOMPARE(Ctl<QComboBox>(1104)->currentIndex(), 2);
-        QCOMPARE(Ctl<QComboBox>(1040)->currentIndex(), 2);
-        QCOMPARE(Ctl<QComboBox>(1039)->currentIndex(), 2);
-        QVERIFY(panel_->ManualMode());
-        QVERIFY(!panel_->IceMode());
-        QCOMPARE(Ctl<QSlider>(1066)->value(), 4);
-        QCOMPARE(Text(1116), QString("Middle Third"));
-        QCOMPARE(Ctl<QSlider>(1068)->value(), 1500);
-        QCOMPARE(Ctl<QSlider>(1069)->value(), 2500);
-        QCOMPARE(Text(1072), QString("1500"));
-        QCOMPARE(Text(1073), QString("2500"));
-        QCOMPARE(panel_->AgcBiasGain(), 1000);
-        QCOMPARE(panel_->AgcBiasLevel(), 1100);
-        QCOMPARE(Text(1078), QString("20"));
-        QCOMPARE(Text(1067), QString("Manual Gain/Level"));
+        QCOMPARE(Show({1006, 1104, 1040, 1039, 1066, 1116, 1068, 1069, 1072, 1073, 1078, 1067}),
+                 QString("7|Soft Light|Soft Light|RGB Color(24 bit)|4|Middle "
+                         "Third|1500|2500|1500|2500|20|Manual Gain/Level"));
+        QCOMPARE(Mirror(), QString("101 1500/2500 1000/1100"));
         // Identity from the camera's version text and information packet.
-        QCOMPARE(Text(1050), QString(sim::SimulatedCamera::kPartNumber));
-        QCOMPARE(Text(1052), QString(sim::SimulatedCamera::kSerialNumber));
-        QVERIFY(!Text(1048).isEmpty());
-        QVERIFY(!Text(1056).isEmpty());
-        QVERIFY(!Text(1058).isEmpty());
-        QVERIFY(Text(1056) != Text(1058));
+        QCOMPARE(Show({1048, 1050, 1052, 1056, 1058}),
+                 QString(" KV640 Thermal Core|KV-640-30-A1|SN0047110815| 3.2.1| 2.7"));
         // Writing the threshold text queued it back to the camera.
         QVERIFY(cam_.SawInOrder({SetParam(90, 20)}));
 
-        // Status: shown on the tick, with the three buttons enabled.
-        QCOMPARE(Text(1103), QString("Normal camera communication"));
-        QCOMPARE(CommandButtons(), QString("111"));
-    }
-
-    void statusLineAndButtons() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        CameraLink* link = GetCameraLink();
-        const int saved = link->status.load();
         // Status 9 changes the text only; the buttons keep the state status 6 gave them.
-        const struct {
-            int status;
-            const char* text;
-            const char* buttons;
-        } steps[] = {
-            {StatusWaitingCompletion, "Waiting for command completion", "111"},
-            {StatusRetrievingParameters, "Retrieving parameters from the camera", "000"},
-            {StatusNormal, "Normal camera communication", "111"},
-            {StatusNone, "", "001"},
-        };
-        for (const auto& step : steps) {
-            link->status.store(step.status);
+        CameraLink* link = GetCameraLink();
+        for (auto [status, shown] :
+             {std::pair{StatusWaitingCompletion, "Waiting for command completion 111"},
+              {StatusRetrievingParameters, "Retrieving parameters from the camera 000"},
+              {StatusNormal, "Normal camera communication 111"},
+              {StatusNone, " 001"}}) {
+            link->status.store(status);
             panel_->OnTimer();
-            QCOMPARE(Text(1103), QString(step.text));
-            QCOMPARE(CommandButtons(), QString(step.buttons));
+            QCOMPARE(Show({1103}) + " " + CommandButtons(), QString(shown));
         }
-        link->status.store(saved == StatusNone ? StatusNormal : saved);
-    }
+        link->status.store(StatusNormal);
 
-    void polarityFollowsBetweenConnects() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        QVERIFY(Ctl<QRadioButton>(1015)->isChecked());
+        // Between connects only the polarity follows the camera.
         Settle();
         Click(1014);  // white hot: the camera stores 0 and the engine reads it back on save
         QVERIFY(cam_.SawInOrder({Frame(0x29)}));
-        SetCameraParameter(38, 0);
-        SetCameraParameter(38, 1);  // the camera reports black hot again
-        panel_->OnTimer();
-        QVERIFY(Ctl<QRadioButton>(1015)->isChecked());
-        // Other parameters are not copied between connects.
         Ctl<QCheckBox>(1076)->setChecked(false);
-        SetCameraParameter(89, 0);
-        SetCameraParameter(89, 1);
+        for (auto [index, value] : {std::pair{38, 0}, {38, 1}, {89, 0}, {89, 1}})
+            SetCameraParameter(index, value);
         panel_->OnTimer();
-        QVERIFY(!Ctl<QCheckBox>(1076)->isChecked());
+        QCOMPARE(Show({1015, 1076}), QString("1|0"));
     }
 
     // ---- Handlers ----
 
-    void checkBoxesQueueZeroWhenChecked() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        Settle();
-        Ctl<QCheckBox>(1002)->setChecked(false);
-        Click(1002);  // now checked: enable
-        Click(1002);  // unchecked: disable
-        Ctl<QCheckBox>(1037)->setChecked(false);
-        Click(1037);
-        Click(1037);
-        Click(1113);  // lens calibration: was checked by the copy, now off
-        Click(1113);
-        Click(1076);  // temporal NR off, on
-        Click(1076);
-        Click(1083);  // spatial NR off (it was on)
-        Click(1083);
-        QVERIFY(cam_.SawInOrder({Word(0x26, 1), Word(0x26, 0), SetParam(6, 1), SetParam(6, 0), Word(0x27, 12),
-                                 Word(0x27, 11), SetParam(89, 0), SetParam(89, 1), SetParam(185, 0),
-                                 SetParam(186, 0), SetParam(185, 142), SetParam(186, 37)}));
-    }
+    // Buttons that only queue a request: the frames each row's clicks send, in order; then typed
+    // entries, the video outputs and the palette.
+    void handlersSendTheirFrames() {
+        Open();
+        Ctl(1031)->setEnabled(true);  // analog: disabled in the template, handled all the same
+        Ctl(1107)->setVisible(true);  // the hidden detector buttons still have handlers
+        const struct {
+            std::vector<int> clicks;
+            std::vector<Bytes> frames;
+        } rows[] = {
+            {{1002, 1002}, {Word(0x26, 1), Word(0x26, 0)}},      // auto-calibration on, off
+            {{1037, 1037}, {SetParam(6, 0), SetParam(6, 1)}},    // Camera Link off, on
+            {{1113, 1113}, {Word(0x27, 12), Word(0x27, 11)}},    // lens calibration off, on
+            {{1076, 1076}, {SetParam(89, 0), SetParam(89, 1)}},  // temporal NR off, on
+            {{1083, 1083},                                       // spatial NR off, on
+             {SetParam(185, 0), SetParam(186, 0), SetParam(185, 142), SetParam(186, 37)}},
+            {{1031, 1031, 1032}, {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0)}},  // analog, NTSC
+            {{1012, 1011, 1009}, {Word(0xCF, 3), Word(0xCF, 2), Word(0xCF, 0)}},     // orientation
+            {{1014, 1015}, {Frame(0x29), Frame(0x28)}},                              // white, black hot
+            {{1004, 1094, 1100}, {Word(0x27, 4), Word(0xA9, 6), Word(0xA9, 7)}},     // calibration steps
+            {{1107}, {Frame(0x9E)}},                                                 // detector start-up
+        };
+        for (const auto& row : rows) {
+            cam_.Mark();
+            for (int id : row.clicks)
+                Click(id);
+            QVERIFY(cam_.SawInOrder(row.frames));
+        }
 
-    void videoOutputs() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        Settle();
-        // Parallel on with analog already on: no analog request; the mode combo is fixed on
-        // 14-bit grey.
-        QVERIFY(panel_->AnalogOutput());
+        // Typed entries: what they show afterwards and send. The auto-cal period: down from 7,
+        // stays at 1, an empty entry counts 0, no limit of its own below what 16 bits carry.
+        cam_.Mark();
+        QCOMPARE(Steps(1006, {{nullptr, 1007}, {"1", 1007}, {"", 1008}, {"999", 1008}, {"65535", 1008}}),
+                 QString("6 1 1 1000 65535"));
+        // The threshold: leading blanks are skipped, other text sends nothing, the low eight bits
+        // travel, and typing queues at every keystroke.
+        for (const char* typed : {" 7", "x7", "300", ""})
+            Type(1078, typed);
+        QTest::keyClicks(Ctl(1078), "123");
+        QVERIFY(cam_.SawInOrder({Word(0x12, 65535), SetParam(90, 123)}));
+        QCOMPARE(cam_.Sent(0x12) + " / " + cam_.Sent(0xB0, 90), QString("6 1 1 1000 65535 / 7 44 1 12 123"));
+
+        // Parallel on with analog already on: no analog request; the mode is fixed on 14-bit grey.
+        cam_.Mark();
         Click(1038);
-        QVERIFY(!Ctl<QComboBox>(1039)->isEnabled());
-        QCOMPARE(Ctl<QComboBox>(1039)->currentIndex(), 1);
+        QCOMPARE(Show({1039}) + Marks({1039}, &QWidget::isEnabled), QString("14-Bit Grey Scale0"));
         // Off again: the mode follows the palette (Soft Light: RGB).
         Click(1038);
-        QVERIFY(Ctl<QComboBox>(1039)->isEnabled());
-        QCOMPARE(Ctl<QComboBox>(1039)->currentIndex(), 2);
+        QCOMPARE(Show({1039}) + Marks({1039}, &QWidget::isEnabled), QString("RGB Color(24 bit)1"));
         QVERIFY(cam_.SawInOrder({SetParam(5, 1), SetParam(5, 0)}));
-        for (const Bytes& f : cam_.Since())
-            QVERIFY(f != SetParam(4, 1));  // analog was already on
-
-        // Analog (disabled in the template; enabled here to reach its handler).
-        Settle();
-        Ctl<QCheckBox>(1031)->setEnabled(true);
-        Ctl<QCheckBox>(1031)->setChecked(true);
-        Click(1031);  // off
-        Click(1031);  // on
-        Click(1032);  // NTSC
-        QVERIFY(cam_.SawInOrder({SetParam(4, 0), SetParam(4, 1), SetParam(1, 0)}));
+        QCOMPARE(cam_.Sent(0xB0, 4), QString());
 
         // Video mode: 8-bit grey sets the palette back to "Off"; 14-bit turns analog off.
-        Settle();
+        cam_.Mark();
         Choose(1039, 0);
-        QCOMPARE(Ctl<QComboBox>(1104)->currentIndex(), 0);
-        QVERIFY(Ctl<QCheckBox>(1031)->isChecked());
+        QCOMPARE(Show({1104, 1031}), QString("Off|1"));
         Choose(1039, 1);
-        QVERIFY(!Ctl<QCheckBox>(1031)->isChecked());
-        QVERIFY(!panel_->AnalogOutput());
+        QCOMPARE(Show({1031}) + " " + Mirror(), QString("0 100 1500/2500 1000/1100"));
         Choose(1039, 2);
         QVERIFY(cam_.SawInOrder({Word(0xD7, 9), SetParam(76, 0), Word(0xD7, 7), SetParam(76, 0),
                                  Word(0xD7, 99), SetParam(76, 0)}));
-    }
 
-    void paletteSelection() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        Choose(1039, 0);
-        Settle();
         // Inferno with parallel video off: the video mode switches to RGB.
+        Choose(1039, 0);
         Choose(1104, 1);
-        QCOMPARE(Ctl<QComboBox>(1040)->currentIndex(), 1);
-        QCOMPARE(Ctl<QComboBox>(1039)->currentIndex(), 2);
+        QCOMPARE(Show({1040, 1039}), QString("Inferno|RGB Color(24 bit)"));
         Choose(1104, 0);
         QVERIFY(cam_.SawInOrder({Word(0x58, 1), Word(0x58, 0)}));
-        QCOMPARE(cam_.camera.Parameter(45), uint16_t(0));
     }
 
-    void calibrationAndLens() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        Settle();
-        Click(1007);  // 7 - 1
-        Ctl<QLineEdit>(1006)->setText("1");
-        Click(1007);  // stays 1 and still sends 1
-        QCOMPARE(Text(1006), QString("1"));
-        Ctl<QLineEdit>(1006)->clear();
-        Click(1008);  // empty counts 0: 1
-        QCOMPARE(Text(1006), QString("1"));
-        Ctl<QLineEdit>(1006)->setText("999");
-        Click(1008);  // no limit of its own below what 16 bits carry
-        QCOMPARE(Text(1006), QString("1000"));
-        Ctl<QLineEdit>(1006)->setText("65535");
-        Click(1008);
-        QCOMPARE(Text(1006), QString("65535"));
-        Click(1004);
-        Click(1094);
-        Click(1100);
-        QVERIFY(cam_.SawInOrder({Word(0x12, 6), Word(0x12, 1), Word(0x12, 1), Word(0x12, 1000),
-                                 Word(0x12, 65535), Word(0x27, 4), Word(0xA9, 6), Word(0xA9, 7)}));
-    }
-
-    void orientationPolarityAndDetector() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        Settle();
-        Click(1012);
-        Click(1011);
-        Click(1009);
-        Click(1015);
-        Ctl<QWidget>(1107)->setVisible(true);  // the hidden detector buttons still have handlers
-        Click(1107);
-        QVERIFY(cam_.SawInOrder({Word(0xCF, 3), Word(0xCF, 2), Word(0xCF, 0), Frame(0x28), Frame(0x9E)}));
-    }
-
-    void stepAndGainLevelLimits() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        Click(1062);  // automatic: the sliders show the AGC bias pair
-        Settle();
-        Ctl<QLineEdit>(1019)->setText("500");  // counts as 128
-        Click(1020);
-        QCOMPARE(Text(1019), QString("128"));
-        Ctl<QLineEdit>(1019)->setText("1");
-        Click(1018);
-        QCOMPARE(Text(1019), QString("1"));
-        Ctl<QLineEdit>(1019)->setText("5");
-        Ctl<QSlider>(1068)->setValue(4093);
-        Click(1022);  // 4093 + 5 stops at 4095
-        QCOMPARE(Ctl<QSlider>(1068)->value(), 4095);
-        QCOMPARE(Text(1072), QString("4095"));
-        Ctl<QSlider>(1069)->setValue(3);
-        Click(1023);  // 3 - 5 stops at 0
-        QCOMPARE(Ctl<QSlider>(1069)->value(), 0);
-        QCOMPARE(Text(1073), QString("0"));
-        QCOMPARE(panel_->AgcBiasGain(), 4095);
-        QCOMPARE(panel_->AgcBiasLevel(), 0);
-        // Releasing a slider applies both values.
-        ReleaseSlider(1068, 2000);
-        QVERIFY(cam_.SawInOrder({Word(0x82, 4095), Word(0x83, 1100), Word(0x82, 4095), Word(0x83, 0),
-                                 Word(0x82, 2000), Word(0x83, 0)}));
-        QCOMPARE(Text(1072), QString("2000"));
-        // Keyboard moves queue nothing and leave the labels.
-        Settle();
-        Ctl<QSlider>(1068)->setFocus();
-        QTest::keyClick(Ctl<QSlider>(1068), Qt::Key_Right);
-        QCOMPARE(Text(1072), QString("2000"));
-        Settle();
-        QVERIFY(!cam_.SawOpcode(0x82));
-    }
-
-    void agcPairsAndIce() {
-        panel_ = NewPanel();
-        panel_->OnTimer();  // manual, with the manual pair on the sliders
-        Settle();
-        Click(1062);  // automatic: AGC bias pair
-        QCOMPARE(Ctl<QSlider>(1068)->value(), 1000);
-        QCOMPARE(Ctl<QSlider>(1069)->value(), 1100);
-        QCOMPARE(Text(1067), QString("AGC Gain/Level Bias"));
-        QCOMPARE(Ctl<QComboBox>(1039)->currentIndex(), 0);
+    void agcModesAndSliders() {
+        Open();       // manual, with the manual pair on the sliders
+        Click(1062);  // automatic: the AGC bias pair
+        QCOMPARE(Show({1068, 1069, 1067, 1039}), QString("1000|1100|AGC Gain/Level Bias|8-Bit Grey Scale"));
         Click(1064);  // manual: back to the manual pair
-        QCOMPARE(Ctl<QSlider>(1068)->value(), 1500);
-        QCOMPARE(Text(1072), QString("1500"));
-        QCOMPARE(Text(1067), QString("Manual Gain/Level"));
+        QCOMPARE(Show({1068, 1072, 1067}), QString("1500|1500|Manual Gain/Level"));
         ReleaseSlider(1069, 2600);  // the manual pair follows the sliders
         QVERIFY(cam_.SawInOrder({Word(0x2A, 1), Word(0x2A, 2), Word(0x32, 1500), Word(0x33, 2600)}));
-        QCOMPARE(panel_->ManualLevel(), 2600);
-        QCOMPARE(panel_->AgcBiasLevel(), 1100);
+        QCOMPARE(Mirror(), QString("101 1500/2600 1000/1100"));
 
         // Histogram equalization queues only ICE; the next mode turns ICE off first.
-        Settle();
+        cam_.Mark();
         Click(1065);
-        QVERIFY(panel_->IceMode());
-        QVERIFY(!panel_->ManualMode());
-        QCOMPARE(Ctl<QSlider>(1068)->value(), 1000);
+        QCOMPARE(Mirror() + " " + Show({1068}), QString("011 1500/2600 1000/1100 1000"));
         Click(1063);
-        QVERIFY(!panel_->IceMode());
+        QCOMPARE(Mirror(), QString("001 1500/2600 1000/1100"));
         ReleaseSlider(1066, 3);
         QVERIFY(cam_.SawInOrder({Word(0x23, 1), Word(0x23, 0), Word(0x2A, 0), Word(0x1E, 3)}));
-        QCOMPARE(Text(1116), QString("Top Third"));
+        QCOMPARE(Show({1116}), QString("Top Third"));
         // A click in the groove moves one position and sends it.
         auto* roi = Ctl<QSlider>(1066);
         QTest::mouseClick(roi, Qt::LeftButton, {}, QPoint(roi->width() - 3, roi->height() / 2));
         QCOMPARE(roi->value(), 4);
         QVERIFY(cam_.SawInOrder({Word(0x1E, 3), Word(0x1E, 4)}));
-        // ICE on queued no AGC mode of its own: the only mode frame is freeze's.
-        int modes = 0;
-        for (const Bytes& f : cam_.Since())
-            modes += f[1] == 0x2A;
-        QCOMPARE(modes, 1);
-    }
+        QCOMPARE(cam_.Sent(0x2A), QString("0"));  // ICE on queued no AGC mode of its own
 
-    void thresholdEntry() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
+        // The step counts up to 128 and down to 1; gain and level stop at the sliders' ends.
+        Click(1062);
+        cam_.Mark();
+        QCOMPARE(Steps(1019, {{"500", 1020}, {"1", 1018}}), QString("128 1"));
+        Type(1019, "5");
+        Ctl<QSlider>(1068)->setValue(4093);
+        Click(1022);
+        Ctl<QSlider>(1069)->setValue(3);
+        Click(1023);
+        QCOMPARE(Show({1068, 1072, 1069, 1073}) + " " + Mirror(),
+                 QString("4095|4095|0|0 001 1500/2600 4095/0"));
+        ReleaseSlider(1068, 2000);  // releasing a slider applies both values
+        QVERIFY(cam_.SawInOrder({Word(0x82, 4095), Word(0x83, 1100), Word(0x82, 4095), Word(0x83, 0),
+                                 Word(0x82, 2000), Word(0x83, 0)}));
+        QCOMPARE(Show({1072}), QString("2000"));
+        // Keyboard moves queue nothing and leave the labels.
         Settle();
-        Ctl<QLineEdit>(1078)->setText(" 7");
-        Ctl<QLineEdit>(1078)->setText("x7");
-        Ctl<QLineEdit>(1078)->setText("300");
-        QVERIFY(cam_.SawInOrder({SetParam(90, 7), SetParam(90, 44)}));
-        // Typing queues at every keystroke.
-        Settle();
-        Ctl<QLineEdit>(1078)->clear();
-        QTest::keyClicks(Ctl<QLineEdit>(1078), "123");
-        QVERIFY(cam_.SawInOrder({SetParam(90, 1), SetParam(90, 12), SetParam(90, 123)}));
-        for (const Bytes& f : cam_.Since())
-            QVERIFY(f != SetParam(90, 7));
+        Ctl(1068)->setFocus();
+        QTest::keyClick(Ctl(1068), Qt::Key_Right);
+        QCOMPARE(Show({1072}), QString("2000"));
+        Drain();
+        QVERIFY(cam_.Sent(0x82).isEmpty());
     }
 
     void factoryDefaultsSaveAndPowerCycleWarning() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
-        Settle();
-        services_.answer = QMessageBox::No;
-        Click(1102);
-        QCOMPARE(services_.boxes.size(), 1);
-        QVERIFY(services_.boxes[0].startsWith("Warning: All factory parameters will be reset"));
-        Settle();  // everything queued before the sentinel has gone out
-        QVERIFY(!cam_.SawOpcode(0xB3));
+        Open();
+        const QString warning =
+            "Warning: All factory parameters will be reset to default settings.  Are you sure you would "
+            "like to do this?";
+        Click(1102);  // answered No
+        Drain();
+        QVERIFY(cam_.Sent(0xB3).isEmpty());
 
         Click(1014);  // white hot, marked for the save
         Click(1029);
@@ -539,50 +458,47 @@ class PanelTest : public QObject {
         Click(1029);
         QTRY_COMPARE_WITH_TIMEOUT(outcome->text(),
                                   QString("Save stopped: parameter 0x0026 was not acknowledged"), 10000);
-        QCOMPARE(Text(1103), QString("Normal camera communication"));
+        QCOMPARE(Show({1103}), QString("Normal camera communication"));
 
         services_.answer = QMessageBox::Yes;
-        services_.boxes.clear();
         Click(1102);
         QVERIFY(cam_.SawInOrder({Frame(0xB3)}));
         // The acknowledged reset brings the power-cycle warning, once, on this thread.
-        QTRY_COMPARE_WITH_TIMEOUT(services_.boxes.size(), 2, 10000);
-        QCOMPARE(
-            services_.boxes[1],
-            QString("Warning: Please power-cycle the camera and wait for it to disconnect and reconnect"));
+        QTRY_COMPARE_WITH_TIMEOUT(services_.boxes.size(), 3, 10000);
         QTest::qWait(300);
-        QCOMPARE(services_.boxes.size(), 2);
+        QCOMPARE(services_.boxes,
+                 QStringList({warning, warning,
+                              "Warning: Please power-cycle the camera and wait for it to disconnect and "
+                              "reconnect"}));
     }
 
     void sequenceFile() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
+        Open();
         QTemporaryDir dir;
-        const QString path = dir.filePath("100% warm.dseq");
-        QFile file(path);
+        QFile file(dir.filePath("100% warm.dseq"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("41 00 01\r\n0xF2\r\n");
         file.close();
         int statusDuringDialog = -1;
         services_.onDialog = [&] { statusDuringDialog = GetLinkStatus(); };
-        services_.fileName = path;
-        Settle();
+        services_.fileName = file.fileName();
         Click(1053);
         QCOMPARE(statusDuringDialog, int(StatusSelectingSequence));
-        QVERIFY(services_.dialogs[0].endsWith("Sequence Files (*.dseq)"));
+        QCOMPARE(services_.dialogs, QStringList{QDir::homePath() + " | Sequence Files (*.dseq)"});
         QVERIFY(cam_.SawInOrder({Frame(0x41, {0x00, 0x01}), Frame(0xF2)}));
 
-        // Cancelled: the status comes back and nothing is sent. A path too long for the request
-        // is not cut (that would name another file): nothing is sent either.
+        // Cancelled: the status comes back and nothing is queued. A path too long for the request
+        // is not cut (that would name another file): nothing is queued either.
         services_.fileName.clear();
-        QTRY_VERIFY(Ctl<QWidget>(1053)->isEnabled());  // the refresh has seen the file played
+        QTRY_VERIFY(Ctl(1053)->isEnabled());  // the refresh has seen the file played
         Click(1053);
         QCOMPARE(GetLinkStatus(), int(StatusNormal));
         services_.fileName = dir.filePath(QString(2100, 'a') + ".dseq");
         Click(1053);
         Settle();
-        QVERIFY(!cam_.SawOpcode(0x41));
+        QCoreApplication::processEvents();
         QCOMPARE(services_.dialogs.size(), 3);
+        QCOMPARE(LinesWith(panel_.get(), "sequence file"), 0);
 
         // A status the worker sets while the dialog is open is not overwritten afterwards.
         services_.fileName.clear();
@@ -592,65 +508,10 @@ class PanelTest : public QObject {
         GetCameraLink()->status.store(StatusNormal);
     }
 
-    void documentsFromButtonsAndMenu() {
-        panel_ = NewPanel();
-        Click(3023);
-        Click(3024);
-        panel_->OnSysCommand(kCommandSoftwareGuide);
-        panel_->OnSysCommand(kCommandCameraManual | 0x7);
-        // No manual lies beside the test program: nothing opens and nothing is said.
-        QVERIFY(services_.documents.isEmpty());
-        QVERIFY(services_.boxes.isEmpty());
-
-        // The About entry runs the About box modally.
-        QString version;
-        QTimer::singleShot(0, [&] {
-            QWidget* box = QApplication::activeModalWidget();
-            if (box == nullptr)
-                return;
-            if (auto* label = FindControlAs<QLabel>(box, 1026))
-                version = label->text();
-            static_cast<QDialog*>(box)->accept();
-        });
-        panel_->MenuEntry(kCommandAbout)->trigger();
-        QVERIFY(version.startsWith("Kelvra - Version "));
-    }
-
-    // ---- Closing ----
-
-    void closeAsksAndOnlyYesCloses() {
-        panel_ = NewPanel();
-        panel_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(panel_.get()));
-        QTest::keyClick(panel_.get(), Qt::Key_Escape);
-        QVERIFY(panel_->isVisible());
-        QVERIFY(services_.boxes.isEmpty());
-
-        services_.answer = QMessageBox::No;
-        Click(1046);
-        QVERIFY(panel_->close() == false);
-        Ctl<QWidget>(1078)->setFocus();
-        QTest::keyClick(panel_.get(), Qt::Key_Return);
-        QCOMPARE(services_.boxes, QStringList(3, "Exit Now?: Are you sure you want to exit?"));
-        QVERIFY(panel_->isVisible());
-        QVERIFY(panel_->TimerRunning());
-        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), static_cast<LogTarget*>(panel_.get()));
-
-        panel_->OnSysCommand(kCommandDiagnostics);
-        QPointer<ManualMessageDialog> window = panel_->Diagnostics();
-        services_.answer = QMessageBox::Yes;
-        QVERIFY(panel_->close());
-        QVERIFY(!panel_->isVisible());
-        QCOMPARE(panel_->result(), int(QDialog::Accepted));
-        QVERIFY(!panel_->TimerRunning());
-        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), nullptr);
-        QTRY_VERIFY(window == nullptr);
-    }
-
     // ---- Diagnostics window ----
 
     void replayOrderAndLiveLines() {
-        panel_ = NewPanel();
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
         SetLogTarget(nullptr, 0);  // only the lines of this test
         QCoreApplication::processEvents();
         panel_->History().Clear();
@@ -660,31 +521,19 @@ class PanelTest : public QObject {
             panel_->StoreLogLine(0, block);
         }
         panel_->ToggleDiagnostics();
-        ManualMessageDialog* window = panel_->Diagnostics();
-        QVERIFY(window != nullptr);
-        CDataList* list = window->List();
-        // Line 1, 101 and 201 arrive at once; the others when the events are handled.
+        CDataList* list = panel_->Diagnostics()->List();
+        // Lines 1, 101 and 201 arrive at once; the others when the events are handled.
         QCOMPARE(list->Count(), 3);
-        QCOMPARE(list->Text(0), QString("line 1"));
-        QCOMPARE(list->Text(1), QString("line 101"));
-        QCOMPARE(list->Text(2), QString("line 201"));
-        QTRY_COMPARE(list->Count(), 250);
         QStringList expected{"line 1", "line 101", "line 201"};
         for (int i = 2; i <= 250; ++i)
             if (i != 101 && i != 201)
                 expected << QString("line %1").arg(i);
-        QStringList shown;
-        for (int i = 0; i < list->Count(); ++i)
-            shown << list->Text(i);
-        QCOMPARE(shown, expected);
-
+        QTRY_COMPARE(Lines(list), expected);
         char* live = NewLogBlock();
         std::snprintf(live, kLogLineBlockSize, "live");
         panel_->StoreLogLine(0, live);
-        QTRY_COMPARE(list->Count(), 251);
-        QCOMPARE(list->Text(250), QString("live"));
+        QTRY_COMPARE(Lines(list).value(250), QString("live"));
 
-        QVERIFY(list->ContextMenu()->actions().constFirst()->text().startsWith("Copy"));
         // "Save Log As..." in the list's menu: a file that cannot be written is reported.
         QTemporaryDir dir;
         services_.saveName = dir.filePath("no/such/folder/log.txt");
@@ -703,9 +552,29 @@ class PanelTest : public QObject {
         QTRY_COMPARE(panel_->Diagnostics()->List()->Count(), 251);
     }
 
-    void typedMessagesReachTheCamera() {
-        panel_ = NewPanel();
-        panel_->OnTimer();
+    void oneWindowItsCheckMarkAndTypedMessages() {
+        Open();
+        QAction* entry = panel_->MenuEntry(kCommandDiagnostics);
+        const auto state = [&] {
+            return QString::asprintf("%d%d ", panel_->Diagnostics() != nullptr, entry->isChecked()) +
+                   Show({1027});
+        };
+        for (int round = 0; round < 2; ++round) {
+            entry->trigger();
+            QCOMPARE(state(), QString("11 Close Message Diagnostics Window"));
+            Click(1027);
+            QCOMPARE(state(), QString("00 Open Message Diagnostics Window"));
+        }
+        QTRY_COMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 0);
+        // The window's own close (Escape, Done) tells the panel.
+        entry->trigger();
+        QCOMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 1);
+        panel_->Diagnostics()->show();
+        QTest::keyClick(panel_->Diagnostics(), Qt::Key_Escape);
+        QCOMPARE(state(), QString("00 Open Message Diagnostics Window"));
+        QTRY_COMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 0);
+
+        // Typed messages reach the camera, by button and by Enter, as the two boxes say.
         panel_->ToggleDiagnostics();
         ManualMessageDialog* window = panel_->Diagnostics();
         auto* edit = FindControlAs<QLineEdit>(window, 2017);
@@ -713,133 +582,69 @@ class PanelTest : public QObject {
         auto* checksum = FindControlAs<QCheckBox>(window, 1041);
         auto* send = FindControlAs<QPushButton>(window, 2018);
         QVERIFY(!FindControl(window, 1042)->isEnabled());
-        Settle();
         edit->setText("0107 00");
         checksum->setChecked(true);
         send->click();
         edit->setText("07 00");
         start->setChecked(true);
-        QTest::keyClick(edit, Qt::Key_Return);  // Enter sends as well
+        QTest::keyClick(edit, Qt::Key_Return);
         edit->setText("0x01 0x07 0x00 0xF8");
         start->setChecked(false);
         checksum->setChecked(false);
         send->click();
         QVERIFY(cam_.SawInOrder({Frame(0x07), Frame(0x07), Frame(0x07)}));
         QCOMPARE(edit->text(), QString("0x01 0x07 0x00 0xF8"));  // kept for sending again
-        // The sent frames show up in the window's log.
-        CDataList* list = window->List();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                for (int i = 0; i < list->Count(); ++i)
-                    if (list->Text(i).contains("TX  0x01 0x07 0x00 0xf8"))
-                        return true;
-                return false;
-            }(),
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Lines(window->List()).join('\n').contains("TX  0x01 0x07 0x00 0xf8"), 10000);
     }
 
-    void atMostOneWindowAndTheCheckMark() {
-        panel_ = NewPanel();
-        QAction* entry = panel_->MenuEntry(kCommandDiagnostics);
-        for (int round = 0; round < 2; ++round) {
-            entry->trigger();
-            QVERIFY(panel_->Diagnostics() != nullptr);
-            QVERIFY(entry->isChecked());
-            QCOMPARE(Text(1027), QString("Close Message Diagnostics Window"));
-            Click(1027);
-            QVERIFY(panel_->Diagnostics() == nullptr);
-            QVERIFY(!entry->isChecked());
-            QCOMPARE(Text(1027), QString("Open Message Diagnostics Window"));
-        }
-        QTRY_COMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 0);
-
-        // The window's own close (Escape, Done) tells the panel.
-        entry->trigger();
-        ManualMessageDialog* window = panel_->Diagnostics();
-        QCOMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 1);
-        window->show();
-        QTest::keyClick(window, Qt::Key_Escape);
-        QVERIFY(panel_->Diagnostics() == nullptr);
-        QVERIFY(!entry->isChecked());
-        QCOMPARE(Text(1027), QString("Open Message Diagnostics Window"));
-        QTRY_COMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 0);
-    }
-
-    void diagnosticsBesideAndControlsOnASmallScreen() {
+    void diagnosticsBesideThePanel() {
         const QRect panel(100, 50, 400, 300);
-        const struct {
-            QRect available;
-            QPoint window, owner;
-        } cases[] = {
-            {{0, 0, 1400, 900}, {508, 50}, {100, 50}},  // right
-            {{0, 0, 800, 900}, {100, 358}, {100, 50}},  // below
-            {{0, 0, 750, 400}, {450, 50}, {42, 50}},    // right, once the panel moves aside
-            {{0, 0, 600, 500}, {100, 300}, {100, 0}},   // below, the panel at the top
-            {{0, 0, 600, 400}, {300, 50}, {0, 50}},     // nowhere: least over the panel
+        // Screen size -> where the window goes and where the panel moves.
+        const std::tuple<QSize, QPoint, QPoint> cases[] = {
+            {{1400, 900}, {508, 50}, {100, 50}},  // right
+            {{800, 900}, {100, 358}, {100, 50}},  // below
+            {{750, 400}, {450, 50}, {42, 50}},    // right, once the panel moves aside
+            {{600, 500}, {100, 300}, {100, 0}},   // below, the panel at the top
+            {{600, 400}, {300, 50}, {0, 50}},     // nowhere: least over the panel
         };
-        for (const auto& c : cases) {
-            const Beside placed = PlaceBeside(panel, QSize(300, 200), c.available);
-            QCOMPARE(placed.window, c.window);
-            QCOMPARE(placed.owner, c.owner);
+        for (const auto& [screen, window, owner] : cases) {
+            const Beside placed = PlaceBeside(panel, QSize(300, 200), QRect(QPoint(0, 0), screen));
+            QCOMPARE(QList<QPoint>({placed.window, placed.owner}), QList<QPoint>({window, owner}));
         }
-        panel_ = NewPanel();
-        // Too small for the panel: its controls scroll, the column beyond "Exit Program" stays out of reach.
-        const QSize described = panel_->size();
-        panel_->show();
-        panel_->FitToScreen(QRect(0, 0, 500, 400));
-        panel_->layout()->activate();
-        auto* area = panel_->findChild<QScrollArea*>();
-        QVERIFY(area != nullptr);
-        QVERIFY(panel_->width() <= 500 && panel_->height() <= 400);
-        QCOMPARE(area->widget()->width(), described.width());
-        area->ensureWidgetVisible(Ctl<QWidget>(1046));
-        QVERIFY(area->viewport()->rect().contains(
-            QRect(Ctl<QWidget>(1046)->mapTo(area->viewport(), QPoint(0, 0)), Ctl<QWidget>(1046)->size())));
     }
 
     // ---- Losing the camera ----
 
     void unplugKeepsControlsUntilTheSearch() {
-        panel_ = NewPanel();
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
         panel_->OnTimer();
-        const QString serial = Text(1052);
-        QVERIFY(!serial.isEmpty());
         Ctl<QRadioButton>(1011)->setChecked(true);
         QCOMPARE(cam_.camera.Unplug(), 0);
         // Gone, link and all: a terminal opened meanwhile may get the old node's number.
         QVERIFY(QFile::remove(QString::fromStdString(cam_.link)));
-        QTRY_COMPARE_WITH_TIMEOUT(Text(1103), QString("Searching for serial port(s)"), 20000);
-        for (int id : {1048, 1050, 1052, 1056, 1058})
-            QCOMPARE(Text(id), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(Show({1103}), QString("Searching for serial port(s)"), 20000);
+        QCOMPARE(Show({1048, 1050, 1052, 1056, 1058}), QString("||||"));
         // What is looked for and what to do: on the status line and, once, in the log; and again
         // for a panel that registers while the search goes on, as one does at start-up.
         char hint[kLogLineBlockSize];
         DescribeSearch(hint, sizeof hint);
         QCOMPARE(QTextDocumentFragment::fromHtml(Ctl<QLabel>(1103)->toolTip()).toPlainText().simplified(),
                  QString(hint));
-        const auto hints = [&] {
-            int count = 0;
-            for (int slot = 0; slot < LogHistory::kSlotCount; ++slot)
-                count += panel_->History().Used(slot) &&
-                         std::strstr(panel_->History().Text(slot), hint) != nullptr;
-            return count;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(hints(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(LinesWith(panel_.get(), hint), 1, 5000);
         SetLogTarget(nullptr, 0);
         panel_->History().Clear();
         SetLogTarget(panel_.get(), kLogMessageNumber);
-        QTRY_COMPARE_WITH_TIMEOUT(hints(), 1, 5000);
-        const QString threshold = Text(1078);
+        QTRY_COMPARE_WITH_TIMEOUT(LinesWith(panel_.get(), hint), 1, 5000);
+        const QString threshold = Show({1078});
         cam_.Mark();
-        QVERIFY(Ctl<QRadioButton>(1011)->isChecked());
-        QCOMPARE(CommandButtons(), QString("000"));
+        QCOMPARE(Show({1011}) + " " + CommandButtons(), QString("1 000"));
         QCOMPARE(cam_.camera.Plug(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(Text(1103), QString("Normal camera communication"), 20000);
-        QTRY_COMPARE(Text(1052), serial);
+        QTRY_COMPARE_WITH_TIMEOUT(Show({1103}), QString("Normal camera communication"), 20000);
+        QTRY_COMPARE(Show({1052}), QString(sim::SimulatedCamera::kSerialNumber));
         QCOMPARE(Ctl<QLabel>(1103)->toolTip(), QString());
         // The unchanged threshold the refresh wrote is sent again.
-        QCOMPARE(Text(1078), threshold);
-        QVERIFY(cam_.SawInOrder({SetParam(90, static_cast<uint16_t>(threshold.toInt()))}));
+        QCOMPARE(Show({1078}), threshold);
+        QVERIFY(cam_.SawInOrder({SetParam(90, threshold.toUShort())}));
     }
 };
 
