@@ -87,6 +87,8 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntries) {
         {Raw(typed), {typed}, {}},
         {Request(REQ_RAW_MESSAGE, -1), {}, {}},
         {Request(REQ_RAW_MESSAGE, kMaxRawMessageLength + 1), {}, {}},
+        {Request(REQ_MARK_PARAMETERS, -1), {}, {}},
+        {Request(REQ_MARK_PARAMETERS, kMaxMarkedParameters + 1), {}, {}},
         {Request(25), {}, {}},
         {Request(0), {}, {}},
     };
