@@ -112,7 +112,8 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntries) {
 
 TEST_F(EngineTest, LensCalibrationStepWaitsForCompletionUntilTheNextAck) {
     Connect();
-    camera.DelayAck(CMD_LENS_CALIBRATION_CONTROL, 400);
+    // Long enough to be seen on a busy machine, short of the cycle's 1000 ms wait for it.
+    camera.DelayAck(CMD_LENS_CALIBRATION_CONTROL, 800);
     const CameraRequest request = Request(REQ_LENS_CALIBRATION_STEP, 1);
     ASSERT_EQ(EnqueueRequest(&request), 0);
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusWaitingCompletion; }, kGenerous));
