@@ -80,6 +80,7 @@ class EngineTest : public ::testing::Test {
         options.sysfsRoot = dir;
         options.recoverLostAck = recoverLostAck;
         ASSERT_EQ(StartCameraLinkWith(options), 0);
+        ASSERT_EQ(StartCameraLinkWith(options), -1) << "one engine per process";
         SetLogTarget(&target, kLogMessageNumber);
         if (withCamera) {
             if (!camera.Running()) {
