@@ -135,6 +135,7 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
               HexFrames({Set(38, polarity), Read(38), Set(45, palette), Read(45), Store()}));
     EXPECT_EQ(outcome.result, 0);
     EXPECT_EQ(outcome.count, 2);
+    EXPECT_EQ(outcome.index, -1) << "it did not stop";
     CameraState& state = Link()->cameraState;
     EXPECT_EQ(state.pendingValues.entries[38].flag.load(), 0);
     EXPECT_EQ(state.pendingValues.entries[45].flag.load(), 0);
