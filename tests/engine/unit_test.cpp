@@ -207,6 +207,18 @@ TEST(WaitForAck, EndsAtTheTimeOutOrAtOnceOnTheStop) {
     stopper.join();
 }
 
+// A request whose first command finds its port already gone reached nothing: it is to be queued
+// again for the next connection. One that had nothing to send is not.
+TEST(RunRequest, WhatReachedNothingIsQueuedAgain) {
+    auto link = std::make_unique<CameraLink>();
+    link->running.store(1);
+    link->channel.portKey = 0x5EED;  // no port is open under this key
+    const CameraRequest palette{REQ_COLOR_PALETTE, {3}};
+    const CameraRequest noPalette{REQ_COLOR_PALETTE, {7}};
+    EXPECT_TRUE(RunRequest(link.get(), &palette).requeue);
+    EXPECT_FALSE(RunRequest(link.get(), &noPalette).requeue);
+}
+
 // Sequence-file lines: two characters per value, separators optional, non-digits read as 0.
 TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
     const struct {
