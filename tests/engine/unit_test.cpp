@@ -1,5 +1,6 @@
-// The engine's pieces on their own: the receive path and the sent-frame hook on a link of the
-// test's own (no port), the ACK wait, sequence-file lines, the open-failure remark.
+// The engine's pieces on their own, on a link of the test's own (no port): the receive path, the
+// sent-frame hook, the ACK wait, a request whose port has gone; sequence-file lines and the
+// open-failure remark.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -19,10 +20,11 @@ namespace {
 using support::Bytes;
 using support::Frame;
 
-class ReceiveTest : public ::testing::Test {
+class LinkTest : public ::testing::Test {
   protected:
     void SetUp() override {
         link = std::make_unique<CameraLink>();
+        link->running.store(1);
         SetLogSinkTarget(&link->logSink, &target, kLogMessageNumber);
     }
 
@@ -45,7 +47,7 @@ class ReceiveTest : public ::testing::Test {
     RecordingTarget target;
 };
 
-TEST_F(ReceiveTest, VersionTextFillsSlotsUntilAnotherCommandIsArmed) {
+TEST_F(LinkTest, VersionTextFillsSlotsUntilAnotherCommandIsArmed) {
     std::strcpy(link->cameraState.versionText[3], "stale");
     Sent(CMD_SYSTEM_VERSION_GET, {}, false);
     EXPECT_EQ(Slot(3), "");
@@ -66,7 +68,7 @@ TEST_F(ReceiveTest, VersionTextFillsSlotsUntilAnotherCommandIsArmed) {
     EXPECT_EQ(link->textCount.load(), 11);
 }
 
-TEST_F(ReceiveTest, TheFirstUnacknowledgedCommandStaysAwaited) {
+TEST_F(LinkTest, TheFirstUnacknowledgedCommandStaysAwaited) {
     Sent(CMD_AGC_MODE_SET, {0x00, 0x01});
     Sent(CMD_ICE_MODE_ENABLE, {0x00, 0x01});
     EXPECT_EQ(link->awaitedOpcode.load(), CMD_AGC_MODE_SET);
@@ -80,7 +82,7 @@ TEST_F(ReceiveTest, TheFirstUnacknowledgedCommandStaysAwaited) {
     EXPECT_EQ(link->awaitingAck.load(), 0);
 }
 
-TEST_F(ReceiveTest, ParameterValuesLandOnTheReadIndexWhileTheReadIsAwaited) {
+TEST_F(LinkTest, ParameterValuesLandOnTheReadIndexWhileTheReadIsAwaited) {
     Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {0x01, 43});
     Receive(RSP_VALUE, {0x12, 0x34});
     EXPECT_EQ(Camera(43).value.load(), 0x1234);
@@ -94,7 +96,7 @@ TEST_F(ReceiveTest, ParameterValuesLandOnTheReadIndexWhileTheReadIsAwaited) {
     EXPECT_EQ(Camera(43).value.load(), 0x1234);
 }
 
-TEST_F(ReceiveTest, AReadWithoutPayloadArmsNothingAndIsNotLogged) {
+TEST_F(LinkTest, AReadWithoutPayloadArmsNothingAndIsNotLogged) {
     EXPECT_EQ(Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {}, false), -1);
     EXPECT_EQ(link->awaitingAck.load(), 0);
     EXPECT_TRUE(target.Lines().empty());
@@ -106,7 +108,7 @@ TEST_F(ReceiveTest, AReadWithoutPayloadArmsNothingAndIsNotLogged) {
     EXPECT_EQ(link->awaitingAck.load(), 1);
 }
 
-TEST_F(ReceiveTest, InfoBlockTakesAtMost134BytesOfLongEnoughPackets) {
+TEST_F(LinkTest, InfoBlockTakesAtMost134BytesOfLongEnoughPackets) {
     std::vector<uint8_t> packet(200);
     for (size_t i = 0; i < packet.size(); ++i) {
         packet[i] = static_cast<uint8_t>(i + 1);
@@ -121,7 +123,7 @@ TEST_F(ReceiveTest, InfoBlockTakesAtMost134BytesOfLongEnoughPackets) {
 }
 
 // A chunk may end inside a frame and hold noise, a corrupt frame and several good ones.
-TEST_F(ReceiveTest, EveryWholeFrameOfTheBytesIsHandled) {
+TEST_F(LinkTest, EveryWholeFrameOfTheBytesIsHandled) {
     Sent(CMD_SYSTEM_VERSION_GET, {}, false);
     Bytes bytes = Frame(RSP_TEXT, {'x'});
     bytes.back() ^= 0xFF;
@@ -139,7 +141,7 @@ TEST_F(ReceiveTest, EveryWholeFrameOfTheBytesIsHandled) {
 }
 
 // Any ACK received shows normal communication, whether it was awaited or a log hears it.
-TEST_F(ReceiveTest, EveryReceivedAckShowsNormalCommunication) {
+TEST_F(LinkTest, EveryReceivedAckShowsNormalCommunication) {
     link->status.store(StatusSendingSequence);
     Receive(RSP_NAK, {0x00, 0xA9});
     Sent(RSP_ACK, {0x00, 0xA9});
@@ -149,7 +151,7 @@ TEST_F(ReceiveTest, EveryReceivedAckShowsNormalCommunication) {
     EXPECT_EQ(link->status.load(), StatusNormal);
 }
 
-TEST_F(ReceiveTest, SettersMarkOnlyRealChanges) {
+TEST_F(LinkTest, SettersMarkOnlyRealChanges) {
     auto& pending = link->cameraState.pendingValues.entries[38];
     auto& camera = link->cameraState.cameraValues.entries[38];
     pending.value.store(1);
@@ -189,9 +191,7 @@ TEST(WithoutEngine, EveryCallFailsCleanly) {
     EXPECT_EQ(LogText("lost"), 0);
 }
 
-TEST(WaitForAck, EndsAtTheTimeOutOrAtOnceOnTheStop) {
-    auto link = std::make_unique<CameraLink>();
-    link->running.store(1);
+TEST_F(LinkTest, TheAckWaitEndsAtTheTimeOutOrAtOnceOnTheStop) {
     EXPECT_EQ(WaitForAck(link.get(), 10000), 0);  // nothing awaited
     link->awaitingAck.store(1);
     EXPECT_EQ(WaitForAck(link.get(), 30), -2);
@@ -209,9 +209,7 @@ TEST(WaitForAck, EndsAtTheTimeOutOrAtOnceOnTheStop) {
 
 // A request whose first command finds its port already gone reached nothing: it is to be queued
 // again for the next connection. One that had nothing to send is not.
-TEST(RunRequest, WhatReachedNothingIsQueuedAgain) {
-    auto link = std::make_unique<CameraLink>();
-    link->running.store(1);
+TEST_F(LinkTest, ARequestThatReachedNothingIsQueuedAgain) {
     link->channel.portKey = 0x5EED;  // no port is open under this key
     const CameraRequest palette{REQ_COLOR_PALETTE, {3}};
     const CameraRequest noPalette{REQ_COLOR_PALETTE, {7}};
