@@ -56,7 +56,7 @@ class UnplugDuringWait : public EngineTest, public ::testing::WithParamInterface
 // gone all the same, so the link searches, connects again, and what follows reaches the camera.
 TEST_P(UnplugDuringWait, AQuickReplugConnectsAgain) {
     const WaitKind& kind = GetParam();
-    UnplugAndReplug(true, {});
+    ASSERT_NO_FATAL_FAILURE(UnplugAndReplug(true, {}));
     if (!kind.expectedRemark.empty()) {
         EXPECT_TRUE(
             LogHas(kind.expectedRemark + (sequence.empty() ? "" : " of " + sequence + " (1 messages sent)")));
@@ -78,7 +78,7 @@ TEST_P(UnplugDuringWait, AQuickReplugConnectsAgain) {
 // Away for longer: a request queued during the wait stays queued and reaches the camera once
 // it is back, and a save keeps the entry it could not write marked.
 TEST_P(UnplugDuringWait, ASlowReplugLosesNoQueuedRequest) {
-    UnplugAndReplug(false, {Request(REQ_COLOR_PALETTE, 3)});
+    ASSERT_NO_FATAL_FAILURE(UnplugAndReplug(false, {Request(REQ_COLOR_PALETTE, 3)}));
     if (GetParam().request == REQ_SAVE_PARAMETERS) {  // marked again only when not written
         EXPECT_EQ(Link()->cameraState.pendingValues.entries[45].flag.load(),
                   GetParam().held == CMD_SET_NON_VOLATILE_PARAMETERS ? 1 : 0);
