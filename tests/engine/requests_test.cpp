@@ -227,7 +227,8 @@ class SequenceFileTest : public EngineTest {
 
 TEST_F(SequenceFileTest, PlaysEveryMessageLineInOrder) {
     Connect();
-    // At most 253 values make a message; CR LF ends a line; blank lines are no messages.
+    // At most 253 values make a message; CR LF ends a line; blank lines are no messages; a tab
+    // is a zero digit, not a separator.
     std::string longLine;
     for (int i = 0; i < 300; ++i) {
         longLine += "7e ";
