@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,31 +35,28 @@ using support::Words;
 // The whole connection sequence: 259 exchanges.
 constexpr int kConnectDeadline = 60000;
 
-inline CameraRequest Request(int32_t type, int32_t value = 0) {
-    CameraRequest request{};
-    request.type = type;
+// A 32-bit value, then `size` bytes of `tail`. The payload is little-endian: a value's low
+// word is a word request's first word.
+inline CameraRequest Request(int32_t type, int32_t value = 0, const void* tail = "", size_t size = 0) {
+    CameraRequest request{type, {}};
     std::memcpy(request.payload, &value, sizeof value);
+    std::memcpy(request.payload + 4, tail, size);
     return request;
 }
 
-inline CameraRequest TwoWords(int32_t type, uint16_t first, uint16_t second) {
-    CameraRequest request{};
-    request.type = type;
-    std::memcpy(request.payload, &first, 2);
-    std::memcpy(request.payload + 2, &second, 2);
+// A message typed by hand: its byte count, then the frame.
+inline CameraRequest Raw(const Bytes& frame) {
+    return Request(REQ_RAW_MESSAGE, static_cast<int32_t>(frame.size()), frame.data(), frame.size());
+}
+
+inline CameraRequest Play(const std::string& path) {
+    CameraRequest request{REQ_PLAY_SEQUENCE_FILE, {}};
+    path.copy(reinterpret_cast<char*>(request.payload), sizeof request.payload);
     return request;
 }
 
 class EngineTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        static bool initialised = false;
-        if (!initialised) {
-            InitializePortTableLock();
-            initialised = true;
-        }
-    }
-
     void SetUp() override {
         char pattern[] = "/tmp/kelvra-engine-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -85,6 +80,7 @@ class EngineTest : public ::testing::Test {
         options.sysfsRoot = dir;
         options.recoverLostAck = recoverLostAck;
         ASSERT_EQ(StartCameraLinkWith(options), 0);
+        ASSERT_EQ(StartCameraLinkWith(options), -1) << "one engine per process";
         SetLogTarget(&target, kLogMessageNumber);
         if (withCamera) {
             if (!camera.Running()) {
@@ -97,12 +93,10 @@ class EngineTest : public ::testing::Test {
 
     void Connect(bool recoverLostAck = true) {
         StartEngine(recoverLostAck);
-        // Every ACK shows status 6 for a moment: connected is what marks the end.
+        // Every ACK shows status 6 for a moment: connected is what marks the end, once the last
+        // read's ACK is in.
         ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
         ASSERT_EQ(GetLinkStatus(), StatusNormal);
-        ASSERT_TRUE(camera.WaitForFrames(4 + kReadableParameterCount, kGenerous));
-        // The last read's ACK has arrived: nothing of the sequence is still on its way.
-        ASSERT_TRUE(WaitUntil([] { return GetCameraLink()->awaitingAck.load() == 0; }, kGenerous));
         camera.ClearFrames();
         target.Clear();
     }
@@ -115,31 +109,36 @@ class EngineTest : public ::testing::Test {
         return frames;
     }
 
+    bool Seen(uint8_t opcode) const {
+        for (const Bytes& frame : Frames()) {
+            if (frame[1] == opcode) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Queues `request`, then a status query as a marker (no request type sends one), and
     // returns the frames sent before the marker: what the request sent, and nothing it
-    // should not have.
-    std::vector<Bytes> FramesOf(const CameraRequest& request) {
+    // should not have. Returns once the marker's outcome is in, so the request's is too
+    // (into `outcome`) and the next request starts from a quiet link.
+    std::vector<Bytes> FramesOf(const CameraRequest& request, Notice* outcome = nullptr) {
         camera.ClearFrames();
         const Bytes markerFrame = Frame(CMD_SYSTEM_STATUS_GET);
-        CameraRequest marker{};
-        marker.type = REQ_RAW_MESSAGE;
-        const int32_t count = static_cast<int32_t>(markerFrame.size());
-        std::memcpy(marker.payload, &count, sizeof count);
-        std::memcpy(marker.payload + 4, markerFrame.data(), markerFrame.size());
+        const CameraRequest marker = Raw(markerFrame);
+        const size_t before = target.Outcomes().size();
         EXPECT_EQ(EnqueueRequest(&request), 0);
         EXPECT_EQ(EnqueueRequest(&marker), 0);
-        EXPECT_TRUE(WaitUntil(
-            [&] {
-                const auto frames = Frames();
-                return !frames.empty() && frames.back() == markerFrame;
-            },
-            kGenerous));
+        EXPECT_TRUE(WaitUntil([&] { return target.Outcomes().size() >= before + 2; }, kGenerous));
+        const std::vector<Notice> outcomes = target.Outcomes();
+        if (outcome != nullptr && outcomes.size() >= before + 2) {
+            *outcome = outcomes[before];
+        }
         std::vector<Bytes> frames = Frames();
+        EXPECT_FALSE(frames.empty() || frames.back() != markerFrame) << "the marker was not the last frame";
         if (!frames.empty()) {
             frames.pop_back();
         }
-        // Let the marker's ACK in, so the next request starts from a quiet link.
-        EXPECT_TRUE(WaitUntil([] { return GetCameraLink()->awaitingAck.load() == 0; }, kGenerous));
         return frames;
     }
 
