@@ -2,7 +2,6 @@
 // faults, unplugging and plugging in, and kelvra-camsim run as a user runs it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -33,25 +33,18 @@ using support::Frame;
 using support::Word;
 using support::Words;
 
-// Every frame and every rejected one a port delivers, parsed as the engine parses them.
+// Every frame a port delivers, parsed as the engine parses them, and the count of rejected ones.
 class Receiver {
   public:
     static int OnBytes(const uint8_t* bytes, int32_t count, void* self) {
         auto* me = static_cast<Receiver*>(self);
         std::lock_guard lock(me->mutex_);
+        FrameAssembler& a = me->assembler_;
         for (int32_t i = 0; i < count; ++i) {
-            if (me->assembler_.state == Idle) {
-                me->current_.clear();
-            }
-            me->current_.push_back(bytes[i]);
-            if (FrameAssembler::PushByte(&me->assembler_, bytes[i]) < 0) {
-                ++me->rejects_;
-            }
-            if (me->assembler_.complete) {
-                me->assembler_.complete = 0;
-                me->current_.erase(me->current_.begin(),
-                                   std::find(me->current_.begin(), me->current_.end(), 0x01));
-                me->frames_.push_back(me->current_);
+            me->rejects_ += FrameAssembler::PushByte(&a, bytes[i]) < 0 ? 1 : 0;
+            if (a.complete) {
+                a.complete = 0;
+                me->frames_.push_back(Frame(a.opcode, Bytes(a.payload, a.payload + a.length)));
             }
         }
         me->changed_.notify_all();
@@ -76,10 +69,14 @@ class Receiver {
     std::mutex mutex_;
     std::condition_variable changed_;
     FrameAssembler assembler_{};
-    Bytes current_;
     std::vector<Bytes> frames_;
     int rejects_ = 0;
 };
+
+std::string TempDir() {
+    char pattern[] = "/tmp/kelvra-sim-XXXXXX";
+    return mkdtemp(pattern) != nullptr ? pattern : "/nonexistent";
+}
 
 Bytes Ack(uint8_t opcode) {
     return Frame(RSP_ACK, {0x00, opcode});
@@ -88,10 +85,7 @@ Bytes Ack(uint8_t opcode) {
 class SimulatedCameraTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        InitializePortTableLock();
-        char pattern[] = "/tmp/kelvra-sim-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = TempDir();
         link_ = dir_ + "/camera";
         ASSERT_EQ(camera_.Start(link_), 0);
         com_ = RegisterNamedPort(link_.c_str());
@@ -118,10 +112,8 @@ class SimulatedCameraTest : public ::testing::Test {
 TEST_F(SimulatedCameraTest, AnswersEachCommandAsACameraDoes) {
     Bytes info(kDownloadPacketLength, 0);
     info[1] = 0x01;
-    std::memcpy(&info[kPartNumberOffset], SimulatedCamera::kPartNumber,
-                std::strlen(SimulatedCamera::kPartNumber));
-    std::memcpy(&info[kSerialNumberOffset], SimulatedCamera::kSerialNumber,
-                std::strlen(SimulatedCamera::kSerialNumber));
+    std::strcpy(reinterpret_cast<char*>(&info[kPartNumberOffset]), SimulatedCamera::kPartNumber);
+    std::strcpy(reinterpret_cast<char*>(&info[kSerialNumberOffset]), SimulatedCamera::kSerialNumber);
     std::vector<Bytes> version;
     for (const char* line : SimulatedCamera::kVersionLines) {
         version.push_back(Frame(RSP_TEXT, Bytes(line, line + std::strlen(line))));
@@ -186,9 +178,7 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
     Send(Frame(0x07));
     Send(Frame(0x9E));
     const auto late = receiver_.Take(6);
-    ASSERT_EQ(late.size(), 6u);
-    EXPECT_EQ(late[4], Ack(0x07));
-    EXPECT_EQ(late[5], Ack(0x9E));
+    EXPECT_EQ(support::HexFrames({late.end() - 2, late.end()}), support::HexFrames({Ack(0x07), Ack(0x9E)}));
     camera_.DelayAck(0x07, 0);
     camera_.CorruptNextReply();
     camera_.SetNoise(true);
@@ -221,22 +211,16 @@ TEST_F(SimulatedCameraTest, UnplugHangsUpAndPlugServesUnderTheSameLink) {
     ASSERT_GT(key_, 0);
     ASSERT_EQ(Send(Frame(0xB5, Word(43))), 0);
     EXPECT_EQ(receiver_.Take(2).size(), 2u);
-    // Closing and opening the port again never upsets the camera.
-    ClosePort(key_);
-    key_ = OpenPort(com_, &receiver_, &Receiver::OnBytes);
-    ASSERT_EQ(Send(Frame(0x9E)), 0);
-    EXPECT_EQ(receiver_.Take(1).size(), 1u);
 }
 
 TEST(SimulatedCameraLife, StartStopRecordingAndTheLinkPath) {
-    char pattern[] = "/tmp/kelvra-sim-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string file = std::string(pattern) + "/file";
+    const std::string dir = TempDir();
+    const std::string file = dir + "/file";
     std::ofstream(file) << "keep";
     SimulatedCamera camera;
     EXPECT_EQ(camera.Start(file), -EEXIST) << "never replaces a file";
     EXPECT_TRUE(std::filesystem::is_regular_file(file));
-    const std::string link = std::string(pattern) + "/camera";
+    const std::string link = dir + "/camera";
     ASSERT_EQ(camera.Start(link), 0);
     EXPECT_EQ(camera.Start(link), -EBUSY);
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), camera.SlavePath());
@@ -246,10 +230,8 @@ TEST(SimulatedCameraLife, StartStopRecordingAndTheLinkPath) {
     const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
     const Bytes frame = Frame(0x9E);
     ASSERT_EQ(::write(fd, frame.data(), frame.size()), 4);
-    EXPECT_TRUE(support::WaitUntil([&] { return printed.size() >= 2; }));
-    EXPECT_EQ(camera.FrameCount(), 0u) << "answers, but keeps no record";
-    EXPECT_EQ(printed[0], "RX  op 0x9E: 01 9E 00 61");
-    EXPECT_EQ(printed[1], "TX  op 0x02: 01 02 02 00 9E 5D");
+    EXPECT_TRUE(support::WaitUntil([&] { return printed.size() >= 2; })) << "answered";
+    EXPECT_EQ(camera.FrameCount(), 0u) << "but no record kept";
     camera.SetRecording(true);
     EXPECT_FALSE(camera.WaitForFrames(1, 50));
     ASSERT_EQ(::write(fd, frame.data(), frame.size()), 4);
@@ -257,19 +239,16 @@ TEST(SimulatedCameraLife, StartStopRecordingAndTheLinkPath) {
     ::close(fd);
     camera.Stop();
     EXPECT_FALSE(std::filesystem::is_symlink(link));
-    std::filesystem::remove_all(pattern);
+    std::filesystem::remove_all(dir);
 }
 
-// kelvra-camsim with its standard output on a pipe.
+// kelvra-camsim with its standard output in a file.
 struct Program {
-    explicit Program(std::vector<std::string> args) {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) {
-            return;
-        }
+    Program(std::vector<std::string> args, const std::string& log) : log(log) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
         args.insert(args.begin(), KELVRA_CAMSIM_PATH);
         std::vector<char*> argv;
         for (std::string& a : args) {
@@ -280,22 +259,17 @@ struct Program {
             pid = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
-        ::close(ends[1]);
-        out = ends[0];
     }
     ~Program() {
         if (pid > 0) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
-        ::close(out);
     }
     bool ReadUntil(const std::string& text) {
         return support::WaitUntil([&] {
-            pollfd p{out, POLLIN, 0};
-            char buffer[512];
-            const ssize_t n = ::poll(&p, 1, 50) == 1 ? ::read(out, buffer, sizeof buffer) : 0;
-            output.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+            std::ifstream in(log);
+            output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
             return output.find(text) != std::string::npos;
         });
     }
@@ -305,17 +279,16 @@ struct Program {
         pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    const std::string log;
     pid_t pid = -1;
-    int out = -1;
     std::string output;
 };
 
 TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
-    char pattern[] = "/tmp/kelvra-sim-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string link = std::string(pattern) + "/camera";
+    const std::string dir = TempDir();
+    const std::string link = dir + "/camera";
     for (int signal : {SIGTERM, SIGINT}) {
-        Program program({"--verbose", "--link", link});
+        Program program({"--verbose", "--link", link}, dir + "/out");
         ASSERT_TRUE(program.ReadUntil(link + "\n"));
         const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
         const Bytes read43 = Frame(0xB5, Word(43));
@@ -327,12 +300,12 @@ TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
         EXPECT_EQ(program.Wait(), 0);
         EXPECT_FALSE(std::filesystem::is_symlink(link));
     }
-    Program help({"--help"});
+    Program help({"--help"}, dir + "/help");
     EXPECT_TRUE(help.ReadUntil("--link PATH"));
     EXPECT_EQ(help.Wait(), 0);
-    EXPECT_EQ(Program({"--frobnicate"}).Wait(), 2);
-    EXPECT_EQ(Program({"--link"}).Wait(), 2);
-    std::filesystem::remove_all(pattern);
+    EXPECT_EQ(Program({"--frobnicate"}, dir + "/bad").Wait(), 2);
+    EXPECT_EQ(Program({"--link"}, dir + "/bad").Wait(), 2);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
