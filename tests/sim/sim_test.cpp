@@ -1,5 +1,5 @@
-// The simulated camera as the program meets it, through the serial layer: its answers, its
-// faults, unplugging and plugging in, and kelvra-camsim run as a user runs it.
+// The simulated camera as the program meets it, through the serial layer: its answers and its
+// faults; its life under a link, and kelvra-camsim run as a user runs it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,12 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 
 #include "protocol/commands.h"
@@ -20,6 +18,7 @@
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
+#include "tests/serial/pty.h"
 #include "tests/support/wait.h"
 #include "tests/support/wire.h"
 
@@ -27,51 +26,26 @@ extern char** environ;
 
 namespace {
 
+using serial_test::Collector;
 using sim::SimulatedCamera;
 using support::Bytes;
 using support::Frame;
 using support::Word;
 using support::Words;
 
-// Every frame a port delivers, parsed as the engine parses them, and the count of rejected ones.
-class Receiver {
-  public:
-    static int OnBytes(const uint8_t* bytes, int32_t count, void* self) {
-        auto* me = static_cast<Receiver*>(self);
-        std::lock_guard lock(me->mutex_);
-        FrameAssembler& a = me->assembler_;
-        for (int32_t i = 0; i < count; ++i) {
-            me->rejects_ += FrameAssembler::PushByte(&a, bytes[i]) < 0 ? 1 : 0;
-            if (a.complete) {
-                a.complete = 0;
-                me->frames_.push_back(Frame(a.opcode, Bytes(a.payload, a.payload + a.length)));
-            }
+// The frames in `bytes`, parsed as the engine parses them; `rejects` counts the refused ones.
+std::vector<Bytes> FramesIn(const Bytes& bytes, int* rejects) {
+    FrameAssembler a{};
+    std::vector<Bytes> frames;
+    for (uint8_t byte : bytes) {
+        *rejects += FrameAssembler::PushByte(&a, byte) < 0 ? 1 : 0;
+        if (a.complete) {
+            a.complete = 0;
+            frames.push_back(Frame(a.opcode, Bytes(a.payload, a.payload + a.length)));
         }
-        me->changed_.notify_all();
-        return 0;
     }
-    // The next `count` frames, or fewer when they do not come in time.
-    std::vector<Bytes> Take(size_t count, int timeoutMs = support::kGenerous) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [&] { return frames_.size() >= count; });
-        std::vector<Bytes> out(frames_.begin(),
-                               frames_.begin() + static_cast<long>(std::min(count, frames_.size())));
-        frames_.erase(frames_.begin(), frames_.begin() + static_cast<long>(out.size()));
-        return out;
-    }
-    int Rejects() {
-        std::lock_guard lock(mutex_);
-        return rejects_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    FrameAssembler assembler_{};
-    std::vector<Bytes> frames_;
-    int rejects_ = 0;
-};
+    return frames;
+}
 
 std::string TempDir() {
     char pattern[] = "/tmp/kelvra-sim-XXXXXX";
@@ -86,10 +60,8 @@ class SimulatedCameraTest : public ::testing::Test {
   protected:
     void SetUp() override {
         dir_ = TempDir();
-        link_ = dir_ + "/camera";
-        ASSERT_EQ(camera_.Start(link_), 0);
-        com_ = RegisterNamedPort(link_.c_str());
-        key_ = OpenPort(com_, &receiver_, &Receiver::OnBytes);
+        ASSERT_EQ(camera_.Start(dir_ + "/camera"), 0);
+        key_ = OpenPort(RegisterNamedPort((dir_ + "/camera").c_str()), &received_, &Collector::Receive);
         ASSERT_GT(key_, 0);
     }
     void TearDown() override {
@@ -101,11 +73,27 @@ class SimulatedCameraTest : public ::testing::Test {
     int32_t Send(const Bytes& frame) {
         return SendToPort(key_, frame.data(), static_cast<int32_t>(frame.size()));
     }
+    // The next `count` frames the port delivered, or fewer when they do not come in time.
+    std::vector<Bytes> Take(size_t count, int timeoutMs = support::kGenerous) {
+        std::vector<Bytes> frames;
+        support::WaitUntil(
+            [&] {
+                rejects_ = 0;
+                frames = FramesIn(received_.bytes(), &rejects_);
+                return frames.size() >= taken_ + count;
+            },
+            timeoutMs);
+        std::vector<Bytes> next(frames.begin() + taken_,
+                                frames.begin() + std::min(frames.size(), taken_ + count));
+        taken_ += next.size();
+        return next;
+    }
 
-    std::string dir_, link_;
+    std::string dir_;
     SimulatedCamera camera_;
-    Receiver receiver_;
-    int com_ = 0;
+    Collector received_;
+    size_t taken_ = 0;
+    int rejects_ = 0;
     PortKey key_ = 0;
 };
 
@@ -140,7 +128,7 @@ TEST_F(SimulatedCameraTest, AnswersEachCommandAsACameraDoes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(support::Hex(c.command));
         ASSERT_EQ(Send(c.command), 0);
-        EXPECT_EQ(support::HexFrames(receiver_.Take(c.replies.size())), support::HexFrames(c.replies));
+        EXPECT_EQ(support::HexFrames(Take(c.replies.size())), support::HexFrames(c.replies));
     }
     // Setting commands keep their value where the camera keeps it.
     const struct {
@@ -157,7 +145,7 @@ TEST_F(SimulatedCameraTest, AnswersEachCommandAsACameraDoes) {
     };
     for (const auto& s : settings) {
         ASSERT_EQ(Send(s.command), 0);
-        ASSERT_EQ(receiver_.Take(1).size(), 1u);
+        ASSERT_EQ(Take(1).size(), 1u);
         EXPECT_EQ(camera_.Parameter(s.parameter), s.value) << support::Hex(s.command);
     }
     EXPECT_EQ(camera_.Parameter(PARAM_RS170_INVERT_ENABLE), 0);
@@ -168,52 +156,35 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
     camera_.DropAck(0x9E, false);
     Send(Frame(0x9E));
     Send(Frame(0x9E));
-    EXPECT_EQ(support::HexFrames(receiver_.Take(1)), support::HexFrames({Ack(0x9E)})) << "dropped once only";
+    EXPECT_EQ(support::HexFrames(Take(1)), support::HexFrames({Ack(0x9E)})) << "dropped once only";
     camera_.DropAck(0x9E, true);
     Send(Frame(0x9E));
-    EXPECT_TRUE(receiver_.Take(1, 300).empty());
+    EXPECT_TRUE(Take(1, 300).empty());
     camera_.ClearDroppedAcks();
     // A late ACK holds back what is behind it.
     camera_.DelayAck(0x07, 300);
     Send(Frame(0x07));
     Send(Frame(0x9E));
-    const auto late = receiver_.Take(6);
+    const auto late = Take(6);
+    ASSERT_EQ(late.size(), 6u);
     EXPECT_EQ(support::HexFrames({late.end() - 2, late.end()}), support::HexFrames({Ack(0x07), Ack(0x9E)}));
     camera_.DelayAck(0x07, 0);
     camera_.CorruptNextReply();
     camera_.SetNoise(true);
     Send(Frame(0x9E));
     Send(Frame(0x9E));
-    EXPECT_EQ(support::HexFrames(receiver_.Take(1)), support::HexFrames({Ack(0x9E)}));
-    EXPECT_EQ(receiver_.Rejects(), 1) << "the corrupted one, never the noise";
+    EXPECT_EQ(support::HexFrames(Take(1)), support::HexFrames({Ack(0x9E)}));
+    EXPECT_EQ(rejects_, 1) << "the corrupted one, never the noise";
     camera_.SetNoise(false);
     // A stalled camera reads nothing: a write the line cannot take times out; then it resumes.
     camera_.SetStalled(true);
     const Bytes big(1 << 20, 0x55);
     EXPECT_EQ(SendToPort(key_, big.data(), static_cast<int32_t>(big.size())), -1460);
     camera_.SetStalled(false);
-    EXPECT_TRUE(
-        support::WaitUntil([&] { return Send(Frame(0x9E)) == 0 && !receiver_.Take(1, 500).empty(); }));
+    EXPECT_TRUE(support::WaitUntil([&] { return Send(Frame(0x9E)) == 0 && !Take(1, 500).empty(); }));
 }
 
-TEST_F(SimulatedCameraTest, UnplugHangsUpAndPlugServesUnderTheSameLink) {
-    EXPECT_EQ(camera_.Unplug(), 0);
-    EXPECT_EQ(camera_.Unplug(), -EALREADY);
-    EXPECT_TRUE(support::WaitUntil([&] { return !IsPortKeyOpen(key_); })) << "the port saw the hang-up";
-    EXPECT_EQ(Send(Frame(0x9E)), -99);
-    // The link leads nowhere, even once another pseudo-terminal has taken the old one's number.
-    SimulatedCamera stranger;
-    ASSERT_EQ(stranger.Start(), 0);
-    EXPECT_FALSE(std::filesystem::exists(link_)) << "the link dangles, as a gone device's would";
-    EXPECT_EQ(OpenPort(com_, &receiver_, &Receiver::OnBytes), 0);
-    EXPECT_EQ(camera_.Plug(), 0);
-    key_ = OpenPort(com_, &receiver_, &Receiver::OnBytes);
-    ASSERT_GT(key_, 0);
-    ASSERT_EQ(Send(Frame(0xB5, Word(43))), 0);
-    EXPECT_EQ(receiver_.Take(2).size(), 2u);
-}
-
-TEST(SimulatedCameraLife, StartStopRecordingAndTheLinkPath) {
+TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     const std::string dir = TempDir();
     const std::string file = dir + "/file";
     std::ofstream(file) << "keep";
@@ -223,6 +194,15 @@ TEST(SimulatedCameraLife, StartStopRecordingAndTheLinkPath) {
     const std::string link = dir + "/camera";
     ASSERT_EQ(camera.Start(link), 0);
     EXPECT_EQ(camera.Start(link), -EBUSY);
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), camera.SlavePath());
+    // Unplugged, the link leads nowhere, even once another pseudo-terminal has taken the old
+    // one's number; plugged in again, the camera serves under the same link.
+    EXPECT_EQ(camera.Unplug(), 0);
+    EXPECT_EQ(camera.Unplug(), -EALREADY);
+    SimulatedCamera stranger;
+    ASSERT_EQ(stranger.Start(), 0);
+    EXPECT_FALSE(std::filesystem::exists(link)) << "the link dangles, as a gone device's would";
+    EXPECT_EQ(camera.Plug(), 0);
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), camera.SlavePath());
     std::vector<std::string> printed;
     camera.SetTrafficPrinter([&](const std::string& line) { printed.push_back(line); });
