@@ -53,9 +53,18 @@ class DeviceScan : public ::testing::Test {
     Table table{CreateDeviceTable()};
 };
 
-TEST_F(DeviceScan, FindsConverterAndCdcTtysAndSkipsTheRest) {
+TEST_F(DeviceScan, FindsUsbTtysNumberedFromTheComposedTextsAndSkipsTheRest) {
     sysfs.AddConverterTty("ttyUSB0", {});
     sysfs.AddCdcTty("ttyACM1", {"0483", "374b", "2061377A5841", "Vesper Core CDC", "3", "1.4"});
+    // Beyond the ttyUSB range: stored, but with no COM number, so never chosen.
+    sysfs.AddConverterTty("ttyUSB100", {"0403", "6001", "FAR", "Far bridge", "1", "3"});
+    // A product text that itself mentions a COM port must not decide the number.
+    sysfs.AddConverterTty("ttyUSB2", {"0403", "6001", "TRICK", "Bridge (COM7) edition", "1", "4"});
+    // No serial and no product string: the bus position and kernel name stand in.
+    sysfs.AddConverterTty("ttyUSB5", {"0403", "6015", "", "", "2", "1.3"});
+    // Overlong strings are cut, but the COM number always fits.
+    sysfs.AddConverterTty("ttyUSB9",
+                          {"ffff", "FFFF", std::string(400, 'S'), std::string(400, 'P'), "1", "6"});
     FakeSysfs::Usb broken{"0403", "6001", "NOPID", "Broken", "1", "9"};
     sysfs.AddConverterTty("ttyUSB3", broken);
     sysfs.Remove(FakeSysfs::UsbDevicePath(broken) + "/idProduct");
@@ -68,39 +77,22 @@ TEST_F(DeviceScan, FindsConverterAndCdcTtysAndSkipsTheRest) {
     EXPECT_EQ(Listing(table.get()),
               (std::vector<std::string>{
                   "USB\\VID_0403&PID_6001\\A10K5XYZ 0403:6001 tty COM1 'FT232R USB UART (COM1)'",
-                  "USB\\VID_0483&PID_374B\\2061377A5841 0483:374B tty COM102 'Vesper Core CDC (COM102)'"}));
+                  "USB\\VID_0403&PID_6001\\FAR 0403:6001 tty COM0 'Far bridge'",
+                  "USB\\VID_0403&PID_6001\\TRICK 0403:6001 tty COM3 'Bridge [COM7) edition (COM3)'",
+                  "USB\\VID_0403&PID_6015\\2-1.3 0403:6015 tty COM6 'ttyUSB5 (COM6)'",
+                  "USB\\VID_0483&PID_374B\\2061377A5841 0483:374B tty COM102 'Vesper Core CDC (COM102)'",
+                  "USB\\VID_FFFF&PID_FFFF\\" + std::string(177, 'S') + " FFFF:FFFF tty COM10 '" +
+                      std::string(291, 'P') + " (COM10)'"}));
     const DeviceRecord& a = table->records[0];
     const DeviceRecord& b = table->records[1];
     EXPECT_NE(a.deviceNode, b.deviceNode);
     EXPECT_EQ(std::memcmp(a.classGuid, b.classGuid, 16), 0);
     static const uint8_t zero[16] = {};
     EXPECT_NE(std::memcmp(a.classGuid, zero, 16), 0);
-    EXPECT_EQ(LowestPrimaryPort(table.get()), 1);
-    EXPECT_TRUE(IsCameraPortPresent(table.get(), 102));
-}
-
-TEST_F(DeviceScan, NumbersComeFromTheComposedTexts) {
-    // Beyond the ttyUSB range: stored, but with no COM number, so never chosen.
-    sysfs.AddConverterTty("ttyUSB100", {"0403", "6001", "FAR", "Far bridge", "1", "3"});
-    // A product text that itself mentions a COM port must not decide the number.
-    sysfs.AddConverterTty("ttyUSB2", {"0403", "6001", "TRICK", "Bridge (COM7) edition", "1", "4"});
-    // No serial and no product string: the bus position and kernel name stand in.
-    sysfs.AddConverterTty("ttyUSB5", {"0403", "6015", "", "", "2", "1.3"});
-    // Overlong strings are cut, but the COM number always fits.
-    sysfs.AddConverterTty("ttyUSB9",
-                          {"ffff", "FFFF", std::string(400, 'S'), std::string(400, 'P'), "1", "6"});
-
-    ASSERT_EQ(Scan(), 0);
-    EXPECT_EQ(Listing(table.get()),
-              (std::vector<std::string>{
-                  "USB\\VID_0403&PID_6001\\FAR 0403:6001 tty COM0 'Far bridge'",
-                  "USB\\VID_0403&PID_6001\\TRICK 0403:6001 tty COM3 'Bridge [COM7) edition (COM3)'",
-                  "USB\\VID_0403&PID_6015\\2-1.3 0403:6015 tty COM6 'ttyUSB5 (COM6)'",
-                  "USB\\VID_FFFF&PID_FFFF\\" + std::string(177, 'S') + " FFFF:FFFF tty COM10 '" +
-                      std::string(291, 'P') + " (COM10)'"}));
-    EXPECT_EQ((std::vector<int>{LowestPrimaryPort(table.get()), HighestAcceptedPort(table.get()),
-                                NextAcceptedPortAbove(table.get(), 3)}),
-              (std::vector<int>{3, 10, 6}));
+    EXPECT_EQ(
+        (std::vector<int>{LowestPrimaryPort(table.get()), HighestAcceptedPort(table.get()),
+                          NextAcceptedPortAbove(table.get(), 3), IsCameraPortPresent(table.get(), 102)}),
+        (std::vector<int>{1, 10, 6, 1}));
 }
 
 TEST_F(DeviceScan, OtherUsbTtysAreNumberedInNameOrder) {
