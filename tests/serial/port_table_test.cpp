@@ -54,6 +54,10 @@ TEST(ComNames, KernelNodesAndNamedPorts) {
     EXPECT_EQ(Paths({302, 303}), std::string(folder) + "/ttyUSB0 " + longPath);
     EXPECT_EQ(ComNumberForDevice("ttyUSB0"), 1) << "the bridge on that node keeps COM1";
     EXPECT_EQ(ComNumberForDevice("/tmp/cam-a"), 301);
+    int com = 0;
+    ASSERT_TRUE(NamedPortAt(1, folder, sizeof folder, &com));
+    EXPECT_EQ(com, 302);
+    EXPECT_FALSE(NamedPortAt(3, folder, sizeof folder, &com)) << "beyond the last";
     ClearNamedPorts();
     EXPECT_EQ(Paths({301}), "-");
 }
