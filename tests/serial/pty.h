@@ -3,7 +3,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -70,13 +69,6 @@ class Pty {
             },
             timeoutMs);
         return out;
-    }
-    // Reads what is there until the master has been quiet for a while.
-    void Drain() {
-        uint8_t buffer[4096];
-        pollfd p{master_, POLLIN, 0};
-        while (::poll(&p, 1, 300) > 0 && ::read(master_, buffer, sizeof buffer) > 0) {
-        }
     }
 
   private:
