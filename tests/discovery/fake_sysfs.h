@@ -37,48 +37,25 @@ class FakeSysfs {
     // A USB-serial converter: the tty hangs below a port directory inside the interface,
     // so the USB device is two levels above the `device` link's target.
     void AddConverterTty(const std::string& tty, const Usb& usb, const std::string& dev = "188:0") {
-        std::string iface = MakeUsbDevice(usb) + "/" + InterfaceName(usb);
-        std::string node = iface + "/" + tty + "/tty/" + tty;
-        Dir(node);
-        Write(node + "/dev", dev);
-        Link("../../../" + tty, node + "/device");
-        Link("../../" + node, "class/tty/" + tty);
+        AddTty(tty, MakeUsbDevice(usb) + "/" + InterfaceName(usb) + "/" + tty + "/tty/" + tty, dev,
+               "../../../" + tty);
     }
-
     // A CDC ACM device: the `device` link points at the interface itself.
     void AddCdcTty(const std::string& tty, const Usb& usb, const std::string& dev = "166:0") {
-        std::string iface = MakeUsbDevice(usb) + "/" + InterfaceName(usb);
-        std::string node = iface + "/tty/" + tty;
-        Dir(node);
-        Write(node + "/dev", dev);
-        Link("../../../" + InterfaceName(usb), node + "/device");
-        Link("../../" + node, "class/tty/" + tty);
+        AddTty(tty, MakeUsbDevice(usb) + "/" + InterfaceName(usb) + "/tty/" + tty, dev,
+               "../../../" + InterfaceName(usb));
     }
-
     // A built-in UART enumerated by PnP: it has a `device`, but no USB interface.
     void AddPnpTty(const std::string& tty, const std::string& dev = "4:64") {
-        std::string node = "devices/pnp0/00:00/00:00:0/00:00:0.0/tty/" + tty;
-        Dir(node);
-        Write(node + "/dev", dev);
-        Link("../../../00:00:0.0", node + "/device");
-        Link("../../" + node, "class/tty/" + tty);
+        AddTty(tty, "devices/pnp0/00:00/00:00:0/00:00:0.0/tty/" + tty, dev, "../../../00:00:0.0");
     }
-
     // A UART of the legacy platform driver; all of them share one parent.
     void AddPlatformTty(const std::string& tty, const std::string& dev = "4:68") {
-        std::string node = "devices/platform/serial8250/tty/" + tty;
-        Dir(node);
-        Write(node + "/dev", dev);
-        Link("../../../serial8250", node + "/device");
-        Link("../../" + node, "class/tty/" + tty);
+        AddTty(tty, "devices/platform/serial8250/tty/" + tty, dev, "../../../serial8250");
     }
-
     // A virtual console or pseudo device: no `device` link at all.
     void AddVirtualTty(const std::string& tty, const std::string& dev = "4:1") {
-        std::string node = "devices/virtual/tty/" + tty;
-        Dir(node);
-        Write(node + "/dev", dev);
-        Link("../../" + node, "class/tty/" + tty);
+        AddTty(tty, "devices/virtual/tty/" + tty, dev, "");
     }
 
     void RemoveTty(const std::string& tty) { std::filesystem::remove(root_ + "/class/tty/" + tty); }
@@ -96,6 +73,16 @@ class FakeSysfs {
     static std::string InterfaceName(const Usb& usb) { return usb.bus + "-" + usb.port + ":1.0"; }
 
   private:
+    // The node directory with its `dev`, its `device` link (when given) and the class link.
+    void AddTty(const std::string& tty, const std::string& node, const std::string& dev,
+                const std::string& device) {
+        Dir(node);
+        Write(node + "/dev", dev);
+        if (!device.empty()) {
+            Link(device, node + "/device");
+        }
+        Link("../../" + node, "class/tty/" + tty);
+    }
     void Dir(const std::string& relative) { std::filesystem::create_directories(root_ + "/" + relative); }
     void Link(const std::string& target, const std::string& relative) {
         std::error_code exists;
@@ -107,16 +94,14 @@ class FakeSysfs {
         if (!std::filesystem::exists(root_ + "/" + device + "/idVendor")) {
             Dir(device + "/" + InterfaceName(usb));
             Write(device + "/" + InterfaceName(usb) + "/bInterfaceNumber", "00\n");
-            Write(device + "/idVendor", usb.vendor + "\n");
-            Write(device + "/idProduct", usb.product + "\n");
-            if (!usb.serial.empty()) {
-                Write(device + "/serial", usb.serial + "\n");
+            const char* names[] = {"idVendor", "idProduct", "serial", "product", "busnum", "devpath"};
+            const std::string* values[] = {&usb.vendor, &usb.product, &usb.serial,
+                                           &usb.name,   &usb.bus,     &usb.port};
+            for (int i = 0; i < 6; ++i) {
+                if (!values[i]->empty()) {  // an empty serial or product string is left out
+                    Write(device + "/" + names[i], *values[i] + "\n");
+                }
             }
-            if (!usb.name.empty()) {
-                Write(device + "/product", usb.name + "\n");
-            }
-            Write(device + "/busnum", usb.bus + "\n");
-            Write(device + "/devpath", usb.port + "\n");
         }
         return device;
     }

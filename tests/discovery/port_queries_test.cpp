@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "serial/discovery.h"
 
@@ -21,16 +22,18 @@ void Put(DeviceTable* table, uint32_t vendorId, uint32_t productId, int comNumbe
     r.comNumber = comNumber;
 }
 
+// The four answers: highest accepted, next accepted above `above`, lowest primary, and
+// whether `camera` is a camera port (1) or not (0).
+std::vector<int> Answers(const DeviceTable* table, int above, int camera) {
+    return {HighestAcceptedPort(table), NextAcceptedPortAbove(table, above), LowestPrimaryPort(table),
+            IsCameraPortPresent(table, camera) ? 1 : 0};
+}
+
 TEST(PortQueries, EmptyOrMissingTableAnswersNothing) {
     Table table(CreateDeviceTable());
     ASSERT_NE(table, nullptr);
-    EXPECT_EQ(table->acceptedIds, AcceptedIds);
-    for (const DeviceTable* t : {static_cast<const DeviceTable*>(table.get()), (const DeviceTable*)nullptr}) {
-        EXPECT_EQ(HighestAcceptedPort(t), 0);
-        EXPECT_EQ(NextAcceptedPortAbove(t, 0), 0);
-        EXPECT_EQ(LowestPrimaryPort(t), 0);
-        EXPECT_FALSE(IsCameraPortPresent(t, 0));
-    }
+    EXPECT_EQ(Answers(table.get(), 0, 0), (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_EQ(Answers(nullptr, 0, 0), (std::vector<int>{0, 0, 0, 0}));
     EXPECT_EQ(ScanAllDevices(nullptr), kScanMissingTable);
     EXPECT_EQ(ScanDeviceClass("tty", nullptr), kScanMissingTable);
 }
@@ -41,55 +44,39 @@ TEST(PortQueries, AcceptedBridgesAreVisitedInAscendingOrderDuplicatesOrNot) {
         Put(table.get(), 0x0403, 0x6001, 12);
         Put(table.get(), 0x0403, 0x6001, 4);
         SCOPED_TRACE(copies);
-        EXPECT_EQ(HighestAcceptedPort(table.get()), 12);
-        EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 4);
-        EXPECT_EQ(NextAcceptedPortAbove(table.get(), 4), 12);
+        EXPECT_EQ(Answers(table.get(), 0, 12), (std::vector<int>{12, 4, 4, 1}));
+        EXPECT_EQ(Answers(table.get(), 4, 5), (std::vector<int>{12, 12, 4, 0}));
         EXPECT_EQ(NextAcceptedPortAbove(table.get(), 12), 0);
-        EXPECT_EQ(LowestPrimaryPort(table.get()), 4);
-        EXPECT_TRUE(IsCameraPortPresent(table.get(), 12));
-        EXPECT_FALSE(IsCameraPortPresent(table.get(), 5));
     }
 }
 
 TEST(PortQueries, EachQueryHasItsOwnPairs) {
     Table searched(CreateDeviceTable());  // chosen by the search, yet no camera port
     Put(searched.get(), 0x0403, 0x6015, 9);
-    EXPECT_EQ(LowestPrimaryPort(searched.get()), 0);
-    EXPECT_EQ(HighestAcceptedPort(searched.get()), 9);
-    EXPECT_FALSE(IsCameraPortPresent(searched.get(), 9));
+    EXPECT_EQ(Answers(searched.get(), 0, 9), (std::vector<int>{9, 9, 0, 0}));
 
     Table camera(CreateDeviceTable());  // a camera port the search never chooses
     Put(camera.get(), 0x0483, 0x374B, 5);
-    EXPECT_EQ(HighestAcceptedPort(camera.get()), 0);
-    EXPECT_EQ(NextAcceptedPortAbove(camera.get(), 0), 0);
-    EXPECT_EQ(LowestPrimaryPort(camera.get()), 0);
-    EXPECT_TRUE(IsCameraPortPresent(camera.get(), 5));
+    EXPECT_EQ(Answers(camera.get(), 0, 5), (std::vector<int>{0, 0, 0, 1}));
 
     Table halves(CreateDeviceTable());  // FFFF matches only FFFF
     Put(halves.get(), 0xFFFF, 0xFFFF, 7);
     Put(halves.get(), 0xFFFF, 0x6001, 8);
     Put(halves.get(), 0x0403, 0xFFFF, 9);
-    EXPECT_EQ(HighestAcceptedPort(halves.get()), 7);
-    EXPECT_EQ(LowestPrimaryPort(halves.get()), 0);
+    EXPECT_EQ(Answers(halves.get(), 0, 7), (std::vector<int>{7, 7, 0, 0}));
 
     Table unused(CreateDeviceTable());  // only the lowest primary port ignores the in-use flag
     Put(unused.get(), 0x0403, 0x6001, 3, /*inUse=*/0);
-    EXPECT_EQ(LowestPrimaryPort(unused.get()), 3);
-    EXPECT_EQ(HighestAcceptedPort(unused.get()), 0);
-    EXPECT_FALSE(IsCameraPortPresent(unused.get(), 3));
+    EXPECT_EQ(Answers(unused.get(), 0, 3), (std::vector<int>{0, 0, 3, 0}));
 }
 
 TEST(PortQueries, OnlyNumbersBelow512AreChosen) {
     Table table(CreateDeviceTable());
     Put(table.get(), 0x0403, 0x6001, 600);
-    EXPECT_EQ(HighestAcceptedPort(table.get()), 600);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 0);
-    EXPECT_EQ(LowestPrimaryPort(table.get()), 0);
-
+    EXPECT_EQ(Answers(table.get(), 0, 600), (std::vector<int>{600, 0, 0, 1}));
     Put(table.get(), 0x0403, 0x6001, 0);  // a name without "(COM"
     Put(table.get(), 0x0403, 0x6001, 511);
-    EXPECT_EQ(LowestPrimaryPort(table.get()), 511);
-    EXPECT_EQ(NextAcceptedPortAbove(table.get(), 0), 511);
+    EXPECT_EQ(Answers(table.get(), 0, 511), (std::vector<int>{600, 511, 511, 1}));
 }
 
 }  // namespace

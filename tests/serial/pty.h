@@ -3,16 +3,15 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -71,13 +70,6 @@ class Pty {
             timeoutMs);
         return out;
     }
-    // Reads what is there until the master has been quiet for a while.
-    void Drain() {
-        uint8_t buffer[4096];
-        pollfd p{master_, POLLIN, 0};
-        while (::poll(&p, 1, 300) > 0 && ::read(master_, buffer, sizeof buffer) > 0) {
-        }
-    }
 
   private:
     int master_ = -1;
@@ -85,14 +77,14 @@ class Pty {
     std::string path_;
 };
 
+// Every delivery of a port: the bytes in order and the size of each.
 class Collector {
   public:
     static int Receive(const uint8_t* bytes, int32_t count, void* self) {
         auto* me = static_cast<Collector*>(self);
         std::lock_guard<std::mutex> guard(me->lock_);
         me->bytes_.insert(me->bytes_.end(), bytes, bytes + count);
-        me->calls_ += 1;
-        me->badCounts_ += count < 1 || count > 4096 ? 1 : 0;
+        me->sizes_.push_back(count);
         me->changed_.notify_all();
         return 0;
     }
@@ -105,34 +97,38 @@ class Collector {
         std::lock_guard<std::mutex> guard(lock_);
         return bytes_;
     }
-    int calls() {
+    std::vector<int32_t> sizes() {
         std::lock_guard<std::mutex> guard(lock_);
-        return calls_;
-    }
-    int badCounts() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return badCounts_;
+        return sizes_;
     }
 
   private:
     std::mutex lock_;
     std::condition_variable changed_;
     Bytes bytes_;
-    int calls_ = 0;
-    int badCounts_ = 0;
+    std::vector<int32_t> sizes_;
+};
+
+// A receiver that stays inside its first delivery until released.
+struct Stuck {
+    static int Receive(const uint8_t*, int32_t, void* self) {
+        auto* me = static_cast<Stuck*>(self);
+        me->entered = true;
+        support::WaitUntil([&] { return me->release.load(); }, 60000);
+        me->left = true;
+        return 0;
+    }
+    std::atomic<bool> entered{false}, release{false}, left{false};
 };
 
 inline int ThreadCount() {
-    FILE* status = std::fopen("/proc/self/status", "r");
-    char line[256];
-    int threads = -1;
-    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
-        threads = std::strncmp(line, "Threads:", 8) == 0 ? std::atoi(line + 8) : threads;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Threads:", 0) == 0) {
+            return std::atoi(line.c_str() + 8);
+        }
     }
-    if (status != nullptr) {
-        std::fclose(status);
-    }
-    return threads;
+    return -1;
 }
 
 inline Bytes Pattern(size_t count, uint32_t seed) {
