@@ -1,9 +1,7 @@
 // kelvra-ctl as a script runs it: a process against the simulated camera on an empty device
 // tree, judged by its exit status, its output and the frames that reach the camera.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,16 +12,14 @@
 #include <QJsonObject>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "profile/settings_profile.h"
 #include "protocol/commands.h"
 #include "sim/camera_sim.h"
+#include "tests/support/spawn.h"
 #include "tests/support/wire.h"
-
-extern char** environ;
 
 namespace {
 
@@ -68,43 +64,13 @@ class CtlTest : public ::testing::Test {
         camera.ClearFrames();
         if (onCamera)
             args.insert(args.begin(), {"--port", dir + "/camera", "--timeout", "10000"});
-        args.insert(args.begin(), KELVRA_CTL_PATH);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         const std::string out = dir + "/out", err = dir + "/err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<std::string> env{"KELVRA_SYSFS_ROOT=" + dir + "/sys"};
-        for (char** e = environ; *e != nullptr; ++e)
-            env.emplace_back(*e);
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
         Result result;
-        pid_t pid = -1;
-        if (posix_spawn(&pid, KELVRA_CTL_PATH, &actions, nullptr, argv.data(), envp.data()) == 0) {
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = Slurp(out);
-        result.err = Slurp(err);
+        result.code = support::ExitCode(
+            support::Spawn(KELVRA_CTL_PATH, args, out, err, {"KELVRA_SYSFS_ROOT=" + dir + "/sys"}));
+        result.out = support::Slurp(out);
+        result.err = support::Slurp(err);
         return result;
-    }
-
-    static std::string Slurp(const std::string& path) {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
     }
 
     // The frames of the command itself: after the last read of the connection sequence.

@@ -1,6 +1,6 @@
 // The control panel against the real engine and a simulated camera: start-up, the connect
 // copy, every handler checked by the frames the camera receives, the status line, losing the
-// camera, closing, and the diagnostics window.
+// camera, closing, the diagnostics window and the settings profiles of the window menu.
 #include <QtTest>
 #include <QtWidgets>
 #include <memory>
@@ -10,6 +10,7 @@
 #include "diagnostics/ui/manual_message_dialog.h"
 #include "panel/panel_dlg.h"
 #include "panel/panel_internal.h"
+#include "panel/settings_import.h"
 #include "panel_fixture.h"
 #include "resources/control_id.h"
 #include "resources/resources.h"
@@ -130,6 +131,29 @@ class PanelTest : public QObject {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
         panel_->OnTimer();
         Settle();
+    }
+
+    // The connected camera's profile as "Export Settings..." writes it.
+    SettingsProfile Exported() {
+        services_.saveName = cam_.dir.filePath("export.json");
+        panel_->MenuEntry(kCommandExportSettings)->trigger();
+        SettingsProfile profile;
+        QString error;
+        if (!ReadProfileFile(services_.saveName, &profile, &error))
+            qFatal("%s", qPrintable(error));
+        return profile;
+    }
+    // "Import Settings..." of `profile`; a window it opens that the test does not answer is closed.
+    void Import(const SettingsProfile& profile) {
+        services_.fileName = cam_.dir.filePath("import.json");
+        QString error;
+        QVERIFY2(WriteProfileFile(services_.fileName, profile, &error), qPrintable(error));
+        QTimer::singleShot(0, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        cam_.Mark();
+        panel_->MenuEntry(kCommandImportSettings)->trigger();
     }
 
   private slots:
@@ -611,6 +635,52 @@ class PanelTest : public QObject {
             const Beside placed = PlaceBeside(panel, QSize(300, 200), QRect(QPoint(0, 0), screen));
             QCOMPARE(QList<QPoint>({placed.window, placed.owner}), QList<QPoint>({window, owner}));
         }
+    }
+
+    // ---- Settings profiles ----
+
+    // The export holds the camera's identity and values; its import with two values changed
+    // shows those and, confirmed, queues their marks and the save.
+    void exportThenImportTheDifferences() {
+        Open();
+        SettingsProfile profile = Exported();
+        QCOMPARE(profile.parameters.size(), size_t{255});
+        QCOMPARE(profile.camera.partNumber, QString(sim::SimulatedCamera::kPartNumber));
+        const uint16_t rate = profile.parameters[16].value, mode = profile.parameters[43].value;
+        profile.parameters[16].value = rate == 60 ? 30 : 60;
+        profile.parameters[43].value = mode == 2 ? 1 : 2;
+        QStringList rows;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<ImportSettingsDialog*>(QApplication::activeModalWidget());
+            for (int row = 0; dialog != nullptr && row < dialog->Table()->rowCount(); ++row) {
+                QStringList cells;
+                for (int column = 0; column < 4; ++column)
+                    cells.append(dialog->Table()->item(row, column)->text());
+                rows.append(cells.join('|'));
+            }
+            if (dialog != nullptr)
+                dialog->accept();
+        });
+        Import(profile);
+        QCOMPARE(rows,
+                 QStringList(
+                     {QString("16|Frame Rate|%1|%2").arg(rate).arg(profile.parameters[16].value),
+                      QString("43|AGC Mode at Power Up|%1|%2").arg(mode).arg(profile.parameters[43].value)}));
+        QVERIFY(cam_.SawInOrder({SetParam(16, profile.parameters[16].value), Word(0xB5, 16),
+                                 SetParam(43, profile.parameters[43].value), Word(0xB5, 43),
+                                 Word(0xB0, 0x00FF)}));
+    }
+
+    void otherPartNumberAsksAndNoQueuesNothing() {
+        Open();
+        SettingsProfile profile = Exported();
+        profile.camera.partNumber = QStringLiteral("KV-320-60-B2");
+        profile.parameters[16].value = 61;
+        Import(profile);  // answered No
+        QCOMPARE(services_.boxes.size(), 1);
+        QVERIFY(services_.boxes.first().contains(QLatin1String("part number \"KV-320-60-B2\"")));
+        Drain();
+        QCOMPARE(cam_.Sent(0xB0, 16), QString());
     }
 
     // ---- Losing the camera ----

@@ -20,10 +20,9 @@
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
 #include "tests/serial/pty.h"
+#include "tests/support/spawn.h"
 #include "tests/support/wait.h"
 #include "tests/support/wire.h"
-
-extern char** environ;
 
 namespace {
 
@@ -207,41 +206,14 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
 
 // kelvra-camsim with its standard output in a file.
 struct Program {
-    Program(std::vector<std::string> args, const std::string& log) : log(log) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        args.insert(args.begin(), KELVRA_CAMSIM_PATH);
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid, KELVRA_CAMSIM_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-            pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Program() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
+    Program(std::vector<std::string> args, const std::string& log)
+        : log(log), pid(support::Spawn(KELVRA_CAMSIM_PATH, std::move(args), log)) {}
+    ~Program() { support::ExitCode(pid, 0); }
     bool ReadUntil(const std::string& text) {
-        return support::WaitUntil([&] {
-            std::ifstream in(log);
-            output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            return output.find(text) != std::string::npos;
-        });
+        return support::WaitUntil(
+            [&] { return (output = support::Slurp(log)).find(text) != std::string::npos; });
     }
-    int Wait() {
-        int status = -1;
-        support::WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    int Wait() { return support::ExitCode(std::exchange(pid, -1), support::kGenerous); }
     const std::string log;
     pid_t pid = -1;
     std::string output;
