@@ -74,7 +74,6 @@ TEST(Decoder, EveryKindOfDetail) {
     const Decoding cases[] = {
         {kFrameSent, 0x12, {0x00, 0x0A}, true, tx + c(0x12) + " Auto Calibration Period Set 10 (0x000a)"},
         {kFrameSent, 0x1E, {0x01, 0x00}, true, tx + c(0x1E) + " 256 (0x0100)"},
-        {kFrameSent, 0x83, {0x01, 0x00}, true, tx + c(0x83) + " 256 (0x0100)"},
         {kFrameSent, 0x23, {0x00, 0x00}, true, tx + c(0x23) + " 0 (0x0000) - Disabled"},
         {kFrameSent, 0x23, {0x00, 0x05}, true, tx + c(0x23) + " 5 (0x0005) - Enabled"},
         {kFrameSent, 0x27, {0x00, 0x0C}, true, tx + c(0x27) + " Field Calibration 12 (0x000c)"},
