@@ -1,5 +1,6 @@
-// The log list: selection by keys and mouse, the clipboard's text, cutting, the tooltip of a
-// long line, the context menu; and the kept log written to a file.
+// The diagnostics window's pieces: the log list (selection by keys and mouse, the clipboard's text,
+// cutting, the tooltip of a long line, the context menu), the kept log written to a file, and
+// hexadecimal typed as a message, byte for byte.
 #include <QClipboard>
 #include <QMenu>
 #include <QTextDocumentFragment>
@@ -8,10 +9,21 @@
 #include <numeric>
 
 #include "diagnostics/log_history.h"
+#include "diagnostics/typed_message.h"
 #include "diagnostics/ui/data_list.h"
 #include "diagnostics/ui/log_file.h"
 
-class DataListTest : public QObject {
+namespace {
+
+QByteArray Parse(const std::string& text, bool start, bool checksum) {
+    uint8_t out[kTypedMessageMaxLength];
+    const int n = ParseTypedMessage(text, start, checksum, out);
+    return QByteArray(reinterpret_cast<const char*>(out), n);
+}
+
+}  // namespace
+
+class DiagnosticsUiTest : public QObject {
     Q_OBJECT
 
     CDataList* list_ = nullptr;
@@ -173,7 +185,58 @@ class DataListTest : public QObject {
         QCOMPARE(file.readAll(), QByteArray("12:00:00.000 25\xB0\r\n\r\n"));
         QVERIFY(!WriteLogHistory(history, dir.filePath("missing/log.txt")));
     }
+
+    void examples_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("start");
+        QTest::addColumn<bool>("checksum");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("checksum behind") << "0107 00" << false << true << QByteArray::fromHex("010700F8");
+        QTest::newRow("both boxes") << "07 00" << true << true << QByteArray::fromHex("010700F8");
+        QTest::newRow("0x prefixes") << "0x01 0x07 0x00 0xF8" << false << false
+                                     << QByteArray::fromHex("010700F8");
+        QTest::newRow("upper 0X, blanks after")
+            << "  0X01   0xa7" << false << false << QByteArray::fromHex("01A7");
+        QTest::newRow("blank counts zero") << "1 7" << false << false << QByteArray::fromHex("1070");
+        QTest::newRow("lone digit") << "5" << false << false << QByteArray::fromHex("50");
+        QTest::newRow("0x alone") << "0x" << false << false << QByteArray::fromHex("00");
+        QTest::newRow("not hex") << "zz" << false << false << QByteArray::fromHex("00");
+        QTest::newRow("mixed junk") << "g5 Fq" << false << false << QByteArray::fromHex("05F0");
+        QTest::newRow("empty, both boxes") << "" << true << true << QByteArray::fromHex("01FF");
+        QTest::newRow("empty") << "" << false << false << QByteArray();
+        QTest::newRow("blanks only") << "    " << false << true << QByteArray::fromHex("00");
+    }
+
+    void examples() {
+        QFETCH(QString, text);
+        QFETCH(bool, start);
+        QFETCH(bool, checksum);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(Parse(text.toStdString(), start, checksum).toHex(' '), bytes.toHex(' '));
+    }
+
+    void longTextStopsAt256Bytes() {
+        std::string text;
+        for (int i = 0; i < 600; ++i)
+            text += "A5 ";
+        QByteArray plain = Parse(text, false, false);
+        QCOMPARE(plain.size(), 256);
+        QVERIFY(plain.count(char(0xA5)) == 256);
+
+        QByteArray framed = Parse(text, true, true);
+        QCOMPARE(framed.size(), 257);
+        QCOMPARE(uint8_t(framed[0]), uint8_t(0x01));
+        QCOMPARE(framed.count(char(0xA5)), 255);
+        uint8_t sum = 0;
+        for (char c : framed)
+            sum = uint8_t(sum + uint8_t(c));
+        QCOMPARE(sum, uint8_t(0));  // the checksum makes the whole sum zero
+
+        // Only the first 2999 characters of the text are read.
+        std::string huge(5000, 'f');
+        QCOMPARE(Parse(huge, false, false).size(), 256);
+    }
 };
 
-QTEST_MAIN(DataListTest)
-#include "data_list_test.moc"
+QTEST_MAIN(DiagnosticsUiTest)
+#include "diagnostics_ui_test.moc"
