@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -110,12 +111,9 @@ class EngineTest : public ::testing::Test {
     }
 
     bool Seen(uint8_t opcode) const {
-        for (const Bytes& frame : Frames()) {
-            if (frame[1] == opcode) {
-                return true;
-            }
-        }
-        return false;
+        const std::vector<Bytes> frames = Frames();
+        return std::any_of(frames.begin(), frames.end(),
+                           [&](const Bytes& frame) { return frame[1] == opcode; });
     }
 
     // Queues `request`, then a status query as a marker (no request type sends one), and
@@ -148,6 +146,12 @@ class EngineTest : public ::testing::Test {
     }
 
     CameraLink* Link() const { return GetCameraLink(); }
+
+    // What the log says when a port is tried, and when it opened.
+    static std::string Opening(const std::string& com) { return "     Opening COM" + com + " "; }
+    static std::string Polling(const std::string& com) {
+        return "     COM" + com + " is open - Polling device";
+    }
 
     std::string dir;
     sim::SimulatedCamera camera;

@@ -72,12 +72,11 @@ TEST_F(LinkTest, TheFirstUnacknowledgedCommandStaysAwaited) {
     Sent(CMD_AGC_MODE_SET, {0x00, 0x01});
     Sent(CMD_ICE_MODE_ENABLE, {0x00, 0x01});
     EXPECT_EQ(link->awaitedOpcode.load(), CMD_AGC_MODE_SET);
-    Receive(RSP_ACK, {0x00, CMD_ICE_MODE_ENABLE});
-    EXPECT_EQ(link->awaitingAck.load(), 1);
-    Receive(RSP_ACK, {CMD_AGC_MODE_SET, 0x00});  // byte order matters
-    EXPECT_EQ(link->awaitingAck.load(), 1);
-    Receive(RSP_ACK, {0x00});  // too short
-    EXPECT_EQ(link->awaitingAck.load(), 1);
+    // Another command's, byte order swapped, too short.
+    for (const Bytes& ack : {Bytes{0x00, CMD_ICE_MODE_ENABLE}, Bytes{CMD_AGC_MODE_SET, 0x00}, Bytes{0x00}}) {
+        Receive(RSP_ACK, ack);
+        EXPECT_EQ(link->awaitingAck.load(), 1) << support::Hex(ack);
+    }
     Receive(RSP_ACK, {0x00, CMD_AGC_MODE_SET, 0x99});
     EXPECT_EQ(link->awaitingAck.load(), 0);
 }
@@ -173,16 +172,13 @@ TEST_F(LinkTest, SettersMarkOnlyRealChanges) {
 
 TEST(WithoutEngine, EveryCallFailsCleanly) {
     ASSERT_EQ(GetCameraLink(), nullptr);
-    EXPECT_EQ(GetLinkStatus(), 0);
-    EXPECT_EQ(StopCameraLink(), -1);
-    EXPECT_EQ(SetPendingParameter(2, 1), -2);
-    EXPECT_EQ(SetCameraParameter(2, 1), -2);
-    EXPECT_EQ(SetPendingParameter(256, 1), -1);
     CameraRequest request{};
-    EXPECT_EQ(EnqueueRequest(&request), -2);
-    EXPECT_EQ(EnqueueRequest(nullptr), -1);
-    EXPECT_EQ(EnqueueAndRelease(nullptr), -1);
-    EXPECT_EQ(EnqueueAndRelease(NewCameraRequest()), -2);  // freed anyway (the leak check sees it)
+    // A request that cannot be queued is freed anyway (the leak check sees it).
+    EXPECT_EQ((std::vector<int>{GetLinkStatus(), StopCameraLink(), SetPendingParameter(2, 1),
+                                SetCameraParameter(2, 1), SetPendingParameter(256, 1),
+                                EnqueueRequest(&request), EnqueueRequest(nullptr), EnqueueAndRelease(nullptr),
+                                EnqueueAndRelease(NewCameraRequest())}),
+              (std::vector<int>{0, -1, -2, -2, -1, -2, -1, -1, -2}));
     uint16_t value = 0;
     EXPECT_FALSE(TakeCameraValue(1, &value));
     EXPECT_FALSE(CopyCameraIdentity(nullptr, nullptr));
@@ -247,25 +243,20 @@ TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
     EXPECT_EQ(ParseSequenceLine(nullptr, frame), 0);
 }
 
-// What the log says when a port does not open.
-
-std::string Describe(const char* path, int error, const struct stat* node = nullptr,
-                     const char* group = nullptr, int busy = 0) {
+// What the log says when a port does not open: a node of `gid` and `mode` (none when 0).
+std::string Describe(const char* path, int error, gid_t gid = 0, mode_t mode = 0, const char* group = nullptr,
+                     int busy = 0) {
     OpenFailure failure{};
     failure.portNumber = 7;
     std::snprintf(failure.devicePath, sizeof failure.devicePath, "%s", path);
     failure.errorNumber = error;
     failure.busy = busy;
-    char text[kLogLineBlockSize];
-    DescribeOpenFailure(failure, node, group, text, sizeof text);
-    return text;
-}
-
-struct stat Node(gid_t group, mode_t mode) {
     struct stat node {};
-    node.st_gid = group;
+    node.st_gid = gid;
     node.st_mode = S_IFCHR | mode;
-    return node;
+    char text[kLogLineBlockSize];
+    DescribeOpenFailure(failure, mode != 0 ? &node : nullptr, group, text, sizeof text);
+    return text;
 }
 
 TEST(OpenFailure, SaysWhatTheUserCanDo) {
@@ -276,20 +267,15 @@ TEST(OpenFailure, SaysWhatTheUserCanDo) {
         "     No permission to open /dev/ttyUSB0: your user needs read and write access to "
         "it; install the package's udev rule for the camera's bridges (60-kelvra.rules), or "
         "see \"Access to the serial port\" in the Kelvra User's Guide";
-    const struct stat groupReadWrite = Node(20, 0660);
-    const struct stat rootOnly = Node(0, 0600);
-    const struct stat rootGroup = Node(0, 0660);
-    const struct stat groupReadOnly = Node(20, 0640);
     // A group is named only when joining it would help.
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadWrite, "dialout"), dialout);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EPERM, &groupReadWrite, "dialout"), dialout);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &rootOnly, "root"), access);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &rootGroup, "root"), access);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadOnly, "dialout"), access);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadWrite, nullptr), access) << "a group without a name";
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 20, 0660, "dialout"), dialout);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EPERM, 20, 0660, "dialout"), dialout);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 0, 0600, "root"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 0, 0660, "root"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 20, 0640, "dialout"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 20, 0660, nullptr), access) << "a group without a name";
     EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES), access) << "a node that could not be looked at";
-
-    EXPECT_EQ(Describe("/dev/ttyUSB3", EBUSY, nullptr, nullptr, 1),
+    EXPECT_EQ(Describe("/dev/ttyUSB3", EBUSY, 0, 0, nullptr, 1),
               "     /dev/ttyUSB3 is in use by another program; the search will try it again");
     EXPECT_EQ(Describe("", ENOENT), "     COM7 has no device node");
     EXPECT_EQ(Describe("/dev/ttyUSB6", ENOENT),
