@@ -84,14 +84,12 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
     EXPECT_EQ(block.substr(kPartNumberOffset, std::strlen(Sim::kPartNumber)), Sim::kPartNumber);
     EXPECT_EQ(block.substr(kSerialNumberOffset, std::strlen(Sim::kSerialNumber)), Sim::kSerialNumber);
     for (int index = 0; index < 255; ++index) {
-        const ParameterEntry& value = link->cameraState.cameraValues.entries[index];
-        const ParameterEntry& pending = link->cameraState.pendingValues.entries[index];
-        ASSERT_EQ(value.value.load(), camera.Parameter(index)) << index;
-        ASSERT_EQ(pending.value.load(), camera.Parameter(index)) << index;
-        ASSERT_EQ(pending.flag.load(), 0) << index;
+        const int expected = camera.Parameter(index);
+        ASSERT_EQ((std::vector<int>{CameraValue(index), PendingValue(index), Marked(index)}),
+                  (std::vector<int>{expected, expected, 0}))
+            << index;
     }
-    EXPECT_EQ(link->cameraState.pendingValues.entries[255].value.load(), 7);
-    EXPECT_EQ(link->cameraState.pendingValues.entries[255].flag.load(), 1);
+    EXPECT_EQ((std::vector<int>{PendingValue(255), Marked(255)}), (std::vector<int>{7, 1}));
     uint16_t value = 0;
     EXPECT_TRUE(TakeCameraValue(43, &value));
     EXPECT_EQ(value, 0x1234);
@@ -254,11 +252,11 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
     // A new connection starts from what the camera says: every value read again is news to
     // the panel, and nothing is left marked from before (43 and 45 are marked by the requests).
     for (int index = 0; index < kReadableParameterCount; ++index) {
-        if (Link()->cameraState.cameraValues.entries[index].value.load() != 0) {
+        if (CameraValue(index) != 0) {
             ASSERT_TRUE(TakeCameraValue(index, &value)) << index;
         }
         const bool marked = index == 43 || index == 45;
-        ASSERT_EQ(Link()->cameraState.pendingValues.entries[index].flag.load() != 0, marked) << index;
+        ASSERT_EQ(Marked(index) != 0, marked) << index;
     }
 }
 

@@ -146,6 +146,10 @@ class EngineTest : public ::testing::Test {
     }
 
     CameraLink* Link() const { return GetCameraLink(); }
+    // An entry as the camera last said it, and as it is to be sent (with its mark).
+    int CameraValue(int i) const { return Link()->cameraState.cameraValues.entries[i].value.load(); }
+    int PendingValue(int i) const { return Link()->cameraState.pendingValues.entries[i].value.load(); }
+    int Marked(int i) const { return Link()->cameraState.pendingValues.entries[i].flag.load(); }
 
     // What the log says when a port is tried, and when it opened.
     static std::string Opening(const std::string& com) { return "     Opening COM" + com + " "; }

@@ -80,8 +80,7 @@ TEST_P(UnplugDuringWait, AQuickReplugConnectsAgain) {
 TEST_P(UnplugDuringWait, ASlowReplugLosesNoQueuedRequest) {
     ASSERT_NO_FATAL_FAILURE(UnplugAndReplug(false, {Request(REQ_COLOR_PALETTE, 3)}));
     if (GetParam().request == REQ_SAVE_PARAMETERS) {  // marked again only when not written
-        EXPECT_EQ(Link()->cameraState.pendingValues.entries[45].flag.load(),
-                  GetParam().held == CMD_SET_NON_VOLATILE_PARAMETERS ? 1 : 0);
+        EXPECT_EQ(Marked(45), GetParam().held == CMD_SET_NON_VOLATILE_PARAMETERS ? 1 : 0);
     }
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
     ASSERT_TRUE(WaitUntil([&] { return Seen(CMD_HSV_COLORIZATION); }, kGenerous));

@@ -8,23 +8,14 @@
 namespace enginetest {
 namespace {
 
-Bytes Cmd(uint8_t opcode, uint16_t value) {
-    return Frame(opcode, Word(value));
-}
-Bytes Set(uint16_t index, uint16_t value) {
+const auto Cmd = [](uint8_t opcode, uint16_t value) { return Frame(opcode, Word(value)); };
+const auto Set = [](uint16_t index, uint16_t value) {
     return Frame(CMD_SET_NON_VOLATILE_PARAMETERS, Words(index, value));
-}
-Bytes Read(uint16_t index) {
-    return Cmd(CMD_GET_NON_VOLATILE_PARAMETERS, index);
-}
-Bytes Store() {
-    return Cmd(CMD_SET_NON_VOLATILE_PARAMETERS, 0x00FF);
-}
-
+};
+const auto Read = [](uint16_t index) { return Cmd(CMD_GET_NON_VOLATILE_PARAMETERS, index); };
+const Bytes kStore = Cmd(CMD_SET_NON_VOLATILE_PARAMETERS, 0x00FF);
 // Only the first byte of the payload counts.
-CameraRequest ByteRequest(int32_t type, uint8_t value) {
-    return Request(type, 0xEE00 + value);
-}
+const auto ByteRequest = [](int32_t type, uint8_t value) { return Request(type, 0xEE00 + value); };
 
 struct Case {
     CameraRequest request;
@@ -102,7 +93,7 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntries) {
         Notice outcome{};
         EXPECT_EQ(HexFrames(FramesOf(c.request, &outcome)), HexFrames(c.frames));
         for (const auto& [index, value] : c.pending) {
-            EXPECT_EQ(Link()->cameraState.pendingValues.entries[index].value.load(), value) << index;
+            EXPECT_EQ(PendingValue(index), value) << index;
         }
         // Every request says how it went: acknowledged, or nothing to send.
         EXPECT_EQ(outcome.request, c.request.type);
@@ -124,7 +115,7 @@ TEST_F(EngineTest, LensCalibrationStepWaitsForCompletionUntilTheNextAck) {
 TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
     Connect();
     Notice outcome{};
-    EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames({Store()}));
+    EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames({kStore}));
     const uint16_t palette = static_cast<uint16_t>(camera.Parameter(45) + 1);
     const uint16_t polarity = camera.Parameter(38) == 0 ? 1 : 0;
     const uint16_t pairs[4] = {45, palette, 38, polarity};
@@ -132,17 +123,14 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
     EXPECT_EQ(outcome.result, 0) << "marking sends nothing and fails nothing";
     target.Clear();
     EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome)),
-              HexFrames({Set(38, polarity), Read(38), Set(45, palette), Read(45), Store()}));
+              HexFrames({Set(38, polarity), Read(38), Set(45, palette), Read(45), kStore}));
     EXPECT_EQ(outcome.result, 0);
     EXPECT_EQ(outcome.count, 2);
     EXPECT_EQ(outcome.index, -1) << "it did not stop";
-    CameraState& state = Link()->cameraState;
-    EXPECT_EQ(state.pendingValues.entries[38].flag.load(), 0);
-    EXPECT_EQ(state.pendingValues.entries[45].flag.load(), 0);
-    // The read-back shows what the camera stored.
-    EXPECT_EQ(state.cameraValues.entries[45].value.load(), palette);
-    EXPECT_EQ(state.cameraValues.entries[38].value.load(), polarity);
-    EXPECT_EQ(camera.Parameter(45), palette);
+    // Unmarked; the read-back shows what the camera stored.
+    EXPECT_EQ(
+        (std::vector<int>{Marked(38), Marked(45), CameraValue(45), CameraValue(38), camera.Parameter(45)}),
+        (std::vector<int>{0, 0, palette, polarity, palette}));
 
     // Each command went out only after the previous one's ACK had been logged.
     std::string order;
@@ -171,25 +159,23 @@ TEST_F(EngineTest, ALostAckStopsASaveAndTheNextSaveFinishesIt) {
         SetPendingParameter(42, level);
         camera.DropAck(c.dropped, false);
         Notice outcome{};
-        std::vector<Bytes> expected = {Set(41, gain), Read(41), Store()};
-        if (writeLost) {
-            expected.erase(expected.begin() + 1);
-        }
-        EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome)), HexFrames(expected));
+        const std::vector<Bytes> sent = FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome);
+        EXPECT_EQ(HexFrames(sent),
+                  HexFrames(writeLost ? std::vector<Bytes>{Set(41, gain), kStore}
+                                      : std::vector<Bytes>{Set(41, gain), Read(41), kStore}));
         EXPECT_TRUE(LogHas("     Save stopped: " + c.what + " of parameter 0x0029 - " + ParameterName(41) +
                            " was not acknowledged"));
         EXPECT_EQ(outcome.result, -2);
         EXPECT_EQ(outcome.opcode, c.dropped);
         EXPECT_EQ(outcome.index, 41);
         EXPECT_EQ(outcome.count, writeLost ? 0 : 1);
-        EXPECT_EQ(Link()->cameraState.pendingValues.entries[41].flag.load(), writeLost ? 1 : 0);
-        EXPECT_EQ(Link()->cameraState.pendingValues.entries[42].flag.load(), 1);
+        EXPECT_EQ((std::vector<int>{Marked(41), Marked(42)}), (std::vector<int>{writeLost ? 1 : 0, 1}));
 
-        expected = {Set(41, gain), Read(41), Set(42, level), Read(42), Store()};
-        if (!writeLost) {
-            expected.erase(expected.begin(), expected.begin() + 2);
+        std::vector<Bytes> rest = {Set(42, level), Read(42), kStore};
+        if (writeLost) {
+            rest.insert(rest.begin(), {Set(41, gain), Read(41)});
         }
-        EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames(expected));
+        EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames(rest));
     }
 }
 
