@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,12 +133,16 @@ class EngineTest : public ::testing::Test {
         if (outcome != nullptr && outcomes.size() >= before + 2) {
             *outcome = outcomes[before];
         }
-        std::vector<Bytes> frames = Frames();
-        EXPECT_FALSE(frames.empty() || frames.back() != markerFrame) << "the marker was not the last frame";
-        if (!frames.empty()) {
-            frames.pop_back();
+        const std::vector<Bytes> frames = Frames();
+        const bool marked = !frames.empty() && frames.back() == markerFrame;
+        EXPECT_TRUE(marked) << "the marker was not the last frame";
+        return marked ? std::vector<Bytes>(frames.begin(), frames.end() - 1) : frames;
+    }
+
+    void Enqueue(const std::vector<CameraRequest>& requests) {
+        for (const CameraRequest& request : requests) {
+            EXPECT_EQ(EnqueueRequest(&request), 0);
         }
-        return frames;
     }
 
     bool LogHas(const std::string& text, int timeoutMs = kGenerous) {
@@ -146,6 +151,12 @@ class EngineTest : public ::testing::Test {
     }
 
     CameraLink* Link() const { return GetCameraLink(); }
+
+    std::string WriteFile(const std::string& name, const std::string& content) const {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
     // An entry as the camera last said it, and as it is to be sent (with its mark).
     int CameraValue(int i) const { return Link()->cameraState.cameraValues.entries[i].value.load(); }
     int PendingValue(int i) const { return Link()->cameraState.pendingValues.entries[i].value.load(); }

@@ -1,8 +1,6 @@
 // Every request type on the wire, saves, lost ACKs and sequence files.
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "tests/engine/engine_fixture.h"
 
 namespace enginetest {
@@ -105,8 +103,7 @@ TEST_F(EngineTest, LensCalibrationStepWaitsForCompletionUntilTheNextAck) {
     Connect();
     // Long enough to be seen on a busy machine, short of the cycle's 1000 ms wait for it.
     camera.DelayAck(CMD_LENS_CALIBRATION_CONTROL, 800);
-    const CameraRequest request = Request(REQ_LENS_CALIBRATION_STEP, 1);
-    ASSERT_EQ(EnqueueRequest(&request), 0);
+    Enqueue({Request(REQ_LENS_CALIBRATION_STEP, 1)});
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusWaitingCompletion; }, kGenerous));
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusNormal; }, kGenerous));
 }
@@ -124,9 +121,8 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
     target.Clear();
     EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome)),
               HexFrames({Set(38, polarity), Read(38), Set(45, palette), Read(45), kStore}));
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.count, 2);
-    EXPECT_EQ(outcome.index, -1) << "it did not stop";
+    EXPECT_EQ((std::vector<int>{outcome.result, outcome.count, outcome.index}), (std::vector<int>{0, 2, -1}))
+        << "result, count, and -1: it did not stop";
     // Unmarked; the read-back shows what the camera stored.
     EXPECT_EQ(
         (std::vector<int>{Marked(38), Marked(45), CameraValue(45), CameraValue(38), camera.Parameter(45)}),
@@ -165,10 +161,8 @@ TEST_F(EngineTest, ALostAckStopsASaveAndTheNextSaveFinishesIt) {
                                       : std::vector<Bytes>{Set(41, gain), Read(41), kStore}));
         EXPECT_TRUE(LogHas("     Save stopped: " + c.what + " of parameter 0x0029 - " + ParameterName(41) +
                            " was not acknowledged"));
-        EXPECT_EQ(outcome.result, -2);
-        EXPECT_EQ(outcome.opcode, c.dropped);
-        EXPECT_EQ(outcome.index, 41);
-        EXPECT_EQ(outcome.count, writeLost ? 0 : 1);
+        EXPECT_EQ((std::vector<int>{outcome.result, outcome.opcode, outcome.index, outcome.count}),
+                  (std::vector<int>{-2, c.dropped, 41, writeLost ? 0 : 1}));
         EXPECT_EQ((std::vector<int>{Marked(41), Marked(42)}), (std::vector<int>{writeLost ? 1 : 0, 1}));
 
         std::vector<Bytes> rest = {Set(42, level), Read(42), kStore};
@@ -187,31 +181,19 @@ TEST_P(LostAck, IsReportedAndDisarmedOnlyWithRecovery) {
     const bool recover = GetParam();
     Connect(recover);
     camera.DropAck(CMD_AGC_MODE_SET, false);
-    for (const CameraRequest& request : {Request(REQ_AGC_MODE, 1), Request(REQ_ICE_ENABLE, 1)}) {
-        ASSERT_EQ(EnqueueRequest(&request), 0);
-    }
+    Enqueue({Request(REQ_AGC_MODE, 1), Request(REQ_ICE_ENABLE, 1)});
     ASSERT_TRUE(WaitUntil([this] { return target.Outcomes().size() >= 2; }, kGenerous));
     const std::vector<Notice> outcomes = target.Outcomes();
-    EXPECT_EQ(outcomes[0].result, -2);
-    EXPECT_EQ(outcomes[0].opcode, CMD_AGC_MODE_SET);
     // Without recovery the second command's own ACK goes unnoticed.
-    EXPECT_EQ(outcomes[1].result, recover ? 0 : -2);
-    EXPECT_EQ(Link()->awaitingAck.load(), recover ? 0 : 1);
-    EXPECT_EQ(Link()->awaitedOpcode.load(), recover ? CMD_ICE_MODE_ENABLE : CMD_AGC_MODE_SET);
+    EXPECT_EQ((std::vector<int>{outcomes[0].result, outcomes[0].opcode, outcomes[1].result,
+                                Link()->awaitingAck.load(), Link()->awaitedOpcode.load()}),
+              (std::vector<int>{-2, CMD_AGC_MODE_SET, recover ? 0 : -2, recover ? 0 : 1,
+                                recover ? CMD_ICE_MODE_ENABLE : CMD_AGC_MODE_SET}));
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutRecovery, LostAck, ::testing::Bool());
 
-class SequenceFileTest : public EngineTest {
-  protected:
-    std::string Write(const std::string& name, const std::string& content) {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-};
-
-TEST_F(SequenceFileTest, PlaysEveryMessageLineInOrder) {
+TEST_F(EngineTest, SequenceFilePlaysEveryMessageLineInOrder) {
     Connect();
     // At most 253 values make a message; CR LF ends a line; blank lines are no messages; a tab
     // is a zero digit, not a separator.
@@ -223,27 +205,23 @@ TEST_F(SequenceFileTest, PlaysEveryMessageLineInOrder) {
     longFrame.insert(longFrame.end(), 252, 0x7E);
     longFrame.push_back(FrameChecksum(longFrame.data(), 255));
     Notice outcome{};
-    EXPECT_EQ(HexFrames(FramesOf(Play(Write("a.dseq", "41 00 01\r\n\n   \n" + longLine + "\n\t27 00 01\n")),
-                                 &outcome)),
+    EXPECT_EQ(HexFrames(FramesOf(
+                  Play(WriteFile("a.dseq", "41 00 01\r\n\n   \n" + longLine + "\n\t27 00 01\n")), &outcome)),
               HexFrames({Cmd(0x41, 1), longFrame, Frame(0x02, {0x70, 0x00, 0x01})}));
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.count, 3);
-    EXPECT_EQ(outcome.index, 0);
+    EXPECT_EQ((std::vector<int>{outcome.result, outcome.count, outcome.index}), (std::vector<int>{0, 3, 0}));
     EXPECT_EQ(GetLinkStatus(), StatusNormal);
 
     // A line longer than the 1288-character buffer is read in pieces, yet counts as one line:
     // here the piece ends after a lone F (0xF0) and the 2 left over makes a message of its own
     // (0x20). A line whose ACK does not come costs its wait; the next is sent anyway.
     camera.DropAck(CMD_AGC_MODE_SET, false);
-    const std::string path = Write("b.dseq", std::string(1287, ' ') + "F2\n2A 00 01\n23 00 01\n");
+    const std::string path = WriteFile("b.dseq", std::string(1287, ' ') + "F2\n2A 00 01\n23 00 01\n");
     EXPECT_EQ(HexFrames(FramesOf(Play(path), &outcome)),
               HexFrames({Frame(0xF0), Frame(0x20), Cmd(CMD_AGC_MODE_SET, 1), Cmd(CMD_ICE_MODE_ENABLE, 1)}));
-    EXPECT_EQ(outcome.result, -2);
-    EXPECT_EQ(outcome.index, 2);
-    EXPECT_EQ(outcome.count, 4);
+    EXPECT_EQ((std::vector<int>{outcome.result, outcome.count, outcome.index}), (std::vector<int>{-2, 4, 2}));
 }
 
-TEST_F(SequenceFileTest, WhatIsNotATextFileIsRefusedWithARemarkBeforeAnythingIsSent) {
+TEST_F(EngineTest, SequenceFileThatIsNotATextFileIsRefusedWithARemarkBeforeAnythingIsSent) {
     Connect();
     const std::string fifo = dir + "/fifo.dseq";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -256,9 +234,9 @@ TEST_F(SequenceFileTest, WhatIsNotATextFileIsRefusedWithARemarkBeforeAnythingIsS
          "     Cannot open sequence file " + dir + "/missing %s %n.dseq: No such file"},
         {fifo, refused + "/fifo.dseq was not played: it is not a regular file"},
         {"/dev/zero", "     Sequence file /dev/zero was not played: it is not a regular file"},
-        {Write("nul.dseq", std::string("F2\n41 00\0\n", 10)),
+        {WriteFile("nul.dseq", std::string("F2\n41 00\0\n", 10)),
          refused + "/nul.dseq was not played: it holds binary data (byte 0x00 at offset 8)"},
-        {Write("escape.dseq", "F2\n\x1b[0m\n"),
+        {WriteFile("escape.dseq", "F2\n\x1b[0m\n"),
          refused + "/escape.dseq was not played: it holds binary data (byte 0x1b at offset 3)"},
     };
     for (const auto& c : cases) {
