@@ -178,24 +178,21 @@ TEST_F(EngineTest, CandidatesAreTriedInAscendingOrderAndTheSearchStartsOver) {
 }
 
 TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
-    struct Step {
-        uint8_t opcode;
-        int timeoutMs;
-    };
-    const Step steps[] = {{CMD_SYSTEM_STATUS_GET, 1500},
-                          {CMD_SYSTEM_VERSION_GET, 1500},
-                          {CMD_DATA_TRANSFER_DOWNLOAD_SETUP, 2500},
-                          {CMD_GET_NON_VOLATILE_PARAMETERS, 2500}};
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.opcode);
+    // Each step, and the time-out of its wait.
+    const std::pair<uint8_t, int> steps[] = {{CMD_SYSTEM_STATUS_GET, 1500},
+                                             {CMD_SYSTEM_VERSION_GET, 1500},
+                                             {CMD_DATA_TRANSFER_DOWNLOAD_SETUP, 2500},
+                                             {CMD_GET_NON_VOLATILE_PARAMETERS, 2500}};
+    for (const auto& [opcode, timeoutMs] : steps) {
+        SCOPED_TRACE(opcode);
         camera.ClearDroppedAcks();
-        camera.DropAck(step.opcode, true);
+        camera.DropAck(opcode, true);
         camera.ClearFrames();
         StartEngine();
-        ASSERT_TRUE(WaitUntil([&] { return Seen(step.opcode); }, kConnectDeadline));
+        ASSERT_TRUE(WaitUntil([&] { return Seen(opcode); }, kConnectDeadline));
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(StopCameraLink(), 0);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(step.timeoutMs));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(timeoutMs));
         EXPECT_EQ(GetCameraLink(), nullptr);
         EXPECT_EQ(OpenPortCount(), 0);
     }

@@ -26,13 +26,7 @@
 
 namespace enginetest {
 
-using support::Bytes;
-using support::Frame;
-using support::HexFrames;
-using support::kGenerous;
-using support::WaitUntil;
-using support::Word;
-using support::Words;
+using namespace support;
 
 // The whole connection sequence: 259 exchanges.
 constexpr int kConnectDeadline = 60000;

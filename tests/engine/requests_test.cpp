@@ -141,28 +141,25 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
 // stays marked, and the next save finishes what the first could not.
 TEST_F(EngineTest, ALostAckStopsASaveAndTheNextSaveFinishesIt) {
     Connect();
-    const struct {
-        uint8_t dropped;
-        std::string what;
-    } cases[] = {{CMD_SET_NON_VOLATILE_PARAMETERS, "the write"},
-                 {CMD_GET_NON_VOLATILE_PARAMETERS, "the read-back"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const bool writeLost = c.dropped == CMD_SET_NON_VOLATILE_PARAMETERS;
+    const std::pair<uint8_t, std::string> cases[] = {{CMD_SET_NON_VOLATILE_PARAMETERS, "the write"},
+                                                     {CMD_GET_NON_VOLATILE_PARAMETERS, "the read-back"}};
+    for (const auto& [dropped, what] : cases) {
+        SCOPED_TRACE(what);
+        const bool writeLost = dropped == CMD_SET_NON_VOLATILE_PARAMETERS;
         const uint16_t gain = static_cast<uint16_t>(camera.Parameter(41) + 1);
         const uint16_t level = static_cast<uint16_t>(camera.Parameter(42) + 1);
         SetPendingParameter(41, gain);
         SetPendingParameter(42, level);
-        camera.DropAck(c.dropped, false);
+        camera.DropAck(dropped, false);
         Notice outcome{};
         const std::vector<Bytes> sent = FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome);
         EXPECT_EQ(HexFrames(sent),
                   HexFrames(writeLost ? std::vector<Bytes>{Set(41, gain), kStore}
                                       : std::vector<Bytes>{Set(41, gain), Read(41), kStore}));
-        EXPECT_TRUE(LogHas("     Save stopped: " + c.what + " of parameter 0x0029 - " + ParameterName(41) +
+        EXPECT_TRUE(LogHas("     Save stopped: " + what + " of parameter 0x0029 - " + ParameterName(41) +
                            " was not acknowledged"));
         EXPECT_EQ((std::vector<int>{outcome.result, outcome.opcode, outcome.index, outcome.count}),
-                  (std::vector<int>{-2, c.dropped, 41, writeLost ? 0 : 1}));
+                  (std::vector<int>{-2, dropped, 41, writeLost ? 0 : 1}));
         EXPECT_EQ((std::vector<int>{Marked(41), Marked(42)}), (std::vector<int>{writeLost ? 1 : 0, 1}));
 
         std::vector<Bytes> rest = {Set(42, level), Read(42), kStore};
@@ -226,10 +223,7 @@ TEST_F(EngineTest, SequenceFileThatIsNotATextFileIsRefusedWithARemarkBeforeAnyth
     const std::string fifo = dir + "/fifo.dseq";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string refused = "     Sequence file " + dir;
-    const struct {
-        std::string path;
-        std::string remark;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {dir + "/missing %s %n.dseq",
          "     Cannot open sequence file " + dir + "/missing %s %n.dseq: No such file"},
         {fifo, refused + "/fifo.dseq was not played: it is not a regular file"},
@@ -239,13 +233,13 @@ TEST_F(EngineTest, SequenceFileThatIsNotATextFileIsRefusedWithARemarkBeforeAnyth
         {WriteFile("escape.dseq", "F2\n\x1b[0m\n"),
          refused + "/escape.dseq was not played: it holds binary data (byte 0x1b at offset 3)"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+    for (const auto& [path, remark] : cases) {
+        SCOPED_TRACE(path);
         Notice outcome{};
-        EXPECT_TRUE(FramesOf(Play(c.path), &outcome).empty());
+        EXPECT_TRUE(FramesOf(Play(path), &outcome).empty());
         EXPECT_EQ(outcome.result, -4);
         EXPECT_TRUE(target.WaitForLine(
-            [&](const std::string& line) { return WithoutStamp(line).rfind(c.remark, 0) == 0; }, kGenerous));
+            [&](const std::string& line) { return WithoutStamp(line).rfind(remark, 0) == 0; }, kGenerous));
         EXPECT_EQ(GetLinkStatus(), StatusNormal);
     }
 
