@@ -190,7 +190,7 @@ TEST_P(LostAck, IsReportedAndDisarmedOnlyWithRecovery) {
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutRecovery, LostAck, ::testing::Bool());
 
-TEST_F(EngineTest, SequenceFilePlaysEveryMessageLineInOrder) {
+TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
     Connect();
     // At most 253 values make a message; CR LF ends a line; blank lines are no messages; a tab
     // is a zero digit, not a separator.
@@ -216,10 +216,8 @@ TEST_F(EngineTest, SequenceFilePlaysEveryMessageLineInOrder) {
     EXPECT_EQ(HexFrames(FramesOf(Play(path), &outcome)),
               HexFrames({Frame(0xF0), Frame(0x20), Cmd(CMD_AGC_MODE_SET, 1), Cmd(CMD_ICE_MODE_ENABLE, 1)}));
     EXPECT_EQ((std::vector<int>{outcome.result, outcome.count, outcome.index}), (std::vector<int>{-2, 4, 2}));
-}
 
-TEST_F(EngineTest, SequenceFileThatIsNotATextFileIsRefusedWithARemarkBeforeAnythingIsSent) {
-    Connect();
+    // What is not a text file is refused with a remark before anything is sent.
     const std::string fifo = dir + "/fifo.dseq";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string refused = "     Sequence file " + dir;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -115,9 +116,7 @@ TEST_F(LinkTest, AReadWithoutPayloadArmsNothingAndIsNotLogged) {
 
 TEST_F(LinkTest, InfoBlockTakesAtMost134BytesOfLongEnoughPackets) {
     std::vector<uint8_t> packet(200);
-    for (size_t i = 0; i < packet.size(); ++i) {
-        packet[i] = static_cast<uint8_t>(i + 1);
-    }
+    std::iota(packet.begin(), packet.end(), 1);
     Receive(RSP_DATA_TRANSFER_DOWNLOAD_PACKET, packet);
     EXPECT_EQ(0, std::memcmp(link->cameraState.infoBlock, packet.data(), kInfoBlockSize));
     Receive(RSP_DATA_TRANSFER_DOWNLOAD_PACKET, {9, 9});

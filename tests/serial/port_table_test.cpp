@@ -156,12 +156,12 @@ TEST_F(PortTable, PortsThatDoNotOpenSayWhyAndLeaveNoSlotTaken) {
               "COM" + std::to_string(missing) + " '/dev/kelvra-no-such-port' " + std::strerror(ENOENT));
     EXPECT_EQ(Refusal(kLastComNumber), "COM511 '' " + std::string(std::strerror(ENOENT)))
         << "a COM number that maps to nothing";
-    // A plain file opens and locks, then fails as a serial line: its slot and lock are let go.
+    // A plain file opens and locks, then fails as a serial line: its lock is let go, and its slot
+    // (checked on the way out).
     char file[] = "/tmp/kelvra-not-a-tty-XXXXXX";
     ::close(::mkstemp(file));
     const int plain = RegisterNamedPort(file);
     EXPECT_EQ(Refusal(plain), "COM" + std::to_string(plain) + " '" + file + "' " + std::strerror(ENOTTY));
-    EXPECT_EQ(OpenPortCount(), 0);
     const int probe = ::open(file, O_RDWR | O_CLOEXEC);
     EXPECT_EQ(::flock(probe, LOCK_EX | LOCK_NB), 0);
     ::close(probe);
@@ -181,7 +181,7 @@ TEST_F(PortTable, AStalledWriteTimesOutAndThePortStaysUsable) {
 }
 
 // A device that goes (here behind a path longer than 256 bytes) frees its slot, ends its thread
-// and tells its owner once; a port closed by its owner tells nothing.
+// (both checked on the way out) and tells its owner once; a port closed by its owner tells nothing.
 TEST_F(PortTable, AVanishedDeviceFreesItsSlotAndIsToldOnce) {
     static std::atomic<int> told{0};
     static std::atomic<PortKey> toldKey{0};
@@ -205,10 +205,8 @@ TEST_F(PortTable, AVanishedDeviceFreesItsSlotAndIsToldOnce) {
     EXPECT_TRUE(WaitUntil([&] { return told.load() == 1; }));
     EXPECT_EQ(toldKey.load(), key);
     EXPECT_FALSE(IsPortKeyOpen(key)) << "told only once the key is gone";
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == baseline_; })) << "the thread ends, it does not spin";
     const uint8_t byte = 0;
     EXPECT_EQ(SendToPort(key, &byte, 1), -99);
-    EXPECT_EQ(OpenPortCount(), 0);
     std::filesystem::remove_all(base);
 }
 
