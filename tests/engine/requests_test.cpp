@@ -21,7 +21,7 @@ struct Case {
     std::vector<std::pair<int, uint16_t>> pending;  // entries the request sets in pendingValues
 };
 
-TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntries) {
+TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntriesAndALensStepAwaitsCompletion) {
     Connect();
     const Bytes typed = {0x01, 0xB5, 0x02, 0x00, 0x2B, 0x1D};
     const Case cases[] = {
@@ -97,11 +97,9 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntries) {
         EXPECT_EQ(outcome.request, c.request.type);
         EXPECT_EQ(outcome.result, c.frames.empty() ? -4 : 0);
     }
-}
 
-TEST_F(EngineTest, LensCalibrationStepWaitsForCompletionUntilTheNextAck) {
-    Connect();
-    // Long enough to be seen on a busy machine, short of the cycle's 1000 ms wait for it.
+    // A lens calibration step then waits for completion until the next ACK: one held back long
+    // enough to be seen on a busy machine, short of the cycle's 1000 ms wait for it.
     camera.DelayAck(CMD_LENS_CALIBRATION_CONTROL, 800);
     Enqueue({Request(REQ_LENS_CALIBRATION_STEP, 1)});
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusWaitingCompletion; }, kGenerous));
@@ -109,7 +107,7 @@ TEST_F(EngineTest, LensCalibrationStepWaitsForCompletionUntilTheNextAck) {
 }
 
 // Marked through the queue in any order, then saved: written, read back and stored.
-TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
+TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrderAndStopsAtALostAck) {
     Connect();
     Notice outcome{};
     EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames({kStore}));
@@ -135,12 +133,9 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
         order += text.rfind("TX  0x", 0) == 0 ? "T" : text.rfind("RX  ACK", 0) == 0 ? "A" : "";
     }
     EXPECT_EQ(order.substr(0, 10), "TATATATATA");
-}
 
-// A save stops at the first ACK that does not come and says which; a write not acknowledged
-// stays marked, and the next save finishes what the first could not.
-TEST_F(EngineTest, ALostAckStopsASaveAndTheNextSaveFinishesIt) {
-    Connect();
+    // A save stops at the first ACK that does not come and says which; a write not acknowledged
+    // stays marked, and the next save finishes what the first could not.
     const std::pair<uint8_t, std::string> cases[] = {{CMD_SET_NON_VOLATILE_PARAMETERS, "the write"},
                                                      {CMD_GET_NON_VOLATILE_PARAMETERS, "the read-back"}};
     for (const auto& [dropped, what] : cases) {
@@ -151,7 +146,7 @@ TEST_F(EngineTest, ALostAckStopsASaveAndTheNextSaveFinishesIt) {
         SetPendingParameter(41, gain);
         SetPendingParameter(42, level);
         camera.DropAck(dropped, false);
-        Notice outcome{};
+        outcome = Notice{};
         const std::vector<Bytes> sent = FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome);
         EXPECT_EQ(HexFrames(sent),
                   HexFrames(writeLost ? std::vector<Bytes>{Set(41, gain), kStore}
@@ -198,9 +193,7 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
     for (int i = 0; i < 300; ++i) {
         longLine += "7e ";
     }
-    Bytes longFrame = {0x01, 0x7E, 252};
-    longFrame.insert(longFrame.end(), 252, 0x7E);
-    longFrame.push_back(FrameChecksum(longFrame.data(), 255));
+    const Bytes longFrame = Frame(0x7E, Bytes(252, 0x7E));
     Notice outcome{};
     EXPECT_EQ(HexFrames(FramesOf(
                   Play(WriteFile("a.dseq", "41 00 01\r\n\n   \n" + longLine + "\n\t27 00 01\n")), &outcome)),
@@ -233,7 +226,7 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
     };
     for (const auto& [path, remark] : cases) {
         SCOPED_TRACE(path);
-        Notice outcome{};
+        outcome = Notice{};
         EXPECT_TRUE(FramesOf(Play(path), &outcome).empty());
         EXPECT_EQ(outcome.result, -4);
         EXPECT_TRUE(target.WaitForLine(

@@ -122,8 +122,7 @@ TEST_F(LinkTest, InfoBlockTakesAtMost134BytesOfLongEnoughPackets) {
     Receive(RSP_DATA_TRANSFER_DOWNLOAD_PACKET, {9, 9});
     EXPECT_EQ(link->cameraState.infoBlock[0], 1);
     Receive(RSP_DATA_TRANSFER_DOWNLOAD_PACKET, {7, 7, 7});
-    EXPECT_EQ(link->cameraState.infoBlock[2], 7);
-    EXPECT_EQ(link->cameraState.infoBlock[3], 4);
+    EXPECT_EQ(Bytes(link->cameraState.infoBlock + 2, link->cameraState.infoBlock + 4), (Bytes{7, 4}));
 }
 
 // A chunk may end inside a frame and hold noise, a corrupt frame and several good ones.

@@ -49,12 +49,11 @@ TEST(ComNames, KernelNodesAndNamedPorts) {
                                 RegisterNamedPort(longPath.c_str()),
                                 RegisterNamedPort(("/" + std::string(4095, 'p')).c_str())}),
               (std::vector<int>{301, 302, 301, -1, 303, -1}));
-    char folder[4096];
-    ASSERT_NE(getcwd(folder, sizeof folder), nullptr);
-    EXPECT_EQ(Paths({302, 303}), std::string(folder) + "/ttyUSB0 " + longPath);
+    EXPECT_EQ(Paths({302, 303}), std::filesystem::current_path().string() + "/ttyUSB0 " + longPath);
     EXPECT_EQ(ComNumberForDevice("ttyUSB0"), 1) << "the bridge on that node keeps COM1";
     EXPECT_EQ(ComNumberForDevice("/tmp/cam-a"), 301);
     int com = 0;
+    char folder[4096];
     ASSERT_TRUE(NamedPortAt(1, folder, sizeof folder, &com));
     EXPECT_EQ(com, 302);
     EXPECT_FALSE(NamedPortAt(3, folder, sizeof folder, &com)) << "beyond the last";
