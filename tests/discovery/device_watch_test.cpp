@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "serial/com_names.h"
+#include "tests/discovery/fake_sysfs.h"
 
 namespace {
 
@@ -24,10 +24,8 @@ bool Changed(DeviceWatch* watch) {
 }
 
 TEST(DeviceWatch, HearsTheClassFolderNamedPortsAndTheirFoldersOnly) {
-    char pattern[] = "/tmp/kelvra-watch-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string root = pattern;
-    std::filesystem::create_directories(root + "/class/tty");
+    FakeSysfs sysfs;
+    const std::string& root = sysfs.root();
     std::filesystem::create_directories(root + "/ports");
     ClearNamedPorts();
     DeviceWatch* watch = OpenDeviceWatch(root.c_str());
@@ -52,7 +50,6 @@ TEST(DeviceWatch, HearsTheClassFolderNamedPortsAndTheirFoldersOnly) {
 
     CloseDeviceWatch(watch);
     ClearNamedPorts();
-    std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -1,11 +1,20 @@
-// A sysfs tree in a temporary directory, laid out as the kernel lays out tty devices.
+// A sysfs tree in a temporary directory, laid out as the kernel lays out tty devices; and a device
+// table that releases itself.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+
+#include "serial/discovery.h"
+
+struct TableDeleter {
+    void operator()(DeviceTable* table) const { ReleaseDeviceTable(table); }
+};
+using Table = std::unique_ptr<DeviceTable, TableDeleter>;
 
 class FakeSysfs {
   public:

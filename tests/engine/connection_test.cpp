@@ -1,6 +1,4 @@
 // Search, connection sequence, stop, loss of the device.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -20,13 +18,17 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
     camera.DelayAck(CMD_GET_NON_VOLATILE_PARAMETERS, 10);
     camera.SetParameter(43, 0x1234);
 
+    // The worker's own codes in order. Every ACK also shows status 6 for a moment (the decoder's),
+    // and the search may be over within a sample's time (the port's naming wakes it at once): this
+    // thread sees it below.
     std::atomic<bool> sampling{true};
-    std::vector<int> statuses;
+    std::vector<int> steps;
     std::thread sampler([&] {
         while (sampling.load()) {
-            const int status = GetLinkStatus();
-            if (statuses.empty() || statuses.back() != status) {
-                statuses.push_back(status);
+            const int s = GetLinkStatus();
+            const bool skip = s == StatusNone || s == StatusNormal || (s == StatusSearching && steps.empty());
+            if (!skip && (steps.empty() || steps.back() != s)) {
+                steps.push_back(s);
             }
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
@@ -36,7 +38,6 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
     options.logTarget = &target;
     options.logMessage = kLogMessageNumber;
     ASSERT_EQ(StartCameraLinkWith(options), 0);
-    EXPECT_EQ(StartCameraLinkWith(options), -1) << "one engine per process";
     SetPendingParameter(255, 7);  // entry 255 never travels: it must survive the connection
     ASSERT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusSearching; }, kGenerous));
     comNumber = RegisterNamedPort(camera.PortPath().c_str());
@@ -45,22 +46,8 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
     sampler.join();
     ASSERT_TRUE(connected);
 
-    // Every ACK also shows status 6 for a moment (the decoder's); the worker's own codes
-    // come in between.
-    std::vector<int> steps;
-    for (size_t i = 0; i < statuses.size(); ++i) {
-        const bool transient = statuses[i] == StatusNormal && i + 1 < statuses.size();
-        if (statuses[i] != StatusNone && !transient && (steps.empty() || steps.back() != statuses[i])) {
-            steps.push_back(statuses[i]);
-        }
-    }
-    // The search may be over within a sample's time (the port's naming wakes it at once); this
-    // thread saw it above.
-    if (!steps.empty() && steps.front() == StatusSearching) {
-        steps.erase(steps.begin());
-    }
-    EXPECT_EQ(steps, (std::vector<int>{StatusQuerying, StatusRequestingSerial, StatusRetrievingParameters,
-                                       StatusNormal}));
+    EXPECT_EQ(steps, (std::vector<int>{StatusQuerying, StatusRequestingSerial, StatusRetrievingParameters}));
+    EXPECT_EQ(GetLinkStatus(), StatusNormal);
 
     ASSERT_TRUE(camera.WaitForFrames(4 + 255, kGenerous));
     std::vector<Bytes> expected = {
@@ -79,33 +66,25 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
     char text[kVersionTextSlots][kVersionTextSlotSize];
     uint8_t info[kInfoBlockSize];
     ASSERT_TRUE(CopyCameraIdentity(text, info));
-    for (int i = 0; i < sim::SimulatedCamera::kVersionLineCount; ++i) {
-        EXPECT_STREQ(text[i], sim::SimulatedCamera::kVersionLines[i]);
-    }
-    EXPECT_STREQ(text[sim::SimulatedCamera::kVersionLineCount], "");
-    EXPECT_EQ(
-        0, std::strncmp(reinterpret_cast<const char*>(info) + kPartNumberOffset,
-                        sim::SimulatedCamera::kPartNumber, std::strlen(sim::SimulatedCamera::kPartNumber)));
-    EXPECT_EQ(0, std::strncmp(reinterpret_cast<const char*>(info) + kSerialNumberOffset,
-                              sim::SimulatedCamera::kSerialNumber,
-                              std::strlen(sim::SimulatedCamera::kSerialNumber)));
+    using Sim = sim::SimulatedCamera;
+    const std::vector<std::string> slots(text, text + Sim::kVersionLineCount + 1);
+    const auto& lines = Sim::kVersionLines;
+    EXPECT_EQ(slots, (std::vector<std::string>{lines[0], lines[1], lines[2], lines[3], ""}));
+    const std::string block(reinterpret_cast<const char*>(info), kInfoBlockSize);
+    EXPECT_EQ(block.substr(kPartNumberOffset, std::strlen(Sim::kPartNumber)), Sim::kPartNumber);
+    EXPECT_EQ(block.substr(kSerialNumberOffset, std::strlen(Sim::kSerialNumber)), Sim::kSerialNumber);
     for (int index = 0; index < 255; ++index) {
-        const ParameterEntry& value = link->cameraState.cameraValues.entries[index];
-        const ParameterEntry& pending = link->cameraState.pendingValues.entries[index];
-        ASSERT_EQ(value.value.load(), camera.Parameter(index)) << index;
-        ASSERT_EQ(pending.value.load(), camera.Parameter(index)) << index;
-        ASSERT_EQ(pending.flag.load(), 0) << index;
+        const int expected = camera.Parameter(index);
+        ASSERT_EQ((std::vector<int>{CameraValue(index), PendingValue(index), Marked(index)}),
+                  (std::vector<int>{expected, expected, 0}))
+            << index;
     }
-    EXPECT_EQ(link->cameraState.pendingValues.entries[255].value.load(), 7);
-    EXPECT_EQ(link->cameraState.pendingValues.entries[255].flag.load(), 1);
-    uint16_t value = 0;
-    EXPECT_TRUE(TakeCameraValue(43, &value));
-    EXPECT_EQ(value, 0x1234);
-    EXPECT_FALSE(TakeCameraValue(43, &value));
+    EXPECT_EQ((std::vector<int>{PendingValue(255), Marked(255)}), (std::vector<int>{7, 1}));
+    uint16_t value = 0;  // news once: taken, its value, taken again
+    EXPECT_EQ((std::vector<int>{TakeCameraValue(43, &value), value, TakeCameraValue(43, &value)}),
+              (std::vector<int>{true, 0x1234, false}));
 
-    const std::string com = std::to_string(comNumber);
-    EXPECT_TRUE(LogHas("     Opening COM" + com + " "));
-    EXPECT_TRUE(LogHas("     COM" + com + " is open - Polling device"));
+    // Opening and polling are logged as in the tests below; here, the frames both ways.
     EXPECT_TRUE(LogHas("TX  0x01 0xf2 0x00 0x0d"));
     EXPECT_TRUE(
         LogHas(std::string("RX  ACK Response Message for: ") + CommandName(CMD_GET_NON_VOLATILE_PARAMETERS)));
@@ -146,8 +125,8 @@ TEST_F(EngineTest, APortThatDoesNotOpenIsLoggedOnceWithItsReasonAndTriedAgain) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // several attempts
     auto lines = target.Lines();
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(WithoutStamp(lines[0]), "     Opening COM" + com + " ");
-    EXPECT_EQ(WithoutStamp(lines[1]), "     Failed to open COM" + com);
+    EXPECT_EQ(WithoutStamp(lines[0]) + WithoutStamp(lines[1]),
+              Opening(com) + "     Failed to open COM" + com);
     EXPECT_NE(lines[2].find(path), std::string::npos) << lines[2];
 
     point(dir + "/folder");  // fails for another reason
@@ -160,15 +139,7 @@ TEST_F(EngineTest, APortThatDoesNotOpenIsLoggedOnceWithItsReasonAndTriedAgain) {
     point(camera.SlavePath());
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
     lines = target.Lines();
-    EXPECT_EQ(WithoutStamp(lines[6]), "     Opening COM" + com + " ");
-    EXPECT_EQ(WithoutStamp(lines[7]), "     COM" + com + " is open - Polling device");
-}
-
-// A remark about opening a port (the search's no-camera remark may come first, when a pass ran
-// before the ports were named).
-bool IsAttempt(const std::string& line) {
-    const std::string text = WithoutStamp(line);
-    return text.rfind("     ", 0) == 0 && text.find("No camera found") == std::string::npos;
+    EXPECT_EQ(WithoutStamp(lines[6]) + WithoutStamp(lines[7]), Opening(com) + Polling(com));
 }
 
 TEST_F(EngineTest, CandidatesAreTriedInAscendingOrderAndTheSearchStartsOver) {
@@ -181,63 +152,45 @@ TEST_F(EngineTest, CandidatesAreTriedInAscendingOrderAndTheSearchStartsOver) {
     const int first = RegisterNamedPort(camera.PortPath().c_str());
     const int next = RegisterNamedPort(second.PortPath().c_str());
     ASSERT_LT(first, next);
-    // Each attempt ends with the status query's 1500 ms time-out.
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            size_t remarks = 0;
-            for (const std::string& line : target.Lines()) {
-                remarks += IsAttempt(line) ? 1 : 0;
+    // The first five remarks about opening a port (the search's no-camera remark may come first,
+    // when a pass ran before the ports were named).
+    const auto attempts = [this] {
+        std::vector<std::string> texts;
+        for (const std::string& line : target.Lines()) {
+            const std::string text = WithoutStamp(line);
+            if (text.rfind("     ", 0) == 0 && text.find("No camera found") == std::string::npos) {
+                texts.push_back(text);
             }
-            return remarks >= 5;
-        },
-        kConnectDeadline));
-    std::vector<std::string> lines;
-    for (const std::string& line : target.Lines()) {
-        if (IsAttempt(line)) {
-            lines.push_back(line);
         }
-    }
-    ASSERT_GE(lines.size(), 5u);
-    const std::string a = std::to_string(first);
-    const std::string b = std::to_string(next);
-    EXPECT_EQ(WithoutStamp(lines[0]), "     Opening COM" + a + " ");
-    EXPECT_EQ(WithoutStamp(lines[1]), "     COM" + a + " is open - Polling device");
-    EXPECT_EQ(WithoutStamp(lines[2]), "     Opening COM" + b + " ");
-    EXPECT_EQ(WithoutStamp(lines[3]), "     COM" + b + " is open - Polling device");
-    EXPECT_EQ(WithoutStamp(lines[4]), "     Opening COM" + a + " ");
+        texts.resize(std::min<size_t>(texts.size(), 5));
+        return texts;
+    };
+    // Each attempt ends with the status query's 1500 ms time-out.
+    ASSERT_TRUE(WaitUntil([&] { return attempts().size() == 5; }, kConnectDeadline));
+    const std::string a = std::to_string(first), b = std::to_string(next);
+    EXPECT_EQ(attempts(),
+              (std::vector<std::string>{Opening(a), Polling(a), Opening(b), Polling(b), Opening(a)}));
     EXPECT_EQ(Link()->connected.load(), 0);
     StopCameraLink();
     second.Stop();
 }
 
 TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
-    struct Step {
-        uint8_t opcode;
-        int timeoutMs;
-    };
-    const Step steps[] = {{CMD_SYSTEM_STATUS_GET, 1500},
-                          {CMD_SYSTEM_VERSION_GET, 1500},
-                          {CMD_DATA_TRANSFER_DOWNLOAD_SETUP, 2500},
-                          {CMD_GET_NON_VOLATILE_PARAMETERS, 2500}};
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.opcode);
+    // Each step, and the time-out of its wait.
+    const std::pair<uint8_t, int> steps[] = {{CMD_SYSTEM_STATUS_GET, 1500},
+                                             {CMD_SYSTEM_VERSION_GET, 1500},
+                                             {CMD_DATA_TRANSFER_DOWNLOAD_SETUP, 2500},
+                                             {CMD_GET_NON_VOLATILE_PARAMETERS, 2500}};
+    for (const auto& [opcode, timeoutMs] : steps) {
+        SCOPED_TRACE(opcode);
         camera.ClearDroppedAcks();
-        camera.DropAck(step.opcode, true);
+        camera.DropAck(opcode, true);
         camera.ClearFrames();
         StartEngine();
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                for (const Bytes& frame : Frames()) {
-                    if (frame[1] == step.opcode) {
-                        return true;
-                    }
-                }
-                return false;
-            },
-            kConnectDeadline));
+        ASSERT_TRUE(WaitUntil([&] { return Seen(opcode); }, kConnectDeadline));
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(StopCameraLink(), 0);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(step.timeoutMs));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(timeoutMs));
         EXPECT_EQ(GetCameraLink(), nullptr);
         EXPECT_EQ(OpenPortCount(), 0);
     }
@@ -266,17 +219,13 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
     ASSERT_TRUE(CopyCameraIdentity(text, nullptr));
     EXPECT_STREQ(text[0], "");
 
-    const CameraRequest requests[] = {Request(REQ_POLARITY, 1), Request(REQ_AGC_MODE, 2),
-                                      Request(REQ_COLOR_PALETTE, 3)};
-    for (const CameraRequest& request : requests) {
-        ASSERT_EQ(EnqueueRequest(&request), 0);
-    }
+    Enqueue({Request(REQ_POLARITY, 1), Request(REQ_AGC_MODE, 2), Request(REQ_COLOR_PALETTE, 3)});
     camera.ClearFrames();
     ASSERT_EQ(camera.Plug(), 0);
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
     ASSERT_TRUE(camera.WaitForFrames(4 + 255 + 3, kGenerous));
+    // The new connection's own sequence, checked by the replug tests, comes first; then the queue.
     const auto frames = Frames();
-    EXPECT_EQ(frames.front(), Frame(CMD_SYSTEM_STATUS_GET));
     const std::vector<Bytes> tail(frames.end() - 3, frames.end());
     EXPECT_EQ(HexFrames(tail), HexFrames({Frame(CMD_WHITE_HOT_POLARITY_SET), Frame(CMD_AGC_MODE_SET, Word(2)),
                                           Frame(CMD_HSV_COLORIZATION, Word(3))}));
@@ -284,11 +233,11 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
     // A new connection starts from what the camera says: every value read again is news to
     // the panel, and nothing is left marked from before (43 and 45 are marked by the requests).
     for (int index = 0; index < kReadableParameterCount; ++index) {
-        if (Link()->cameraState.cameraValues.entries[index].value.load() != 0) {
+        if (CameraValue(index) != 0) {
             ASSERT_TRUE(TakeCameraValue(index, &value)) << index;
         }
         const bool marked = index == 43 || index == 45;
-        ASSERT_EQ(Link()->cameraState.pendingValues.entries[index].flag.load() != 0, marked) << index;
+        ASSERT_EQ(Marked(index) != 0, marked) << index;
     }
 }
 

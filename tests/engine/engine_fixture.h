@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,13 +26,7 @@
 
 namespace enginetest {
 
-using support::Bytes;
-using support::Frame;
-using support::HexFrames;
-using support::kGenerous;
-using support::WaitUntil;
-using support::Word;
-using support::Words;
+using namespace support;
 
 // The whole connection sequence: 259 exchanges.
 constexpr int kConnectDeadline = 60000;
@@ -110,12 +106,9 @@ class EngineTest : public ::testing::Test {
     }
 
     bool Seen(uint8_t opcode) const {
-        for (const Bytes& frame : Frames()) {
-            if (frame[1] == opcode) {
-                return true;
-            }
-        }
-        return false;
+        const std::vector<Bytes> frames = Frames();
+        return std::any_of(frames.begin(), frames.end(),
+                           [&](const Bytes& frame) { return frame[1] == opcode; });
     }
 
     // Queues `request`, then a status query as a marker (no request type sends one), and
@@ -134,12 +127,16 @@ class EngineTest : public ::testing::Test {
         if (outcome != nullptr && outcomes.size() >= before + 2) {
             *outcome = outcomes[before];
         }
-        std::vector<Bytes> frames = Frames();
-        EXPECT_FALSE(frames.empty() || frames.back() != markerFrame) << "the marker was not the last frame";
-        if (!frames.empty()) {
-            frames.pop_back();
+        const std::vector<Bytes> frames = Frames();
+        const bool marked = !frames.empty() && frames.back() == markerFrame;
+        EXPECT_TRUE(marked) << "the marker was not the last frame";
+        return marked ? std::vector<Bytes>(frames.begin(), frames.end() - 1) : frames;
+    }
+
+    void Enqueue(const std::vector<CameraRequest>& requests) {
+        for (const CameraRequest& request : requests) {
+            EXPECT_EQ(EnqueueRequest(&request), 0);
         }
-        return frames;
     }
 
     bool LogHas(const std::string& text, int timeoutMs = kGenerous) {
@@ -148,6 +145,22 @@ class EngineTest : public ::testing::Test {
     }
 
     CameraLink* Link() const { return GetCameraLink(); }
+
+    std::string WriteFile(const std::string& name, const std::string& content) const {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    // An entry as the camera last said it, and as it is to be sent (with its mark).
+    int CameraValue(int i) const { return Link()->cameraState.cameraValues.entries[i].value.load(); }
+    int PendingValue(int i) const { return Link()->cameraState.pendingValues.entries[i].value.load(); }
+    int Marked(int i) const { return Link()->cameraState.pendingValues.entries[i].flag.load(); }
+
+    // What the log says when a port is tried, and when it opened.
+    static std::string Opening(const std::string& com) { return "     Opening COM" + com + " "; }
+    static std::string Polling(const std::string& com) {
+        return "     COM" + com + " is open - Polling device";
+    }
 
     std::string dir;
     sim::SimulatedCamera camera;

@@ -1,7 +1,5 @@
 // The camera unplugged at every kind of wait, and back at once or after a while: the link never
 // stays "connected" on a port that has gone, and no request queued meanwhile is lost.
-#include <fstream>
-
 #include "tests/engine/engine_fixture.h"
 
 namespace enginetest {
@@ -31,17 +29,14 @@ class UnplugDuringWait : public EngineTest, public ::testing::WithParamInterface
         if (kind.request == REQ_SAVE_PARAMETERS) {
             ASSERT_EQ(SetPendingParameter(45, static_cast<uint16_t>(camera.Parameter(45) + 1)), 0);
         } else if (kind.request == REQ_PLAY_SEQUENCE_FILE) {
-            sequence = dir + "/two.dseq";
-            std::ofstream(sequence) << "2A 00 01\n23 00 01\n";
+            sequence = WriteFile("two.dseq", "2A 00 01\n23 00 01\n");
             work = Play(sequence);
         }
         ASSERT_EQ(EnqueueRequest(&work), 0);
         ASSERT_TRUE(WaitUntil([&] { return Seen(kind.held); }, kGenerous));
         ASSERT_EQ(camera.Unplug(), 0);
         camera.DelayAck(kind.held, 0);
-        for (const CameraRequest& request : queued) {
-            ASSERT_EQ(EnqueueRequest(&request), 0);
-        }
+        Enqueue(queued);
         if (!quick) {
             ASSERT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusSearching; }, kGenerous));
         }
@@ -66,8 +61,7 @@ TEST_P(UnplugDuringWait, AQuickReplugConnectsAgain) {
     // The interrupted request is reported as cut short by the loss, never as done.
     ASSERT_FALSE(target.Outcomes().empty());
     EXPECT_EQ(target.Outcomes()[0].result, -3);
-    const CameraRequest marker = Request(REQ_COLOR_PALETTE, 3);
-    ASSERT_EQ(EnqueueRequest(&marker), 0);
+    Enqueue({Request(REQ_COLOR_PALETTE, 3)});
     ASSERT_TRUE(WaitUntil([&] { return Seen(CMD_HSV_COLORIZATION); }, kGenerous));
     // Nothing of the interrupted work was finished on the new connection.
     EXPECT_FALSE(Seen(CMD_ICE_MODE_ENABLE));
@@ -80,8 +74,7 @@ TEST_P(UnplugDuringWait, AQuickReplugConnectsAgain) {
 TEST_P(UnplugDuringWait, ASlowReplugLosesNoQueuedRequest) {
     ASSERT_NO_FATAL_FAILURE(UnplugAndReplug(false, {Request(REQ_COLOR_PALETTE, 3)}));
     if (GetParam().request == REQ_SAVE_PARAMETERS) {  // marked again only when not written
-        EXPECT_EQ(Link()->cameraState.pendingValues.entries[45].flag.load(),
-                  GetParam().held == CMD_SET_NON_VOLATILE_PARAMETERS ? 1 : 0);
+        EXPECT_EQ(Marked(45), GetParam().held == CMD_SET_NON_VOLATILE_PARAMETERS ? 1 : 0);
     }
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
     ASSERT_TRUE(WaitUntil([&] { return Seen(CMD_HSV_COLORIZATION); }, kGenerous));

@@ -1,30 +1,19 @@
 // Every request type on the wire, saves, lost ACKs and sequence files.
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "tests/engine/engine_fixture.h"
 
 namespace enginetest {
 namespace {
 
-Bytes Cmd(uint8_t opcode, uint16_t value) {
-    return Frame(opcode, Word(value));
-}
-Bytes Set(uint16_t index, uint16_t value) {
+const auto Cmd = [](uint8_t opcode, uint16_t value) { return Frame(opcode, Word(value)); };
+const auto Set = [](uint16_t index, uint16_t value) {
     return Frame(CMD_SET_NON_VOLATILE_PARAMETERS, Words(index, value));
-}
-Bytes Read(uint16_t index) {
-    return Cmd(CMD_GET_NON_VOLATILE_PARAMETERS, index);
-}
-Bytes Store() {
-    return Cmd(CMD_SET_NON_VOLATILE_PARAMETERS, 0x00FF);
-}
-
+};
+const auto Read = [](uint16_t index) { return Cmd(CMD_GET_NON_VOLATILE_PARAMETERS, index); };
+const Bytes kStore = Cmd(CMD_SET_NON_VOLATILE_PARAMETERS, 0x00FF);
 // Only the first byte of the payload counts.
-CameraRequest ByteRequest(int32_t type, uint8_t value) {
-    return Request(type, 0xEE00 + value);
-}
+const auto ByteRequest = [](int32_t type, uint8_t value) { return Request(type, 0xEE00 + value); };
 
 struct Case {
     CameraRequest request;
@@ -32,7 +21,7 @@ struct Case {
     std::vector<std::pair<int, uint16_t>> pending;  // entries the request sets in pendingValues
 };
 
-TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntries) {
+TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntriesAndALensStepAwaitsCompletion) {
     Connect();
     const Bytes typed = {0x01, 0xB5, 0x02, 0x00, 0x2B, 0x1D};
     const Case cases[] = {
@@ -102,29 +91,26 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntries) {
         Notice outcome{};
         EXPECT_EQ(HexFrames(FramesOf(c.request, &outcome)), HexFrames(c.frames));
         for (const auto& [index, value] : c.pending) {
-            EXPECT_EQ(Link()->cameraState.pendingValues.entries[index].value.load(), value) << index;
+            EXPECT_EQ(PendingValue(index), value) << index;
         }
         // Every request says how it went: acknowledged, or nothing to send.
         EXPECT_EQ(outcome.request, c.request.type);
         EXPECT_EQ(outcome.result, c.frames.empty() ? -4 : 0);
     }
-}
 
-TEST_F(EngineTest, LensCalibrationStepWaitsForCompletionUntilTheNextAck) {
-    Connect();
-    // Long enough to be seen on a busy machine, short of the cycle's 1000 ms wait for it.
+    // A lens calibration step then waits for completion until the next ACK: one held back long
+    // enough to be seen on a busy machine, short of the cycle's 1000 ms wait for it.
     camera.DelayAck(CMD_LENS_CALIBRATION_CONTROL, 800);
-    const CameraRequest request = Request(REQ_LENS_CALIBRATION_STEP, 1);
-    ASSERT_EQ(EnqueueRequest(&request), 0);
+    Enqueue({Request(REQ_LENS_CALIBRATION_STEP, 1)});
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusWaitingCompletion; }, kGenerous));
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusNormal; }, kGenerous));
 }
 
 // Marked through the queue in any order, then saved: written, read back and stored.
-TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
+TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrderAndStopsAtALostAck) {
     Connect();
     Notice outcome{};
-    EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames({Store()}));
+    EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames({kStore}));
     const uint16_t palette = static_cast<uint16_t>(camera.Parameter(45) + 1);
     const uint16_t polarity = camera.Parameter(38) == 0 ? 1 : 0;
     const uint16_t pairs[4] = {45, palette, 38, polarity};
@@ -132,17 +118,13 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
     EXPECT_EQ(outcome.result, 0) << "marking sends nothing and fails nothing";
     target.Clear();
     EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome)),
-              HexFrames({Set(38, polarity), Read(38), Set(45, palette), Read(45), Store()}));
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.count, 2);
-    EXPECT_EQ(outcome.index, -1) << "it did not stop";
-    CameraState& state = Link()->cameraState;
-    EXPECT_EQ(state.pendingValues.entries[38].flag.load(), 0);
-    EXPECT_EQ(state.pendingValues.entries[45].flag.load(), 0);
-    // The read-back shows what the camera stored.
-    EXPECT_EQ(state.cameraValues.entries[45].value.load(), palette);
-    EXPECT_EQ(state.cameraValues.entries[38].value.load(), polarity);
-    EXPECT_EQ(camera.Parameter(45), palette);
+              HexFrames({Set(38, polarity), Read(38), Set(45, palette), Read(45), kStore}));
+    EXPECT_EQ((std::vector<int>{outcome.result, outcome.count, outcome.index}), (std::vector<int>{0, 2, -1}))
+        << "result, count, and -1: it did not stop";
+    // Unmarked; the read-back shows what the camera stored.
+    EXPECT_EQ(
+        (std::vector<int>{Marked(38), Marked(45), CameraValue(45), CameraValue(38), camera.Parameter(45)}),
+        (std::vector<int>{0, 0, palette, polarity, palette}));
 
     // Each command went out only after the previous one's ACK had been logged.
     std::string order;
@@ -151,45 +133,35 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrder) {
         order += text.rfind("TX  0x", 0) == 0 ? "T" : text.rfind("RX  ACK", 0) == 0 ? "A" : "";
     }
     EXPECT_EQ(order.substr(0, 10), "TATATATATA");
-}
 
-// A save stops at the first ACK that does not come and says which; a write not acknowledged
-// stays marked, and the next save finishes what the first could not.
-TEST_F(EngineTest, ALostAckStopsASaveAndTheNextSaveFinishesIt) {
-    Connect();
-    const struct {
-        uint8_t dropped;
-        std::string what;
-    } cases[] = {{CMD_SET_NON_VOLATILE_PARAMETERS, "the write"},
-                 {CMD_GET_NON_VOLATILE_PARAMETERS, "the read-back"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const bool writeLost = c.dropped == CMD_SET_NON_VOLATILE_PARAMETERS;
+    // A save stops at the first ACK that does not come and says which; a write not acknowledged
+    // stays marked, and the next save finishes what the first could not.
+    const std::pair<uint8_t, std::string> cases[] = {{CMD_SET_NON_VOLATILE_PARAMETERS, "the write"},
+                                                     {CMD_GET_NON_VOLATILE_PARAMETERS, "the read-back"}};
+    for (const auto& [dropped, what] : cases) {
+        SCOPED_TRACE(what);
+        const bool writeLost = dropped == CMD_SET_NON_VOLATILE_PARAMETERS;
         const uint16_t gain = static_cast<uint16_t>(camera.Parameter(41) + 1);
         const uint16_t level = static_cast<uint16_t>(camera.Parameter(42) + 1);
         SetPendingParameter(41, gain);
         SetPendingParameter(42, level);
-        camera.DropAck(c.dropped, false);
-        Notice outcome{};
-        std::vector<Bytes> expected = {Set(41, gain), Read(41), Store()};
-        if (writeLost) {
-            expected.erase(expected.begin() + 1);
-        }
-        EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome)), HexFrames(expected));
-        EXPECT_TRUE(LogHas("     Save stopped: " + c.what + " of parameter 0x0029 - " + ParameterName(41) +
+        camera.DropAck(dropped, false);
+        outcome = Notice{};
+        const std::vector<Bytes> sent = FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome);
+        EXPECT_EQ(HexFrames(sent),
+                  HexFrames(writeLost ? std::vector<Bytes>{Set(41, gain), kStore}
+                                      : std::vector<Bytes>{Set(41, gain), Read(41), kStore}));
+        EXPECT_TRUE(LogHas("     Save stopped: " + what + " of parameter 0x0029 - " + ParameterName(41) +
                            " was not acknowledged"));
-        EXPECT_EQ(outcome.result, -2);
-        EXPECT_EQ(outcome.opcode, c.dropped);
-        EXPECT_EQ(outcome.index, 41);
-        EXPECT_EQ(outcome.count, writeLost ? 0 : 1);
-        EXPECT_EQ(Link()->cameraState.pendingValues.entries[41].flag.load(), writeLost ? 1 : 0);
-        EXPECT_EQ(Link()->cameraState.pendingValues.entries[42].flag.load(), 1);
+        EXPECT_EQ((std::vector<int>{outcome.result, outcome.opcode, outcome.index, outcome.count}),
+                  (std::vector<int>{-2, dropped, 41, writeLost ? 0 : 1}));
+        EXPECT_EQ((std::vector<int>{Marked(41), Marked(42)}), (std::vector<int>{writeLost ? 1 : 0, 1}));
 
-        expected = {Set(41, gain), Read(41), Set(42, level), Read(42), Store()};
-        if (!writeLost) {
-            expected.erase(expected.begin(), expected.begin() + 2);
+        std::vector<Bytes> rest = {Set(42, level), Read(42), kStore};
+        if (writeLost) {
+            rest.insert(rest.begin(), {Set(41, gain), Read(41)});
         }
-        EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames(expected));
+        EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames(rest));
     }
 }
 
@@ -201,31 +173,19 @@ TEST_P(LostAck, IsReportedAndDisarmedOnlyWithRecovery) {
     const bool recover = GetParam();
     Connect(recover);
     camera.DropAck(CMD_AGC_MODE_SET, false);
-    for (const CameraRequest& request : {Request(REQ_AGC_MODE, 1), Request(REQ_ICE_ENABLE, 1)}) {
-        ASSERT_EQ(EnqueueRequest(&request), 0);
-    }
+    Enqueue({Request(REQ_AGC_MODE, 1), Request(REQ_ICE_ENABLE, 1)});
     ASSERT_TRUE(WaitUntil([this] { return target.Outcomes().size() >= 2; }, kGenerous));
     const std::vector<Notice> outcomes = target.Outcomes();
-    EXPECT_EQ(outcomes[0].result, -2);
-    EXPECT_EQ(outcomes[0].opcode, CMD_AGC_MODE_SET);
     // Without recovery the second command's own ACK goes unnoticed.
-    EXPECT_EQ(outcomes[1].result, recover ? 0 : -2);
-    EXPECT_EQ(Link()->awaitingAck.load(), recover ? 0 : 1);
-    EXPECT_EQ(Link()->awaitedOpcode.load(), recover ? CMD_ICE_MODE_ENABLE : CMD_AGC_MODE_SET);
+    EXPECT_EQ((std::vector<int>{outcomes[0].result, outcomes[0].opcode, outcomes[1].result,
+                                Link()->awaitingAck.load(), Link()->awaitedOpcode.load()}),
+              (std::vector<int>{-2, CMD_AGC_MODE_SET, recover ? 0 : -2, recover ? 0 : 1,
+                                recover ? CMD_ICE_MODE_ENABLE : CMD_AGC_MODE_SET}));
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutRecovery, LostAck, ::testing::Bool());
 
-class SequenceFileTest : public EngineTest {
-  protected:
-    std::string Write(const std::string& name, const std::string& content) {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-};
-
-TEST_F(SequenceFileTest, PlaysEveryMessageLineInOrder) {
+TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
     Connect();
     // At most 253 values make a message; CR LF ends a line; blank lines are no messages; a tab
     // is a zero digit, not a separator.
@@ -233,55 +193,44 @@ TEST_F(SequenceFileTest, PlaysEveryMessageLineInOrder) {
     for (int i = 0; i < 300; ++i) {
         longLine += "7e ";
     }
-    Bytes longFrame = {0x01, 0x7E, 252};
-    longFrame.insert(longFrame.end(), 252, 0x7E);
-    longFrame.push_back(FrameChecksum(longFrame.data(), 255));
+    const Bytes longFrame = Frame(0x7E, Bytes(252, 0x7E));
     Notice outcome{};
-    EXPECT_EQ(HexFrames(FramesOf(Play(Write("a.dseq", "41 00 01\r\n\n   \n" + longLine + "\n\t27 00 01\n")),
-                                 &outcome)),
+    EXPECT_EQ(HexFrames(FramesOf(
+                  Play(WriteFile("a.dseq", "41 00 01\r\n\n   \n" + longLine + "\n\t27 00 01\n")), &outcome)),
               HexFrames({Cmd(0x41, 1), longFrame, Frame(0x02, {0x70, 0x00, 0x01})}));
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.count, 3);
-    EXPECT_EQ(outcome.index, 0);
+    EXPECT_EQ((std::vector<int>{outcome.result, outcome.count, outcome.index}), (std::vector<int>{0, 3, 0}));
     EXPECT_EQ(GetLinkStatus(), StatusNormal);
 
     // A line longer than the 1288-character buffer is read in pieces, yet counts as one line:
     // here the piece ends after a lone F (0xF0) and the 2 left over makes a message of its own
     // (0x20). A line whose ACK does not come costs its wait; the next is sent anyway.
     camera.DropAck(CMD_AGC_MODE_SET, false);
-    const std::string path = Write("b.dseq", std::string(1287, ' ') + "F2\n2A 00 01\n23 00 01\n");
+    const std::string path = WriteFile("b.dseq", std::string(1287, ' ') + "F2\n2A 00 01\n23 00 01\n");
     EXPECT_EQ(HexFrames(FramesOf(Play(path), &outcome)),
               HexFrames({Frame(0xF0), Frame(0x20), Cmd(CMD_AGC_MODE_SET, 1), Cmd(CMD_ICE_MODE_ENABLE, 1)}));
-    EXPECT_EQ(outcome.result, -2);
-    EXPECT_EQ(outcome.index, 2);
-    EXPECT_EQ(outcome.count, 4);
-}
+    EXPECT_EQ((std::vector<int>{outcome.result, outcome.count, outcome.index}), (std::vector<int>{-2, 4, 2}));
 
-TEST_F(SequenceFileTest, WhatIsNotATextFileIsRefusedWithARemarkBeforeAnythingIsSent) {
-    Connect();
+    // What is not a text file is refused with a remark before anything is sent.
     const std::string fifo = dir + "/fifo.dseq";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string refused = "     Sequence file " + dir;
-    const struct {
-        std::string path;
-        std::string remark;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {dir + "/missing %s %n.dseq",
          "     Cannot open sequence file " + dir + "/missing %s %n.dseq: No such file"},
         {fifo, refused + "/fifo.dseq was not played: it is not a regular file"},
         {"/dev/zero", "     Sequence file /dev/zero was not played: it is not a regular file"},
-        {Write("nul.dseq", std::string("F2\n41 00\0\n", 10)),
+        {WriteFile("nul.dseq", std::string("F2\n41 00\0\n", 10)),
          refused + "/nul.dseq was not played: it holds binary data (byte 0x00 at offset 8)"},
-        {Write("escape.dseq", "F2\n\x1b[0m\n"),
+        {WriteFile("escape.dseq", "F2\n\x1b[0m\n"),
          refused + "/escape.dseq was not played: it holds binary data (byte 0x1b at offset 3)"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        Notice outcome{};
-        EXPECT_TRUE(FramesOf(Play(c.path), &outcome).empty());
+    for (const auto& [path, remark] : cases) {
+        SCOPED_TRACE(path);
+        outcome = Notice{};
+        EXPECT_TRUE(FramesOf(Play(path), &outcome).empty());
         EXPECT_EQ(outcome.result, -4);
         EXPECT_TRUE(target.WaitForLine(
-            [&](const std::string& line) { return WithoutStamp(line).rfind(c.remark, 0) == 0; }, kGenerous));
+            [&](const std::string& line) { return WithoutStamp(line).rfind(remark, 0) == 0; }, kGenerous));
         EXPECT_EQ(GetLinkStatus(), StatusNormal);
     }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,7 @@
 
 namespace {
 
-using support::Bytes;
-using support::Frame;
+using namespace support;
 
 class LinkTest : public ::testing::Test {
   protected:
@@ -55,8 +55,7 @@ TEST_F(LinkTest, VersionTextFillsSlotsUntilAnotherCommandIsArmed) {
     Receive(RSP_ACK, {0x00, 0x07});
     EXPECT_EQ(link->awaitingAck.load(), 0);
     Receive(RSP_TEXT, {'R', 'e', 'l', ':'});  // after the ACK, still the version's text
-    EXPECT_EQ(Slot(0), "System:");
-    EXPECT_EQ(Slot(1), "Rel:");
+    EXPECT_EQ(Slot(0) + "|" + Slot(1), "System:|Rel:");
     for (int i = 0; i < 9; ++i) {
         Receive(RSP_TEXT, {static_cast<uint8_t>('a' + i)});
     }
@@ -68,25 +67,33 @@ TEST_F(LinkTest, VersionTextFillsSlotsUntilAnotherCommandIsArmed) {
     EXPECT_EQ(link->textCount.load(), 11);
 }
 
-TEST_F(LinkTest, TheFirstUnacknowledgedCommandStaysAwaited) {
+TEST_F(LinkTest, OnlyTheFirstUnacknowledgedCommandsAckEndsTheWaitButEveryAckShowsNormal) {
     Sent(CMD_AGC_MODE_SET, {0x00, 0x01});
     Sent(CMD_ICE_MODE_ENABLE, {0x00, 0x01});
     EXPECT_EQ(link->awaitedOpcode.load(), CMD_AGC_MODE_SET);
-    Receive(RSP_ACK, {0x00, CMD_ICE_MODE_ENABLE});
-    EXPECT_EQ(link->awaitingAck.load(), 1);
-    Receive(RSP_ACK, {CMD_AGC_MODE_SET, 0x00});  // byte order matters
-    EXPECT_EQ(link->awaitingAck.load(), 1);
-    Receive(RSP_ACK, {0x00});  // too short
-    EXPECT_EQ(link->awaitingAck.load(), 1);
+    // Another command's, byte order swapped, too short.
+    for (const Bytes& ack : {Bytes{0x00, CMD_ICE_MODE_ENABLE}, Bytes{CMD_AGC_MODE_SET, 0x00}, Bytes{0x00}}) {
+        Receive(RSP_ACK, ack);
+        EXPECT_EQ(link->awaitingAck.load(), 1) << support::Hex(ack);
+    }
     Receive(RSP_ACK, {0x00, CMD_AGC_MODE_SET, 0x99});
     EXPECT_EQ(link->awaitingAck.load(), 0);
+
+    // Yet any ACK received shows normal communication, whether it was awaited or a log hears it.
+    link->status.store(StatusSendingSequence);
+    Receive(RSP_NAK, {0x00, 0xA9});
+    Sent(RSP_ACK, {0x00, 0xA9});
+    EXPECT_EQ(link->status.load(), StatusSendingSequence);
+    SetLogSinkTarget(&link->logSink, nullptr, 0);
+    Receive(RSP_ACK, {0x00, 0xB3});
+    EXPECT_EQ(link->status.load(), StatusNormal);
 }
 
 TEST_F(LinkTest, ParameterValuesLandOnTheReadIndexWhileTheReadIsAwaited) {
     Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {0x01, 43});
     Receive(RSP_VALUE, {0x12, 0x34});
-    EXPECT_EQ(Camera(43).value.load(), 0x1234);
-    EXPECT_EQ(Camera(43).flag.load(), 1);
+    EXPECT_EQ((std::vector<int>{Camera(43).value.load(), Camera(43).flag.load()}),
+              (std::vector<int>{0x1234, 1}));
     Receive(RSP_VALUE, {0x66});  // too short
     Receive(RSP_ACK, {0x00, 0xB5});
     Receive(RSP_VALUE, {0x55, 0x55});  // late: after its ACK
@@ -104,22 +111,18 @@ TEST_F(LinkTest, AReadWithoutPayloadArmsNothingAndIsNotLogged) {
     // A one-byte index (typed by hand) reads its missing low byte as 0, not past the payload.
     link->readIndex.store(9);
     EXPECT_EQ(Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {0x2B}), 0);
-    EXPECT_EQ(link->readIndex.load(), 0);
-    EXPECT_EQ(link->awaitingAck.load(), 1);
+    EXPECT_EQ((std::vector<int>{link->readIndex.load(), link->awaitingAck.load()}), (std::vector<int>{0, 1}));
 }
 
 TEST_F(LinkTest, InfoBlockTakesAtMost134BytesOfLongEnoughPackets) {
     std::vector<uint8_t> packet(200);
-    for (size_t i = 0; i < packet.size(); ++i) {
-        packet[i] = static_cast<uint8_t>(i + 1);
-    }
+    std::iota(packet.begin(), packet.end(), 1);
     Receive(RSP_DATA_TRANSFER_DOWNLOAD_PACKET, packet);
     EXPECT_EQ(0, std::memcmp(link->cameraState.infoBlock, packet.data(), kInfoBlockSize));
     Receive(RSP_DATA_TRANSFER_DOWNLOAD_PACKET, {9, 9});
     EXPECT_EQ(link->cameraState.infoBlock[0], 1);
     Receive(RSP_DATA_TRANSFER_DOWNLOAD_PACKET, {7, 7, 7});
-    EXPECT_EQ(link->cameraState.infoBlock[2], 7);
-    EXPECT_EQ(link->cameraState.infoBlock[3], 4);
+    EXPECT_EQ(Bytes(link->cameraState.infoBlock + 2, link->cameraState.infoBlock + 4), (Bytes{7, 4}));
 }
 
 // A chunk may end inside a frame and hold noise, a corrupt frame and several good ones.
@@ -140,17 +143,6 @@ TEST_F(LinkTest, EveryWholeFrameOfTheBytesIsHandled) {
     EXPECT_EQ(OnBytesReceived(bytes.data(), static_cast<int32_t>(bytes.size()), nullptr), 0);
 }
 
-// Any ACK received shows normal communication, whether it was awaited or a log hears it.
-TEST_F(LinkTest, EveryReceivedAckShowsNormalCommunication) {
-    link->status.store(StatusSendingSequence);
-    Receive(RSP_NAK, {0x00, 0xA9});
-    Sent(RSP_ACK, {0x00, 0xA9});
-    EXPECT_EQ(link->status.load(), StatusSendingSequence);
-    SetLogSinkTarget(&link->logSink, nullptr, 0);
-    Receive(RSP_ACK, {0x00, 0xB3});
-    EXPECT_EQ(link->status.load(), StatusNormal);
-}
-
 TEST_F(LinkTest, SettersMarkOnlyRealChanges) {
     auto& pending = link->cameraState.pendingValues.entries[38];
     auto& camera = link->cameraState.cameraValues.entries[38];
@@ -160,35 +152,28 @@ TEST_F(LinkTest, SettersMarkOnlyRealChanges) {
     EXPECT_EQ(pending.flag.load(), 0);
     camera.value.store(0);
     EXPECT_EQ(SetPendingParameter(link.get(), 38, 1), 0);
-    EXPECT_EQ(pending.flag.load(), 1);
-    EXPECT_EQ(pending.value.load(), 1);
+    EXPECT_EQ((std::vector<int>{pending.flag.load(), pending.value.load()}), (std::vector<int>{1, 1}));
 
-    EXPECT_EQ(SetCameraParameter(link.get(), 38, 0), 0);
-    EXPECT_EQ(camera.flag.load(), 0);
-    EXPECT_EQ(SetCameraParameter(link.get(), 38, 5), 0);
-    EXPECT_EQ(camera.flag.load(), 1);
-
-    EXPECT_EQ(SetCameraParameter(link.get(), 256, 1), -1);
+    // Each call's result, then the camera entry's mark after it.
+    EXPECT_EQ((std::vector<int>{SetCameraParameter(link.get(), 38, 0), camera.flag.load(),
+                                SetCameraParameter(link.get(), 38, 5), camera.flag.load(),
+                                SetCameraParameter(link.get(), 256, 1)}),
+              (std::vector<int>{0, 0, 0, 1, -1}));
 }
 
 TEST(WithoutEngine, EveryCallFailsCleanly) {
     ASSERT_EQ(GetCameraLink(), nullptr);
-    EXPECT_EQ(GetLinkStatus(), 0);
-    EXPECT_EQ(StopCameraLink(), -1);
-    EXPECT_EQ(SetPendingParameter(2, 1), -2);
-    EXPECT_EQ(SetCameraParameter(2, 1), -2);
-    EXPECT_EQ(SetPendingParameter(256, 1), -1);
     CameraRequest request{};
-    EXPECT_EQ(EnqueueRequest(&request), -2);
-    EXPECT_EQ(EnqueueRequest(nullptr), -1);
-    EXPECT_EQ(EnqueueAndRelease(nullptr), -1);
-    EXPECT_EQ(EnqueueAndRelease(NewCameraRequest()), -2);  // freed anyway (the leak check sees it)
     uint16_t value = 0;
-    EXPECT_FALSE(TakeCameraValue(1, &value));
-    EXPECT_FALSE(CopyCameraIdentity(nullptr, nullptr));
     SetLogTarget(nullptr, 0);
-    EXPECT_EQ(FormatLogLine("lost", {1, 1, 1, 1}), -3);
-    EXPECT_EQ(LogText("lost"), 0);
+    // A request that cannot be queued is freed anyway (the leak check sees it).
+    EXPECT_EQ(
+        (std::vector<int>{
+            GetLinkStatus(), StopCameraLink(), SetPendingParameter(2, 1), SetCameraParameter(2, 1),
+            SetPendingParameter(256, 1), EnqueueRequest(&request), EnqueueRequest(nullptr),
+            EnqueueAndRelease(nullptr), EnqueueAndRelease(NewCameraRequest()), TakeCameraValue(1, &value),
+            CopyCameraIdentity(nullptr, nullptr), FormatLogLine("lost", {1, 1, 1, 1}), LogText("lost")}),
+        (std::vector<int>{0, -1, -2, -2, -1, -2, -1, -1, -2, false, false, -3, 0}));
 }
 
 TEST_F(LinkTest, TheAckWaitEndsAtTheTimeOutOrAtOnceOnTheStop) {
@@ -219,10 +204,7 @@ TEST_F(LinkTest, ARequestThatReachedNothingIsQueuedAgain) {
 
 // Sequence-file lines: two characters per value, separators optional, non-digits read as 0.
 TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
-    const struct {
-        const char* line;
-        Bytes frame;
-    } cases[] = {
+    const std::pair<const char*, Bytes> cases[] = {
         {"41 00 01\n", {0x01, 0x41, 0x02, 0x00, 0x01, 0xBB}},
         {"0x41 0X00 0x01\n", {0x01, 0x41, 0x02, 0x00, 0x01, 0xBB}},
         {"410001\n", {0x01, 0x41, 0x02, 0x00, 0x01, 0xBB}},
@@ -238,34 +220,28 @@ TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
         {"\n", {}},
         {"", {}},
     };
-    for (const auto& c : cases) {
-        uint8_t frame[kMaxFrameLength];
-        const int length = ParseSequenceLine(c.line, frame);
-        EXPECT_EQ(Bytes(frame, frame + length), c.frame) << c.line;
-    }
     uint8_t frame[kMaxFrameLength];
+    for (const auto& [line, expected] : cases) {
+        const int length = ParseSequenceLine(line, frame);
+        EXPECT_EQ(Bytes(frame, frame + length), expected) << line;
+    }
     EXPECT_EQ(ParseSequenceLine(nullptr, frame), 0);
 }
 
-// What the log says when a port does not open.
-
-std::string Describe(const char* path, int error, const struct stat* node = nullptr,
-                     const char* group = nullptr, int busy = 0) {
+// What the log says when a port does not open: a node of `gid` and `mode` (none when 0).
+std::string Describe(const char* path, int error, gid_t gid = 0, mode_t mode = 0, const char* group = nullptr,
+                     int busy = 0) {
     OpenFailure failure{};
     failure.portNumber = 7;
     std::snprintf(failure.devicePath, sizeof failure.devicePath, "%s", path);
     failure.errorNumber = error;
     failure.busy = busy;
-    char text[kLogLineBlockSize];
-    DescribeOpenFailure(failure, node, group, text, sizeof text);
-    return text;
-}
-
-struct stat Node(gid_t group, mode_t mode) {
     struct stat node {};
-    node.st_gid = group;
+    node.st_gid = gid;
     node.st_mode = S_IFCHR | mode;
-    return node;
+    char text[kLogLineBlockSize];
+    DescribeOpenFailure(failure, mode != 0 ? &node : nullptr, group, text, sizeof text);
+    return text;
 }
 
 TEST(OpenFailure, SaysWhatTheUserCanDo) {
@@ -276,20 +252,15 @@ TEST(OpenFailure, SaysWhatTheUserCanDo) {
         "     No permission to open /dev/ttyUSB0: your user needs read and write access to "
         "it; install the package's udev rule for the camera's bridges (60-kelvra.rules), or "
         "see \"Access to the serial port\" in the Kelvra User's Guide";
-    const struct stat groupReadWrite = Node(20, 0660);
-    const struct stat rootOnly = Node(0, 0600);
-    const struct stat rootGroup = Node(0, 0660);
-    const struct stat groupReadOnly = Node(20, 0640);
     // A group is named only when joining it would help.
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadWrite, "dialout"), dialout);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EPERM, &groupReadWrite, "dialout"), dialout);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &rootOnly, "root"), access);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &rootGroup, "root"), access);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadOnly, "dialout"), access);
-    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, &groupReadWrite, nullptr), access) << "a group without a name";
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 20, 0660, "dialout"), dialout);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EPERM, 20, 0660, "dialout"), dialout);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 0, 0600, "root"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 0, 0660, "root"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 20, 0640, "dialout"), access);
+    EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES, 20, 0660, nullptr), access) << "a group without a name";
     EXPECT_EQ(Describe("/dev/ttyUSB0", EACCES), access) << "a node that could not be looked at";
-
-    EXPECT_EQ(Describe("/dev/ttyUSB3", EBUSY, nullptr, nullptr, 1),
+    EXPECT_EQ(Describe("/dev/ttyUSB3", EBUSY, 0, 0, nullptr, 1),
               "     /dev/ttyUSB3 is in use by another program; the search will try it again");
     EXPECT_EQ(Describe("", ENOENT), "     COM7 has no device node");
     EXPECT_EQ(Describe("/dev/ttyUSB6", ENOENT),

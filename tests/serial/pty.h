@@ -11,7 +11,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <fstream>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -122,13 +123,8 @@ struct Stuck {
 };
 
 inline int ThreadCount() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("Threads:", 0) == 0) {
-            return std::atoi(line.c_str() + 8);
-        }
-    }
-    return -1;
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<int>(std::distance(begin(tasks), end(tasks)));
 }
 
 inline Bytes Pattern(size_t count, uint32_t seed) {
