@@ -1,6 +1,6 @@
 // The engine's pieces on their own, on a link of the test's own (no port): the receive path, the
-// sent-frame hook, the ACK wait, a request whose port has gone; sequence-file lines and the
-// open-failure remark.
+// sent-frame hook, the ACK wait, a request whose port has gone, the named port as a candidate;
+// sequence-file lines and the open-failure remark.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -13,6 +13,7 @@
 
 #include "engine/camera_link.h"
 #include "engine/link_internal.h"
+#include "tests/discovery/fake_sysfs.h"
 #include "tests/support/recording_target.h"
 #include "tests/support/wire.h"
 
@@ -200,6 +201,31 @@ TEST_F(LinkTest, ARequestThatReachedNothingIsQueuedAgain) {
     const CameraRequest noPalette{REQ_COLOR_PALETTE, {7}};
     EXPECT_TRUE(RunRequest(link.get(), &palette).requeue);
     EXPECT_FALSE(RunRequest(link.get(), &noPalette).requeue);
+}
+
+// No request, or one of no known type, reports that nothing was done.
+TEST_F(LinkTest, WhatIsNoRequestFailsWithoutSending) {
+    const CameraRequest unknown{9999, {}};
+    EXPECT_EQ(RunRequest(link.get(), nullptr).notice.result, -4);
+    EXPECT_EQ(RunRequest(link.get(), &unknown).notice.result, -4);
+}
+
+// A port named on the command line is a candidate only while it is one of the accepted bridges:
+// the product id alone is not enough.
+TEST_F(LinkTest, OnlyTheNamedPortIsACandidateAndOnlyAsAnAcceptedBridge) {
+    FakeSysfs sysfs;
+    sysfs.AddConverterTty("ttyUSB0", {.vendor = "1234", .port = "1"});
+    sysfs.AddConverterTty("ttyUSB1", {.port = "2"});
+    link->options.sysfsRoot = sysfs.root();
+    std::vector<int> found;
+    for (int com : {1, 2, 3}) {
+        link->options.onlyComNumber = com;
+        link->devicesChanged.store(1);
+        SearchCandidates candidates{};
+        ASSERT_TRUE(ScanForCandidates(link.get(), &candidates));
+        found.push_back(candidates.highestAccepted);
+    }
+    EXPECT_EQ(found, (std::vector<int>{0, 2, 0}));
 }
 
 // Sequence-file lines: two characters per value, separators optional, non-digits read as 0.
