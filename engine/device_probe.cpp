@@ -71,7 +71,10 @@ int ProbeCameraPresent(CameraLink* link) {
     if (table == nullptr) {
         return -1;
     }
-    return IsCameraPortPresent(table, link->comNumber.load()) ? 1 : 0;
+    // A bridge the search chose stays present while it is there: checking it against the camera
+    // ids alone would drop a 0403:6015 or FFFF:FFFF bridge after every connection, for ever.
+    const int comNumber = link->comNumber.load();
+    return IsCameraPortPresent(table, comNumber) || Accepted(table, comNumber) ? 1 : 0;
 }
 
 void WatchDevices(CameraLink* link) {

@@ -211,21 +211,27 @@ TEST_F(LinkTest, WhatIsNoRequestFailsWithoutSending) {
 }
 
 // A port named on the command line is a candidate only while it is one of the accepted bridges:
-// the product id alone is not enough.
-TEST_F(LinkTest, OnlyTheNamedPortIsACandidateAndOnlyAsAnAcceptedBridge) {
+// the product id alone is not enough. A bridge the search may choose, or a camera bridge, stays
+// present while connected; another does not.
+TEST_F(LinkTest, CandidatesAndPresenceFollowTheBridgesIds) {
     FakeSysfs sysfs;
     sysfs.AddConverterTty("ttyUSB0", {.vendor = "1234", .port = "1"});
     sysfs.AddConverterTty("ttyUSB1", {.port = "2"});
+    sysfs.AddConverterTty("ttyUSB2", {.product = "6015", .port = "3"});
+    sysfs.AddConverterTty("ttyUSB3", {.vendor = "0483", .product = "374B", .port = "4"});
     link->options.sysfsRoot = sysfs.root();
-    std::vector<int> found;
-    for (int com : {1, 2, 3}) {
+    std::vector<int> found, present;
+    for (int com : {1, 2, 3, 4, 5}) {
         link->options.onlyComNumber = com;
+        link->comNumber.store(com);
         link->devicesChanged.store(1);
         SearchCandidates candidates{};
         ASSERT_TRUE(ScanForCandidates(link.get(), &candidates));
         found.push_back(candidates.highestAccepted);
+        present.push_back(ProbeCameraPresent(link.get()));
     }
-    EXPECT_EQ(found, (std::vector<int>{0, 2, 0}));
+    EXPECT_EQ(found, (std::vector<int>{0, 2, 3, 0, 0}));
+    EXPECT_EQ(present, (std::vector<int>{0, 1, 1, 1, 0}));
 }
 
 // Sequence-file lines: two characters per value, separators optional, non-digits read as 0.
