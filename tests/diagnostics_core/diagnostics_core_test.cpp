@@ -54,8 +54,7 @@ TEST(LogLine, PostedToTheSinksTargetOrLost) {
     EXPECT_EQ(FormatLogLine(&sink, "refused", {1, 1, 1, 1}), -3);
     EXPECT_EQ(LogText(&sink, "refused too"), 0) << "LogText does not say whether the line arrived";
     ASSERT_EQ(target.Lines(), std::vector<std::string>{"09:05:07.042      COM3 is open - Polling device"});
-    EXPECT_EQ(target.Messages()[0], kLogMessageNumber);
-    EXPECT_EQ(target.FirstParameters()[0], 0u);
+    EXPECT_EQ(target.Posts()[0], (std::pair<uint32_t, uintptr_t>{kLogMessageNumber, 0}));
 }
 
 struct Decoding {

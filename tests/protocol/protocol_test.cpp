@@ -1,8 +1,6 @@
 // The wire format, the catalogues and the send routines.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <functional>
 #include <numeric>
@@ -14,6 +12,7 @@
 #include "protocol/parameters.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
+#include "tests/serial/pty.h"
 #include "tests/support/wire.h"
 
 namespace {
@@ -279,32 +278,21 @@ TEST(SendRoutines, RawFramesAreHandedOnAsGiven) {
 // port that has gone (-99) still counts as sent.
 TEST(SendRoutines, BytesReachThePortAfterTheHook) {
     InitializePortTableLock();
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
-    char slave[128] = {};
-    ASSERT_EQ(ptsname_r(master, slave, sizeof slave), 0);
-    const PortKey key =
-        OpenPort(RegisterNamedPort(slave), nullptr, [](const uint8_t*, int32_t, void*) { return 0; });
+    serial_test::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    const PortKey key = OpenPort(pty.com(), nullptr, [](const uint8_t*, int32_t, void*) { return 0; });
     ASSERT_GT(key, 0);
     CommandChannel channel{RecordingHook, 0x5A5A1234u, key};
     gCalls.clear();
     gBytesBeforeHook = false;
-    gPeekFd = master;
+    gPeekFd = pty.master();
     EXPECT_EQ(SendRawFrame(&channel, Frame(0xF2).data(), 4), 0);
     gPeekFd = -1;
     EXPECT_EQ(SendCommandWord(&channel, CMD_GET_NON_VOLATILE_PARAMETERS, 43), 0);
     EXPECT_FALSE(gBytesBeforeHook);
-    uint8_t wire[10] = {};
-    size_t got = 0;
-    pollfd far{master, POLLIN, 0};
-    while (got < sizeof wire && poll(&far, 1, 5000) > 0) {
-        got += static_cast<size_t>(read(master, wire + got, sizeof wire - got));
-    }
-    EXPECT_EQ(Bytes(wire, wire + got), (Bytes{0x01, 0xF2, 0x00, 0x0D, 0x01, 0xB5, 0x02, 0x00, 0x2B, 0x1D}));
+    EXPECT_EQ(pty.Read(10), (Bytes{0x01, 0xF2, 0x00, 0x0D, 0x01, 0xB5, 0x02, 0x00, 0x2B, 0x1D}));
     ClosePort(key);
     EXPECT_EQ(SendCommandNoPayload(&channel, CMD_SHUTDOWN), 0) << "-99 counts as sent";
-    close(master);
     ClearNamedPorts();
 }
 

@@ -42,6 +42,7 @@ class Pty {
     bool ok() const { return master_ >= 0 && com_ > 0; }
     int com() const { return com_; }
     const std::string& path() const { return path_; }
+    int master() const { return master_; }
     void CloseMaster() {
         if (master_ >= 0) {
             ::close(master_);

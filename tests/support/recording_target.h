@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "diagnostics/log_target.h"
@@ -17,8 +18,7 @@ class RecordingTarget : public LogTarget {
         if (refuse_) {
             return false;
         }
-        messages_.push_back(message);
-        firstParameters_.push_back(firstParameter);
+        posts_.emplace_back(message, firstParameter);
         lines_.emplace_back(block);
         FreeLogBlock(block);
         changed_.notify_all();
@@ -46,13 +46,10 @@ class RecordingTarget : public LogTarget {
         std::lock_guard<std::mutex> lock(mutex_);
         return lines_;
     }
-    std::vector<uint32_t> Messages() const {
+    // The message number and first parameter of each line posted.
+    std::vector<std::pair<uint32_t, uintptr_t>> Posts() const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
-    }
-    std::vector<uintptr_t> FirstParameters() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return firstParameters_;
+        return posts_;
     }
     std::vector<LogNotice> Notices() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -69,8 +66,7 @@ class RecordingTarget : public LogTarget {
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.clear();
-        messages_.clear();
-        firstParameters_.clear();
+        posts_.clear();
         notices_.clear();
         outcomes_.clear();
         linesBeforeNotice_.clear();
@@ -94,8 +90,7 @@ class RecordingTarget : public LogTarget {
     mutable std::condition_variable changed_;
     bool refuse_ = false;
     std::vector<std::string> lines_;
-    std::vector<uint32_t> messages_;
-    std::vector<uintptr_t> firstParameters_;
+    std::vector<std::pair<uint32_t, uintptr_t>> posts_;
     std::vector<LogNotice> notices_;
     std::vector<Notice> outcomes_;
     std::vector<size_t> linesBeforeNotice_;
