@@ -55,7 +55,7 @@ TEST_F(DeviceScan, FindsUsbTtysNumberedFromTheComposedTextsAndSkipsTheRest) {
     // A product text that itself mentions a COM port must not decide the number.
     sysfs.AddConverterTty("ttyUSB2", {"0403", "6001", "TRICK", "Bridge (COM7) edition", "1", "4"});
     // No serial and no product string: the bus position and kernel name stand in.
-    sysfs.AddConverterTty("ttyUSB5", {"0403", "6015", "", "", "2", "1.3"});
+    sysfs.AddConverterTty("ttyUSB8", {"0403", "6015", "", "", "2", "1.3"});
     // Overlong strings are cut, but the COM number always fits.
     sysfs.AddConverterTty("ttyUSB9",
                           {"ffff", "FFFF", std::string(400, 'S'), std::string(400, 'P'), "1", "6"});
@@ -73,7 +73,7 @@ TEST_F(DeviceScan, FindsUsbTtysNumberedFromTheComposedTextsAndSkipsTheRest) {
                   "USB\\VID_0403&PID_6001\\A10K5XYZ 0403:6001 tty COM1 'FT232R USB UART (COM1)'",
                   "USB\\VID_0403&PID_6001\\FAR 0403:6001 tty COM0 'Far bridge'",
                   "USB\\VID_0403&PID_6001\\TRICK 0403:6001 tty COM3 'Bridge [COM7) edition (COM3)'",
-                  "USB\\VID_0403&PID_6015\\2-1.3 0403:6015 tty COM6 'ttyUSB5 (COM6)'",
+                  "USB\\VID_0403&PID_6015\\2-1.3 0403:6015 tty COM9 'ttyUSB8 (COM9)'",
                   "USB\\VID_0483&PID_374B\\2061377A5841 0483:374B tty COM102 'Vesper Core CDC (COM102)'",
                   "USB\\VID_FFFF&PID_FFFF\\" + std::string(177, 'S') + " FFFF:FFFF tty COM10 '" +
                       std::string(291, 'P') + " (COM10)'"}));
