@@ -15,7 +15,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFI
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 # Only what is installed; the tests are built and run by scripts/test.sh.
-cmake --build "$build" -j "$(nproc)" --target kelvra kelvra-camsim kelvra-docs kelvra-icons kelvra-package-files
+cmake --build "$build" -j "$(nproc)" --target kelvra kelvra-ctl kelvra-camsim kelvra-docs kelvra-icons kelvra-package-files
 rm -f "$build"/kelvra_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb="$(ls "$build"/kelvra_*.deb)"
