@@ -24,18 +24,12 @@
 namespace {
 
 using support::Bytes;
+using support::Cmd;
 using support::Frame;
+using support::GetParam;
+using support::SetParam;
 
-Bytes Word(uint8_t opcode, uint16_t value) {
-    return Frame(opcode, support::Word(value));
-}
-Bytes Write(uint8_t index, uint16_t value) {
-    return Frame(CMD_SET_NON_VOLATILE_PARAMETERS, support::Words(index, value));
-}
-Bytes Read(uint8_t index) {
-    return Word(CMD_GET_NON_VOLATILE_PARAMETERS, index);
-}
-const Bytes kStore = Word(CMD_SET_NON_VOLATILE_PARAMETERS, kStoreParametersValue);
+const Bytes kStore = Cmd(CMD_SET_NON_VOLATILE_PARAMETERS, kStoreParametersValue);
 
 struct Result {
     int code = -1;
@@ -78,7 +72,7 @@ class CtlTest : public ::testing::Test {
         std::vector<Bytes> frames;
         for (const sim::RecordedFrame& f : camera.Frames()) {
             frames.push_back(f.bytes);
-            if (f.bytes == Read(254))
+            if (f.bytes == GetParam(254))
                 frames.clear();
         }
         return frames;
@@ -114,12 +108,12 @@ TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
         std::vector<std::string> args;
         std::vector<Bytes> frames;
     } cases[] = {
-        {{"set", "agc-mode-at-power-up=1"}, {Word(0x2A, 1)}},
-        {{"set", "AGC Manual Mode Gain at Power Up=1200"}, {Word(0x32, 1200), Word(0x33, 2500)}},
+        {{"set", "agc-mode-at-power-up=1"}, {Cmd(0x2A, 1)}},
+        {{"set", "AGC Manual Mode Gain at Power Up=1200"}, {Cmd(0x32, 1200), Cmd(0x33, 2500)}},
         {{"set", "rs170-invert-enable=1", "video-output-mux-select=7"},
-         {Word(0xCF, 1), Word(0xD7, 7), Write(76, 0)}},
+         {Cmd(0xCF, 1), Cmd(0xD7, 7), SetParam(76, 0)}},
         {{"set", "frame-rate=60", "agc-black-hot-enable-at-power-up=1", "--save"},
-         {Frame(0x28), Write(16, 60), Read(16), Write(38, 1), Read(38), kStore}},
+         {Frame(0x28), SetParam(16, 60), GetParam(16), SetParam(38, 1), GetParam(38), kStore}},
     };
     for (const auto& c : cases) {
         const Result r = Ctl(c.args);
@@ -168,8 +162,8 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
 
     const Result restore = Ctl({"--json", "restore", file});
     ASSERT_EQ(restore.code, 0) << restore.err;
-    EXPECT_EQ(CommandFrames(),
-              (std::vector<Bytes>{Write(16, 30), Read(16), Write(185, 142), Read(185), kStore}));
+    EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{SetParam(16, 30), GetParam(16), SetParam(185, 142),
+                                                   GetParam(185), kStore}));
     const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(restore.out)).object();
     EXPECT_EQ(report.value("differences").toArray().size(), 2);
     EXPECT_EQ(report.value("result").toString(), "done");
@@ -181,12 +175,12 @@ TEST_F(CtlTest, PlayAndSend) {
     std::ofstream(file) << "29\n\nCF 00 02\n";
     const Result play = Ctl({"play", file});
     EXPECT_EQ(play.code, 0) << play.err;
-    EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{Frame(0x29), Word(0xCF, 2)}));
+    EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{Frame(0x29), Cmd(0xCF, 2)}));
     EXPECT_NE(play.out.find("played 2 line(s)"), std::string::npos) << play.out;
 
     const Result send = Ctl({"send", "--start-byte", "--checksum", "B5 02 00 2B"});
     EXPECT_EQ(send.code, 0) << send.err;
-    EXPECT_EQ(CommandFrames(), std::vector<Bytes>{Read(43)});
+    EXPECT_EQ(CommandFrames(), std::vector<Bytes>{GetParam(43)});
     EXPECT_NE(send.out.find("RX  Value Response Message The value is: 2 (0x0002)"), std::string::npos)
         << send.out;
     EXPECT_NE(send.out.find("RX  ACK Response Message for: Get Non-Volatile"), std::string::npos);
@@ -216,7 +210,7 @@ TEST_F(CtlTest, ExitStatuses) {
     EXPECT_NE(lost.err.find("parameter 16 (Frame Rate): the write was not acknowledged"), std::string::npos)
         << lost.err;
     EXPECT_EQ(lost.out.find("done"), std::string::npos);
-    EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{Write(16, 60), kStore}));
+    EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{SetParam(16, 60), kStore}));
 
     camera.ClearDroppedAcks();
     camera.DropAck(CMD_AGC_MODE_SET, true);

@@ -6,11 +6,6 @@
 namespace enginetest {
 namespace {
 
-const auto Cmd = [](uint8_t opcode, uint16_t value) { return Frame(opcode, Word(value)); };
-const auto Set = [](uint16_t index, uint16_t value) {
-    return Frame(CMD_SET_NON_VOLATILE_PARAMETERS, Words(index, value));
-};
-const auto Read = [](uint16_t index) { return Cmd(CMD_GET_NON_VOLATILE_PARAMETERS, index); };
 const Bytes kStore = Cmd(CMD_SET_NON_VOLATILE_PARAMETERS, 0x00FF);
 // Only the first byte of the payload counts.
 const auto ByteRequest = [](int32_t type, uint8_t value) { return Request(type, 0xEE00 + value); };
@@ -30,19 +25,23 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntriesAndALensStepA
         {Request(REQ_IMAGE_ORIENTATION, 2), {Cmd(CMD_VIDEO_ORIENTATION, 2)}, {{2, 0}, {3, 1}}},
         {Request(REQ_IMAGE_ORIENTATION, 3), {Cmd(CMD_VIDEO_ORIENTATION, 3)}, {{2, 1}, {3, 1}}},
         {Request(REQ_IMAGE_ORIENTATION, 4), {}, {}},
-        {Request(REQ_CAMERA_LINK_OUTPUT, 1), {Set(6, 0)}, {}},
-        {Request(REQ_CAMERA_LINK_OUTPUT, 7), {Set(6, 1)}, {}},
-        {Request(REQ_PARALLEL_DIGITAL_OUTPUT, 1), {Set(5, 0)}, {}},
-        {Request(REQ_RS170_OUTPUT, 0), {Set(4, 1)}, {}},
-        {Request(REQ_RS170_MODE, 3), {Set(1, 3)}, {}},
+        {Request(REQ_CAMERA_LINK_OUTPUT, 1), {SetParam(6, 0)}, {}},
+        {Request(REQ_CAMERA_LINK_OUTPUT, 7), {SetParam(6, 1)}, {}},
+        {Request(REQ_PARALLEL_DIGITAL_OUTPUT, 1), {SetParam(5, 0)}, {}},
+        {Request(REQ_RS170_OUTPUT, 0), {SetParam(4, 1)}, {}},
+        {Request(REQ_RS170_MODE, 3), {SetParam(1, 3)}, {}},
         {Request(REQ_RS170_MODE, 4), {}, {}},
         {Request(REQ_DIGITAL_VIDEO_SOURCE, 0),
-         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 9), Set(76, 0)},
+         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 9), SetParam(76, 0)},
          {{76, 0}}},
-        {Request(REQ_DIGITAL_VIDEO_SOURCE, 1), {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 7), Set(76, 0)}, {}},
-        {Request(REQ_DIGITAL_VIDEO_SOURCE, 2), {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 99), Set(76, 0)}, {}},
+        {Request(REQ_DIGITAL_VIDEO_SOURCE, 1),
+         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 7), SetParam(76, 0)},
+         {}},
+        {Request(REQ_DIGITAL_VIDEO_SOURCE, 2),
+         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 99), SetParam(76, 0)},
+         {}},
         {Request(REQ_DIGITAL_VIDEO_SOURCE, 3),
-         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 9), Set(76, 1),
+         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 9), SetParam(76, 1),
           Cmd(CMD_YUV_DIGITAL_VIDEO_SOURCE_SELECTION, 0)},
          {}},
         {Request(REQ_DIGITAL_VIDEO_SOURCE, 4), {}, {}},
@@ -61,11 +60,11 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntriesAndALensStepA
         {Request(REQ_GAIN_LEVEL_BIAS, 6 << 16 | 5),
          {Cmd(CMD_AGC_GAIN_BIAS_SET, 5), Cmd(CMD_AGC_LEVEL_BIAS_SET, 6)},
          {{39, 5}, {40, 6}}},
-        {ByteRequest(REQ_TEMPORAL_NR_ENABLE, 9), {Set(89, 1)}, {}},
-        {ByteRequest(REQ_TEMPORAL_NR_ENABLE, 0), {Set(89, 0)}, {}},
-        {ByteRequest(REQ_TEMPORAL_NR_THRESHOLD, 77), {Set(90, 77)}, {}},
-        {ByteRequest(REQ_SPATIAL_NR_ENABLE, 1), {Set(185, 142), Set(186, 37)}, {}},
-        {ByteRequest(REQ_SPATIAL_NR_ENABLE, 0), {Set(185, 0), Set(186, 0)}, {}},
+        {ByteRequest(REQ_TEMPORAL_NR_ENABLE, 9), {SetParam(89, 1)}, {}},
+        {ByteRequest(REQ_TEMPORAL_NR_ENABLE, 0), {SetParam(89, 0)}, {}},
+        {ByteRequest(REQ_TEMPORAL_NR_THRESHOLD, 77), {SetParam(90, 77)}, {}},
+        {ByteRequest(REQ_SPATIAL_NR_ENABLE, 1), {SetParam(185, 142), SetParam(186, 37)}, {}},
+        {ByteRequest(REQ_SPATIAL_NR_ENABLE, 0), {SetParam(185, 0), SetParam(186, 0)}, {}},
         {Request(REQ_FIELD_CALIBRATION, 12), {Cmd(CMD_FIELD_CALIBRATION, 12)}, {}},
         {Request(REQ_FIELD_CALIBRATION, 5), {}, {}},
         {Request(REQ_AUTO_CAL_PERIOD, 15), {Cmd(CMD_AUTO_CAL_PERIOD_SET, 15)}, {{14, 15}}},
@@ -118,7 +117,7 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrderAndStopsAtA
     EXPECT_EQ(outcome.result, 0) << "marking sends nothing and fails nothing";
     target.Clear();
     EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome)),
-              HexFrames({Set(38, polarity), Read(38), Set(45, palette), Read(45), kStore}));
+              HexFrames({SetParam(38, polarity), GetParam(38), SetParam(45, palette), GetParam(45), kStore}));
     EXPECT_EQ((std::vector<int>{outcome.result, outcome.count, outcome.index}), (std::vector<int>{0, 2, -1}))
         << "result, count, and -1: it did not stop";
     // Unmarked; the read-back shows what the camera stored.
@@ -149,17 +148,17 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrderAndStopsAtA
         outcome = Notice{};
         const std::vector<Bytes> sent = FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome);
         EXPECT_EQ(HexFrames(sent),
-                  HexFrames(writeLost ? std::vector<Bytes>{Set(41, gain), kStore}
-                                      : std::vector<Bytes>{Set(41, gain), Read(41), kStore}));
+                  HexFrames(writeLost ? std::vector<Bytes>{SetParam(41, gain), kStore}
+                                      : std::vector<Bytes>{SetParam(41, gain), GetParam(41), kStore}));
         EXPECT_TRUE(LogHas("     Save stopped: " + what + " of parameter 0x0029 - " + ParameterName(41) +
                            " was not acknowledged"));
         EXPECT_EQ((std::vector<int>{outcome.result, outcome.opcode, outcome.index, outcome.count}),
                   (std::vector<int>{-2, dropped, 41, writeLost ? 0 : 1}));
         EXPECT_EQ((std::vector<int>{Marked(41), Marked(42)}), (std::vector<int>{writeLost ? 1 : 0, 1}));
 
-        std::vector<Bytes> rest = {Set(42, level), Read(42), kStore};
+        std::vector<Bytes> rest = {SetParam(42, level), GetParam(42), kStore};
         if (writeLost) {
-            rest.insert(rest.begin(), {Set(41, gain), Read(41)});
+            rest.insert(rest.begin(), {SetParam(41, gain), GetParam(41)});
         }
         EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS))), HexFrames(rest));
     }

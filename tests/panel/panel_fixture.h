@@ -16,14 +16,10 @@
 #include "tests/support/wire.h"
 
 using support::Bytes;
+using support::Cmd;
 using support::Frame;
+using support::SetParam;
 
-inline Bytes Word(uint8_t opcode, uint16_t value) {
-    return Frame(opcode, support::Word(value));
-}
-inline Bytes SetParam(uint16_t index, uint16_t value) {
-    return Frame(0xB0, support::Words(index, value));
-}
 // Kept log lines of `panel` holding `text`.
 inline int LinesWith(C_Vesper_GUIDlg* panel, const char* text) {
     int count = 0;

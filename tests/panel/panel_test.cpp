@@ -118,7 +118,7 @@ class PanelTest : public QObject {
     // that every queue ends with, has arrived since the last mark.
     void Drain() {
         Click(1003);
-        QVERIFY(cam_.SawInOrder({Word(0x27, 3)}));
+        QVERIFY(cam_.SawInOrder({Cmd(0x27, 3)}));
     }
     // As Drain(), and the frame record starts afresh.
     void Settle() {
@@ -346,16 +346,16 @@ class PanelTest : public QObject {
             std::vector<int> clicks;
             std::vector<Bytes> frames;
         } rows[] = {
-            {{1002, 1002}, {Word(0x26, 1), Word(0x26, 0)}},      // auto-calibration on, off
+            {{1002, 1002}, {Cmd(0x26, 1), Cmd(0x26, 0)}},        // auto-calibration on, off
             {{1037, 1037}, {SetParam(6, 0), SetParam(6, 1)}},    // Camera Link off, on
-            {{1113, 1113}, {Word(0x27, 12), Word(0x27, 11)}},    // lens calibration off, on
+            {{1113, 1113}, {Cmd(0x27, 12), Cmd(0x27, 11)}},      // lens calibration off, on
             {{1076, 1076}, {SetParam(89, 0), SetParam(89, 1)}},  // temporal NR off, on
             {{1083, 1083},                                       // spatial NR off, on
              {SetParam(185, 0), SetParam(186, 0), SetParam(185, 142), SetParam(186, 37)}},
             {{1031, 1031, 1032}, {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0)}},  // analog, NTSC
-            {{1012, 1011, 1009}, {Word(0xCF, 3), Word(0xCF, 2), Word(0xCF, 0)}},     // orientation
+            {{1012, 1011, 1009}, {Cmd(0xCF, 3), Cmd(0xCF, 2), Cmd(0xCF, 0)}},        // orientation
             {{1014, 1015}, {Frame(0x29), Frame(0x28)}},                              // white, black hot
-            {{1004, 1094, 1100}, {Word(0x27, 4), Word(0xA9, 6), Word(0xA9, 7)}},     // calibration steps
+            {{1004, 1094, 1100}, {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 7)}},        // calibration steps
             {{1107}, {Frame(0x9E)}},                                                 // detector start-up
         };
         for (const auto& row : rows) {
@@ -375,7 +375,7 @@ class PanelTest : public QObject {
         for (const char* typed : {" 7", "x7", "300", ""})
             Type(1078, typed);
         QTest::keyClicks(Ctl(1078), "123");
-        QVERIFY(cam_.SawInOrder({Word(0x12, 65535), SetParam(90, 123)}));
+        QVERIFY(cam_.SawInOrder({Cmd(0x12, 65535), SetParam(90, 123)}));
         QCOMPARE(cam_.Sent(0x12) + " / " + cam_.Sent(0xB0, 90), QString("6 1 1 1000 65535 / 7 44 1 12 123"));
 
         // Parallel on with analog already on: no analog request; the mode is fixed on 14-bit grey.
@@ -395,15 +395,15 @@ class PanelTest : public QObject {
         Choose(1039, 1);
         QCOMPARE(Show({1031}) + " " + Mirror(), QString("0 100 1500/2500 1000/1100"));
         Choose(1039, 2);
-        QVERIFY(cam_.SawInOrder({Word(0xD7, 9), SetParam(76, 0), Word(0xD7, 7), SetParam(76, 0),
-                                 Word(0xD7, 99), SetParam(76, 0)}));
+        QVERIFY(cam_.SawInOrder(
+            {Cmd(0xD7, 9), SetParam(76, 0), Cmd(0xD7, 7), SetParam(76, 0), Cmd(0xD7, 99), SetParam(76, 0)}));
 
         // Inferno with parallel video off: the video mode switches to RGB.
         Choose(1039, 0);
         Choose(1104, 1);
         QCOMPARE(Show({1040, 1039}), QString("Inferno|RGB Color(24 bit)"));
         Choose(1104, 0);
-        QVERIFY(cam_.SawInOrder({Word(0x58, 1), Word(0x58, 0)}));
+        QVERIFY(cam_.SawInOrder({Cmd(0x58, 1), Cmd(0x58, 0)}));
     }
 
     void agcModesAndSliders() {
@@ -413,7 +413,7 @@ class PanelTest : public QObject {
         Click(1064);  // manual: back to the manual pair
         QCOMPARE(Show({1068, 1072, 1067}), QString("1500|1500|Manual Gain/Level"));
         ReleaseSlider(1069, 2600);  // the manual pair follows the sliders
-        QVERIFY(cam_.SawInOrder({Word(0x2A, 1), Word(0x2A, 2), Word(0x32, 1500), Word(0x33, 2600)}));
+        QVERIFY(cam_.SawInOrder({Cmd(0x2A, 1), Cmd(0x2A, 2), Cmd(0x32, 1500), Cmd(0x33, 2600)}));
         QCOMPARE(Mirror(), QString("101 1500/2600 1000/1100"));
 
         // Histogram equalization queues only ICE; the next mode turns ICE off first.
@@ -423,13 +423,13 @@ class PanelTest : public QObject {
         Click(1063);
         QCOMPARE(Mirror(), QString("001 1500/2600 1000/1100"));
         ReleaseSlider(1066, 3);
-        QVERIFY(cam_.SawInOrder({Word(0x23, 1), Word(0x23, 0), Word(0x2A, 0), Word(0x1E, 3)}));
+        QVERIFY(cam_.SawInOrder({Cmd(0x23, 1), Cmd(0x23, 0), Cmd(0x2A, 0), Cmd(0x1E, 3)}));
         QCOMPARE(Show({1116}), QString("Top Third"));
         // A click in the groove moves one position and sends it.
         auto* roi = Ctl<QSlider>(1066);
         QTest::mouseClick(roi, Qt::LeftButton, {}, QPoint(roi->width() - 3, roi->height() / 2));
         QCOMPARE(roi->value(), 4);
-        QVERIFY(cam_.SawInOrder({Word(0x1E, 3), Word(0x1E, 4)}));
+        QVERIFY(cam_.SawInOrder({Cmd(0x1E, 3), Cmd(0x1E, 4)}));
         QCOMPARE(cam_.Sent(0x2A), QString("0"));  // ICE on queued no AGC mode of its own
 
         // The step counts up to 128 and down to 1; gain and level stop at the sliders' ends.
@@ -444,8 +444,8 @@ class PanelTest : public QObject {
         QCOMPARE(Show({1068, 1072, 1069, 1073}) + " " + Mirror(),
                  QString("4095|4095|0|0 001 1500/2600 4095/0"));
         ReleaseSlider(1068, 2000);  // releasing a slider applies both values
-        QVERIFY(cam_.SawInOrder({Word(0x82, 4095), Word(0x83, 1100), Word(0x82, 4095), Word(0x83, 0),
-                                 Word(0x82, 2000), Word(0x83, 0)}));
+        QVERIFY(cam_.SawInOrder({Cmd(0x82, 4095), Cmd(0x83, 1100), Cmd(0x82, 4095), Cmd(0x83, 0),
+                                 Cmd(0x82, 2000), Cmd(0x83, 0)}));
         QCOMPARE(Show({1072}), QString("2000"));
         // Keyboard moves queue nothing and leave the labels.
         Settle();
@@ -467,7 +467,7 @@ class PanelTest : public QObject {
 
         Click(1014);  // white hot, marked for the save
         Click(1029);
-        QVERIFY(cam_.SawInOrder({Frame(0x29), SetParam(38, 0), Word(0xB5, 38), Frame(0xB0, {0x00, 0xFF})}));
+        QVERIFY(cam_.SawInOrder({Frame(0x29), SetParam(38, 0), Cmd(0xB5, 38), Frame(0xB0, {0x00, 0xFF})}));
         // How it went shows beside the status, whose text stays as it was.
         auto* outcome = panel_->findChild<QLabel*>("labelSaveOutcome");
         QTRY_VERIFY(QRegularExpression("^Saved \\d+ parameters?$").match(outcome->text()).hasMatch());
@@ -660,9 +660,9 @@ class PanelTest : public QObject {
                  QStringList(
                      {QString("16|Frame Rate|%1|%2").arg(rate).arg(profile.parameters[16].value),
                       QString("43|AGC Mode at Power Up|%1|%2").arg(mode).arg(profile.parameters[43].value)}));
-        QVERIFY(cam_.SawInOrder({SetParam(16, profile.parameters[16].value), Word(0xB5, 16),
-                                 SetParam(43, profile.parameters[43].value), Word(0xB5, 43),
-                                 Word(0xB0, 0x00FF)}));
+        QVERIFY(
+            cam_.SawInOrder({SetParam(16, profile.parameters[16].value), Cmd(0xB5, 16),
+                             SetParam(43, profile.parameters[43].value), Cmd(0xB5, 43), Cmd(0xB0, 0x00FF)}));
     }
 
     void otherPartNumberAsksAndNoQueuesNothing() {

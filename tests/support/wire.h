@@ -29,6 +29,17 @@ inline Bytes Words(uint16_t first, uint16_t second) {
             static_cast<uint8_t>(second)};
 }
 
+// A command with a one-word payload; a parameter write; a parameter read.
+inline Bytes Cmd(uint8_t opcode, uint16_t value) {
+    return Frame(opcode, Word(value));
+}
+inline Bytes SetParam(uint16_t index, uint16_t value) {
+    return Frame(0xB0, Words(index, value));
+}
+inline Bytes GetParam(uint16_t index) {
+    return Frame(0xB5, Word(index));
+}
+
 inline std::string Hex(const Bytes& bytes) {
     std::string text;
     char b[4];
