@@ -62,6 +62,7 @@ TEST_F(DeviceScan, FindsUsbTtysNumberedFromTheComposedTextsAndSkipsTheRest) {
     FakeSysfs::Usb broken{"0403", "6001", "NOPID", "Broken", "1", "9"};
     sysfs.AddConverterTty("ttyUSB3", broken);
     sysfs.Remove(FakeSysfs::UsbDevicePath(broken) + "/idProduct");
+    std::filesystem::create_directory(sysfs.root() + "/class/tty/ttyUSB4");  // its device already gone
     sysfs.AddPnpTty("ttyS0");
     sysfs.AddPlatformTty("ttyS4");
     sysfs.AddVirtualTty("tty0");
@@ -196,6 +197,7 @@ TEST(DeviceProperty, ReadsWholeAttributesWithoutTheNewline) {
         std::free(text);
     }
     EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), "absent"), nullptr);
+    EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), "class"), nullptr) << "a folder that cannot be read";
     EXPECT_EQ(GetDeviceProperty(nullptr, "idVendor"), nullptr);
     EXPECT_EQ(GetDeviceProperty("/dev", "zero"), nullptr) << "an endless file is refused, not grown into";
 }
