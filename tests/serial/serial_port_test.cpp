@@ -90,6 +90,9 @@ TEST_F(SerialPort, ASecondOpenTimedWaitsAndAClosedPortAreRefused) {
     EXPECT_EQ(port_.WaitEvent(false, kInfiniteTimeout), 0);
     EXPECT_EQ(port_.Read(buffer, 5, &count, false, kInfiniteTimeout), 0);
     EXPECT_EQ(Bytes(buffer, buffer + count), (Bytes{1, 2, 3, 4, 5}));
+    // A hang-up ends a blocking read with an error instead of end-of-file for ever.
+    pty_.CloseMaster();
+    EXPECT_NE(port_.Read(buffer, 5, &count, false, kInfiniteTimeout), 0);
 
     ASSERT_EQ(port_.Close(), 0);
     uint32_t written = 99;
