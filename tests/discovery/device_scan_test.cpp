@@ -199,6 +199,7 @@ TEST(DeviceProperty, ReadsWholeAttributesWithoutTheNewline) {
     EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), "absent"), nullptr);
     EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), "class"), nullptr) << "a folder that cannot be read";
     EXPECT_EQ(GetDeviceProperty(nullptr, "idVendor"), nullptr);
+    EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), nullptr), nullptr);
     EXPECT_EQ(GetDeviceProperty("/dev", "zero"), nullptr) << "an endless file is refused, not grown into";
 }
 
