@@ -40,7 +40,16 @@ class DeviceScan : public ::testing::Test {
         ClearNamedPorts();
         SetDeviceScanRoot(nullptr);
     }
-    int Scan() { return ScanAllDevicesUnder(sysfs.root().c_str(), table.get()); }
+    // A scan, which must leave no descriptor open.
+    int Scan() {
+        const auto open = [] {
+            return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+        };
+        const auto before = open();
+        const int result = ScanAllDevicesUnder(sysfs.root().c_str(), table.get());
+        EXPECT_EQ(open(), before);
+        return result;
+    }
     int ScanClass(const char* name) { return ScanDeviceClassUnder(sysfs.root().c_str(), name, table.get()); }
 
     FakeSysfs sysfs;
