@@ -30,11 +30,10 @@ uint32_t Hex(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FakeSysfs* tree = [] {
-        auto* made = new FakeSysfs();
-        made->AddConverterTty("ttyUSB3", FakeSysfs::Usb{});
-        return made;
-    }();
+    // One tree for the whole run, removed at exit.
+    static FakeSysfs tree;
+    static const bool made = (tree.AddConverterTty("ttyUSB3", FakeSysfs::Usb{}), true);
+    (void)made;
     static DeviceTable* table = CreateDeviceTable();
     // Four attributes, separated by a zero byte.
     std::string fields[4];
@@ -50,12 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::string& text : fields) {
         text.resize(std::min<size_t>(text.size(), 511));
     }
-    const std::string device = tree->root() + "/devices/pci0000:00/0000:00:14.0/usb1/1-2";
+    const std::string device = tree.root() + "/devices/pci0000:00/0000:00:14.0/usb1/1-2";
     std::ofstream(device + "/idVendor") << fields[0] << "\n";
     std::ofstream(device + "/idProduct") << fields[1] << "\n";
     std::ofstream(device + "/serial") << fields[2] << "\n";
     std::ofstream(device + "/product") << fields[3] << "\n";
-    ScanAllDevicesUnder(tree->root().c_str(), table);
+    ScanAllDevicesUnder(tree.root().c_str(), table);
     if (fields[0].empty() || fields[1].empty()) {
         return 0;  // an unreadable id drops the device
     }
