@@ -232,6 +232,7 @@ TEST_F(LinkTest, CandidatesAndPresenceFollowTheBridgesIds) {
     }
     EXPECT_EQ(found, (std::vector<int>{0, 2, 3, 0, 0}));
     EXPECT_EQ(present, (std::vector<int>{0, 1, 1, 1, 0}));
+    ReleaseDeviceSnapshots(link.get());
 }
 
 // Sequence-file lines: two characters per value, separators optional, non-digits read as 0.
