@@ -75,9 +75,12 @@ class EngineTest : public ::testing::Test {
         CameraLinkOptions options;
         options.sysfsRoot = dir;
         options.recoverLostAck = recoverLostAck;
+        // The target hears the engine from its first line: one set afterwards would race the
+        // first search pass, which then starts its episode again for the newcomer.
+        options.logTarget = &target;
+        options.logMessage = kLogMessageNumber;
         ASSERT_EQ(StartCameraLinkWith(options), 0);
         ASSERT_EQ(StartCameraLinkWith(options), -1) << "one engine per process";
-        SetLogTarget(&target, kLogMessageNumber);
         if (withCamera) {
             if (!camera.Running()) {
                 ASSERT_EQ(camera.Start(dir + "/camera"), 0);
