@@ -1,5 +1,6 @@
 // The receive path (serial event thread) and the sent-frame hook (worker thread): every frame
 // is logged, and the handlers keep the camera state and the ACK wait.
+#include <algorithm>
 #include <cstring>
 
 #include "diagnostics/decoder.h"
@@ -20,8 +21,7 @@ void HandleFrame(CameraLink* link, const FrameAssembler& frame) {
                 std::lock_guard<std::mutex> lock(camera.identityLock);
                 const int slot = link->textCount.load();
                 if (slot < kVersionTextSlots) {
-                    const int length =
-                        frame.length < kVersionTextSlotSize - 1 ? frame.length : kVersionTextSlotSize - 1;
+                    const int length = std::min<int>(frame.length, kVersionTextSlotSize - 1);
                     std::memcpy(camera.versionText[slot], frame.payload, static_cast<size_t>(length));
                     camera.versionText[slot][length] = '\0';
                 }
