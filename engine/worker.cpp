@@ -131,15 +131,16 @@ void DeviceLost(CameraLink* link) {
     CameraState& camera = link->cameraState;
     camera.identityValid.store(0);
     ClearVersionText(camera);
-    link->status.store(StatusSearching);
-    link->connected.store(0);
-    link->state.store(LinkSearch);
+    // The port goes first: whoever sees the link disconnected sees no port either.
     const PortKey key = link->portKey.load();
     if (key != 0 && IsPortKeyOpen(key)) {
         ClosePort(key);
     }
     link->portKey.store(0);
     link->comNumber.store(0);
+    link->status.store(StatusSearching);
+    link->connected.store(0);
+    link->state.store(LinkSearch);
 }
 
 RequestNode* TakeRequest(CameraLink* link) {
