@@ -193,6 +193,20 @@ void BM_UnplugNoticed(benchmark::State& state) {
 }
 BENCHMARK(BM_UnplugNoticed)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
+// The time from `start` to the engine's opening of the port, as the iteration's time; the engine
+// is stopped either way. False (the run skipped with `missing`) when it never opened.
+bool TimeToOpening(benchmark::State& state, TimingTarget& target, Clock::time_point start,
+                   const char* missing) {
+    const bool opened = WaitUntil([&] { return target.Opening() != Clock::time_point{}; }, 10000);
+    if (opened) {
+        state.SetIterationTime(std::chrono::duration<double>(target.Opening() - start).count());
+    } else {
+        state.SkipWithError(missing);
+    }
+    StopCameraLink();
+    return opened;
+}
+
 // A named port's path appearing (a link to the camera made in one step) to the engine opening it,
 // with the engine searching and nothing else attached.
 void BM_NamedPortFound(benchmark::State& state) {
@@ -207,13 +221,9 @@ void BM_NamedPortFound(benchmark::State& state) {
         std::filesystem::create_symlink(camera.SlavePath(), path + ".new");
         const auto start = Clock::now();
         std::filesystem::rename(path + ".new", path);
-        if (!WaitUntil([&] { return target.Opening() != Clock::time_point{}; }, 10000)) {
-            state.SkipWithError("the port was not found");
-            StopCameraLink();
+        if (!TimeToOpening(state, target, start, "the port was not found")) {
             break;
         }
-        state.SetIterationTime(std::chrono::duration<double>(target.Opening() - start).count());
-        StopCameraLink();
     }
     std::filesystem::remove(path);
 }
@@ -229,13 +239,9 @@ void BM_SysfsBridgeFound(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const auto start = Clock::now();
         sysfs.AddConverterTty("ttyUSB0", {});
-        if (!WaitUntil([&] { return target.Opening() != Clock::time_point{}; }, 10000)) {
-            state.SkipWithError("the bridge was not found");
-            StopCameraLink();
+        if (!TimeToOpening(state, target, start, "the bridge was not found")) {
             break;
         }
-        state.SetIterationTime(std::chrono::duration<double>(target.Opening() - start).count());
-        StopCameraLink();
     }
 }
 BENCHMARK(BM_SysfsBridgeFound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
