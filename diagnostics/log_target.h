@@ -18,6 +18,8 @@ enum class LogNotice : int {
     PowerCycleWarning = 1,
     // The worker has carried out a queued request and knows how it went.
     RequestDone = 2,
+    // Something the panel shows has changed while its refresh rested.
+    ViewChanged = 3,
 };
 
 // A notice and, for RequestDone, how the request went.

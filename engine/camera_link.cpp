@@ -106,6 +106,20 @@ void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message) {
     }
 }
 
+void NoteViewChange(CameraLink* link) {
+    // One load while the panel's refresh is running. The change was stored before this load and
+    // the panel arms the flag before it looks again, so one of the two sees the other.
+    if (link->viewResting.load() != 0 && link->viewResting.exchange(0) != 0) {
+        PostLogNotice(&link->logSink, Notice{LogNotice::ViewChanged});
+    }
+}
+
+void SetLinkStatus(CameraLink* link, int32_t status) {
+    if (link->status.exchange(status) != status) {
+        NoteViewChange(link);
+    }
+}
+
 int FormatLogLine(const char* text, const LogTime& time) {
     CameraLink* link = g_link.load();
     return FormatLogLine(link != nullptr ? &link->logSink : static_cast<LogSink*>(nullptr), text, time);
@@ -124,7 +138,7 @@ int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t op
     LogSink* sink = link != nullptr ? &link->logSink : nullptr;
     if ((LogFrame(sink, payload, direction, opcode, payloadLength) & kFrameAcknowledges) != 0 &&
         link != nullptr) {
-        link->status.store(StatusNormal);
+        SetLinkStatus(link, StatusNormal);
     }
     return 0;
 }
@@ -207,6 +221,7 @@ int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value) {
     if (value != camera.value.load()) {
         camera.value.store(value);
         camera.flag.store(1);
+        NoteViewChange(link);
     }
     return 0;
 }

@@ -216,6 +216,9 @@ struct CameraLink {
     // A log target has been set since the worker last looked: while searching, the episode
     // starts afresh so the newcomer hears its remarks (those said before went nowhere).
     std::atomic<uint8_t> listenerArrived{0};
+    // Set by the panel while its refresh rests. The next change it would show (the status, the
+    // connected flag, a camera value) clears it and posts one LogNotice::ViewChanged.
+    std::atomic<uint8_t> viewResting{0};
 
     CameraLinkOptions options;
     // Worker thread only.
@@ -236,6 +239,10 @@ int StartCameraLinkWith(const CameraLinkOptions& options);
 int StopCameraLink();
 // The engine's status, or 0 without an engine.
 int GetLinkStatus();
+// Sets the status; a change wakes a resting panel.
+void SetLinkStatus(CameraLink* link, int32_t status);
+// After a change the panel shows, other than the status: a resting panel hears of it.
+void NoteViewChange(CameraLink* link);
 // The process-wide engine, or null.
 CameraLink* GetCameraLink();
 

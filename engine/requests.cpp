@@ -379,7 +379,7 @@ Execution RunRequest(CameraLink* link, const CameraRequest* request) {
             run.Bare(CMD_SHUTDOWN);
             break;
         case REQ_LENS_CALIBRATION_STEP:
-            link->status.store(StatusWaitingCompletion);
+            SetLinkStatus(link, StatusWaitingCompletion);
             run.Word(CMD_LENS_CALIBRATION_CONTROL, WordAt(r, 0));
             break;
         case REQ_SAVE_PARAMETERS:

@@ -147,7 +147,7 @@ void BeginSearchEpisode(CameraLink* link) {
 }
 
 void SearchStep(CameraLink* link) {
-    link->status.store(StatusSearching);
+    SetLinkStatus(link, StatusSearching);
     // The engine starts before the main window becomes its log target: what was said until then
     // went nowhere, so the episode starts afresh for the newcomer.
     if (link->listenerArrived.exchange(0) != 0) {
@@ -164,7 +164,7 @@ void SearchStep(CameraLink* link) {
         link->state.store(LinkOpen);
     } else if (candidates.highestAccepted > current && candidates.nextAbove > 0) {
         link->comNumber.store(candidates.nextAbove);
-        link->status.store(StatusOpening);
+        SetLinkStatus(link, StatusOpening);
         link->state.store(LinkOpen);
     } else {
         link->comNumber.store(0);
@@ -206,12 +206,13 @@ void OpenStep(CameraLink* link) {
         link->awaitingAck.store(0);
         CameraState& camera = link->cameraState;
         camera.identityValid.store(0);
+        NoteViewChange(link);
         ClearIdentity(camera);
         for (ParameterEntry& entry : camera.cameraValues.entries) {
             entry.value.store(0);
             entry.flag.store(0);
         }
-        link->status.store(StatusQuerying);
+        SetLinkStatus(link, StatusQuerying);
         link->state.store(LinkQueryStatus);
         return;
     }

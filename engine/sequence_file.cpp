@@ -183,12 +183,12 @@ int PlaySequenceFile(CameraLink* link, const char* path, SequenceOutcome* outcom
     SequenceOutcome& result = outcome != nullptr ? *outcome : local;
     result = SequenceOutcome{};
     const int32_t saved = link->status.load();
-    link->status.store(StatusSendingSequence);
+    SetLinkStatus(link, StatusSendingSequence);
     int played = -1;
     if (FILE* file = path != nullptr ? OpenSequenceFile(link, path) : nullptr) {
         played = PlayLines(link, file, path, &result);
         std::fclose(file);
     }
-    link->status.store(saved);
+    SetLinkStatus(link, saved);
     return played;
 }

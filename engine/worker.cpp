@@ -35,7 +35,7 @@ void QueryStatusStep(CameraLink* link) {
         link->state.store(LinkSearch);
         return;
     }
-    link->status.store(StatusQuerying);
+    SetLinkStatus(link, StatusQuerying);
     link->state.store(LinkGetVersion);
 }
 
@@ -46,7 +46,7 @@ void GetVersionStep(CameraLink* link) {
         link->state.store(LinkSearch);
         return;
     }
-    link->status.store(StatusRequestingSerial);
+    SetLinkStatus(link, StatusRequestingSerial);
     link->state.store(LinkGetInfoBlock);
 }
 
@@ -60,7 +60,7 @@ void GetInfoBlockStep(CameraLink* link) {
     link->awaitingAck.store(0);  // the abort's ACK is not the one awaited
     SendDownloadSetup(&link->channel);
     if (WaitForAck(link, kLongAckTimeoutMs) == 0) {
-        link->status.store(StatusRetrievingParameters);
+        SetLinkStatus(link, StatusRetrievingParameters);
     }
     // Without the block the sequence goes on; without the port there is nothing to go on with.
     link->state.store(PortLost(link) ? LinkSearch : LinkReadParameters);
@@ -80,7 +80,8 @@ void ReadParametersStep(CameraLink* link) {
     }
     link->connected.store(1);
     camera.identityValid.store(1);
-    link->status.store(StatusNormal);
+    NoteViewChange(link);
+    SetLinkStatus(link, StatusNormal);
     link->state.store(LinkSearch);
 }
 
@@ -130,6 +131,7 @@ void DeviceLost(CameraLink* link) {
     link->devicesChanged.store(1);
     CameraState& camera = link->cameraState;
     camera.identityValid.store(0);
+    NoteViewChange(link);
     ClearVersionText(camera);
     // The port goes first: whoever sees the link disconnected sees no port either.
     const PortKey key = link->portKey.load();
@@ -138,7 +140,7 @@ void DeviceLost(CameraLink* link) {
     }
     link->portKey.store(0);
     link->comNumber.store(0);
-    link->status.store(StatusSearching);
+    SetLinkStatus(link, StatusSearching);
     link->connected.store(0);
     link->state.store(LinkSearch);
 }

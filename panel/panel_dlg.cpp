@@ -53,8 +53,10 @@ C_Vesper_GUIDlg::~C_Vesper_GUIDlg() {
         thePanel = nullptr;
     // A panel that goes without the close path must not stay the engine's log target.
     CameraLink* link = GetCameraLink();
-    if (link != nullptr && link->logSink.logWindow.load() == this)
+    if (link != nullptr && link->logSink.logWindow.load() == this) {
         SetLogTarget(nullptr, 0);
+        link->viewResting.store(0);
+    }
     timer_.stop();
     if (diagnostics_ != nullptr)
         delete diagnostics_.data();
@@ -214,9 +216,12 @@ void C_Vesper_GUIDlg::OnOK() {
     if (closing_)
         return;
     closing_ = true;
-    if (GetCameraLink() != nullptr)
+    if (CameraLink* link = GetCameraLink(); link != nullptr) {
         SetLogTarget(nullptr, 0);
+        link->viewResting.store(0);
+    }
     timer_.stop();
+    resting_ = false;
     if (diagnostics_ != nullptr)
         ToggleDiagnostics();
     QDialog::accept();
@@ -299,6 +304,10 @@ QString SaveOutcomeText(const Notice& notice) {
 }  // namespace
 
 void C_Vesper_GUIDlg::ShowNotice(const Notice& notice) {
+    if (notice.kind == LogNotice::ViewChanged) {
+        WakeRefresh();
+        return;
+    }
     if (notice.kind == LogNotice::RequestDone) {
         if (notice.request == REQ_SAVE_PARAMETERS)
             ShowSaveOutcome(SaveOutcomeText(notice));

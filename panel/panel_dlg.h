@@ -74,9 +74,12 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     void ReplayLogHistory();
     LogHistory& History() { return history_; }
 
-    // One tick of the refresh timer: parameter copy, then status display.
+    // One tick of the refresh timer: parameter copy, then status display. When the tick leaves
+    // nothing to show, the timer rests until the engine reports a change.
     void OnTimer();
-    bool TimerRunning() const { return timer_.isActive(); }
+    // The refresh is on: ticking, or resting until the next change.
+    bool TimerRunning() const { return timer_.isActive() || resting_; }
+    bool TimerResting() const { return resting_; }
     int LastShownStatus() const { return lastStatus_; }
 
     QMenuBar* MenuBar() const { return menuBar_; }
@@ -126,6 +129,9 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     // Refresh.
     void ShowLinkStatus(bool forced);
     void CopyParameters();
+    bool ShowsCurrentState() const;
+    void RestWhenCurrent();
+    void WakeRefresh();
     void ConnectCopy();
     uint16_t Consume(int index);
     void ClearIdentity();
@@ -221,5 +227,6 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     bool analogOutput_ = false;
     bool parallelOutput_ = false;
     bool closing_ = false;
+    bool resting_ = false;
     LogHistory history_;
 };

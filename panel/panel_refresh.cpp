@@ -36,6 +36,40 @@ QString FixedText(const void* bytes, size_t limit) {
 void C_Vesper_GUIDlg::OnTimer() {
     CopyParameters();
     ShowLinkStatus(false);
+    RestWhenCurrent();
+}
+
+// What a tick would look at, unchanged since the last one.
+bool C_Vesper_GUIDlg::ShowsCurrentState() const {
+    CameraLink* link = GetCameraLink();
+    if (link == nullptr)
+        return false;
+    const CameraState& camera = link->cameraState;
+    return link->status.load() == lastStatus_ && (camera.identityValid.load() != 0) == mirror_.connected &&
+           camera.cameraValues.entries[PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP].flag.load() == 0;
+}
+
+// An idle panel costs no wake-ups: the timer stops, and the engine's next change posts a notice
+// that starts it again. Arming the notice before looking once more means a change made between
+// the tick and the stop is never missed.
+void C_Vesper_GUIDlg::RestWhenCurrent() {
+    CameraLink* link = GetCameraLink();
+    if (closing_ || link == nullptr || !ShowsCurrentState())
+        return;
+    link->viewResting.store(1);
+    if (!ShowsCurrentState()) {
+        link->viewResting.store(0);
+        return;
+    }
+    timer_.stop();
+    resting_ = true;
+}
+
+void C_Vesper_GUIDlg::WakeRefresh() {
+    if (closing_ || !resting_)
+        return;
+    resting_ = false;
+    timer_.start(kRefreshTimerPeriodMs, this);
 }
 
 void C_Vesper_GUIDlg::ShowLinkStatus(bool forced) {

@@ -682,6 +682,12 @@ class PanelTest : public QObject {
     void unplugKeepsControlsUntilTheSearch() {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
         panel_->OnTimer();
+        // With nothing left to show the refresh rests; what the engine changes wakes it.
+        QVERIFY(panel_->TimerResting());
+        for (int polarity : {1, 0, 1}) {
+            SetCameraParameter(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP, polarity);
+            QTRY_COMPARE(Show({1015}), QString::number(polarity));
+        }
         Ctl<QRadioButton>(1011)->setChecked(true);
         QCOMPARE(cam_.camera.Unplug(), 0);
         // Gone, link and all: a terminal opened meanwhile may get the old node's number.
@@ -706,6 +712,7 @@ class PanelTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(Show({1103}), QString("Normal camera communication"), 20000);
         QTRY_COMPARE(Show({1052}), QString(sim::SimulatedCamera::kSerialNumber));
         QCOMPARE(Ctl<QLabel>(1103)->toolTip(), QString());
+        QTRY_VERIFY(panel_->TimerResting());
         // The unchanged threshold the refresh wrote is sent again.
         QCOMPARE(Show({1078}), threshold);
         QVERIFY(cam_.SawInOrder({SetParam(90, threshold.toUShort())}));
