@@ -65,11 +65,15 @@ void C_Vesper_GUIDlg::RestWhenCurrent() {
     resting_ = true;
 }
 
+// The change is shown at once; the timer then gathers what follows it in a burst (a connection,
+// a parameter read) until a tick finds nothing new.
 void C_Vesper_GUIDlg::WakeRefresh() {
     if (closing_ || !resting_)
         return;
     resting_ = false;
     timer_.start(kRefreshTimerPeriodMs, this);
+    CopyParameters();
+    ShowLinkStatus(false);
 }
 
 void C_Vesper_GUIDlg::ShowLinkStatus(bool forced) {

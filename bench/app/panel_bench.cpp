@@ -248,6 +248,32 @@ void BM_PanelToFirstPaint(benchmark::State& state) {
 }
 BENCHMARK(BM_PanelToFirstPaint)->Unit(benchmark::kMillisecond)->Iterations(20);
 
+// A status set on another thread while the refresh rests, until the status line shows it.
+void BM_RestingPanelShowsAChange(benchmark::State& state) {
+    IdleEngine engine;
+    C_Vesper_GUIDlg panel;
+    panel.show();
+    CameraLink* link = GetCameraLink();
+    std::vector<double> shownUs;
+    int round = 0;
+    for (auto _ : state) {
+        while (!panel.TimerResting())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const int status = ++round % 2 == 0 ? StatusQuerying : StatusOpening;
+        QElapsedTimer clock;
+        clock.start();
+        std::thread([link, status] { SetLinkStatus(link, status); }).join();
+        while (panel.LastShownStatus() != status && clock.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        shownUs.push_back(clock.nsecsElapsed() / 1e3);
+    }
+    std::sort(shownUs.begin(), shownUs.end());
+    state.counters["median_shown_after_us"] = shownUs[shownUs.size() / 2];
+    state.counters["longest_us"] = shownUs.back();
+    panel.OnOK();
+}
+BENCHMARK(BM_RestingPanelShowsAChange)->Unit(benchmark::kMillisecond)->Iterations(50);
+
 // Lines arrive in bursts of `burst` every millisecond-ish, far faster than a camera link
 // delivers them; the window must keep up without long stalls.
 void BM_LogLinesThroughDiagnostics(benchmark::State& state) {
