@@ -19,17 +19,26 @@
 
 namespace {
 
-constexpr uint32_t kNodeEvents = IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO;
+constexpr uint32_t kNodeEvents =
+    IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF;
 
+// A watched folder and what in it matters: tty nodes (/dev), everything (the tty class folder),
+// or named ports and the next folder on the way to a named port's folder that does not exist yet.
 struct Folder {
     int watch;
     std::string path;
-    std::vector<std::string> names;  // what matters in it; empty: everything
+    bool ttyNodes = false;
+    bool everything = false;
+    std::vector<std::string> names;
 };
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
 }
 
 }  // namespace
@@ -40,29 +49,65 @@ struct DeviceWatch {
     UniqueFd uevents;
     std::vector<Folder> folders;
     uint32_t namedGeneration = 0;
+    bool rewatch = false;
 
-    void Watch(const std::string& path, const std::string& name) {
+    Folder* Find(const std::string& path) {
         for (Folder& folder : folders) {
             if (folder.path == path) {
-                if (!name.empty() && !folder.names.empty()) {
-                    folder.names.push_back(name);
-                }
-                return;
+                return &folder;
             }
         }
+        return nullptr;
+    }
+
+    Folder* Watch(const std::string& path) {
+        if (Folder* known = Find(path)) {
+            return known;
+        }
         const int watch = ::inotify_add_watch(inotify.get(), path.c_str(), kNodeEvents);
-        if (watch >= 0) {
-            folders.push_back(Folder{
-                watch, path, name.empty() ? std::vector<std::string>{} : std::vector<std::string>{name}});
+        if (watch < 0) {
+            return nullptr;
+        }
+        folders.push_back(Folder{watch, path, false, false, {}});
+        return &folders.back();
+    }
+
+    // A named port's folder, or while it does not exist the nearest folder above it that does,
+    // listening there for the next folder on the way (a by-id folder exists only while a device
+    // is plugged in).
+    void WatchNamedPort(const std::string& port) {
+        // A folder made between looking for it and watching the one above is looked for again.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            std::string path = FolderOf(port);
+            std::string name = NameOf(port);
+            Folder* folder = Watch(path);
+            while (folder == nullptr && (errno == ENOENT || errno == ENOTDIR) && path != "/") {
+                name = NameOf(path);
+                path = FolderOf(path);
+                folder = Watch(path);
+            }
+            if (folder == nullptr) {
+                return;
+            }
+            bool known = false;
+            for (const std::string& wanted : folder->names) {
+                known = known || wanted == name;
+            }
+            if (!known) {
+                folder->names.push_back(name);
+            }
+            if (path == FolderOf(port) || ::access((path + "/" + name).c_str(), F_OK) != 0) {
+                return;
+            }
         }
     }
 
     void WatchNamedPorts() {
         namedGeneration = NamedPortsGeneration();
+        rewatch = false;
         char path[kMaxDevicePath];
         for (int i = 0; NamedPortAt(i, path, sizeof path, nullptr); ++i) {
-            const std::string full = path;
-            Watch(FolderOf(full), full.substr(full.rfind('/') + 1));
+            WatchNamedPort(path);
         }
     }
 
@@ -72,10 +117,7 @@ struct DeviceWatch {
             if (folder.watch != watch) {
                 continue;
             }
-            if (folder.path == "/dev") {
-                return std::strncmp(name, "tty", 3) == 0;
-            }
-            if (folder.names.empty()) {
+            if (folder.everything || (folder.ttyNodes && std::strncmp(name, "tty", 3) == 0)) {
                 return true;
             }
             for (const std::string& wanted : folder.names) {
@@ -85,6 +127,19 @@ struct DeviceWatch {
             }
         }
         return false;
+    }
+
+    // A folder that went (or moved) is no longer watched; the named ports' folders are looked for
+    // again, as one may be back or on its way.
+    void Forget(int watch) {
+        for (size_t i = 0; i < folders.size();) {
+            if (folders[i].watch == watch) {
+                folders.erase(folders.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
+        }
+        rewatch = true;
     }
 
     bool DrainInotify() {
@@ -98,9 +153,23 @@ struct DeviceWatch {
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                // An overflowed queue may have lost anything.
-                relevant = relevant || (event->mask & IN_Q_OVERFLOW) != 0 ||
-                           (event->len > 0 && Relevant(event->wd, event->name));
+                if ((event->mask & IN_MOVE_SELF) != 0) {
+                    // The watch follows the folder to its new name, where it no longer matters.
+                    (void)::inotify_rm_watch(inotify.get(), event->wd);
+                    Forget(event->wd);
+                    relevant = true;
+                } else if ((event->mask & IN_IGNORED) != 0) {
+                    Forget(event->wd);
+                    relevant = true;
+                } else if ((event->mask & IN_Q_OVERFLOW) != 0) {
+                    // An overflowed queue may have lost anything, a folder's coming included.
+                    rewatch = true;
+                    relevant = true;
+                } else if (event->len > 0 && Relevant(event->wd, event->name)) {
+                    // A new folder on the way to a named port is watched in turn.
+                    rewatch = rewatch || (event->mask & IN_ISDIR) != 0;
+                    relevant = true;
+                }
             }
         }
         return relevant;
@@ -144,9 +213,13 @@ DeviceWatch* OpenDeviceWatch(const char* sysfsRoot) {
     };
     watch->inotify.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (watch->inotify.ok()) {
-        watch->Watch("/dev", "");
+        if (Folder* dev = watch->Watch("/dev")) {
+            dev->ttyNodes = true;
+        }
         const std::string root = sysfsRoot != nullptr && *sysfsRoot != '\0' ? sysfsRoot : "/sys";
-        watch->Watch(root + "/class/tty", "");
+        if (Folder* tty = watch->Watch(root + "/class/tty")) {
+            tty->everything = true;
+        }
         watch->WatchNamedPorts();
         add(watch->inotify.get());
     }
@@ -182,12 +255,17 @@ bool DrainDeviceWatch(DeviceWatch* watch) {
         uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(kick, &count, sizeof count);
     }
-    if (watch->namedGeneration != NamedPortsGeneration()) {
-        watch->WatchNamedPorts();
-        changed = true;
-    }
     if (watch->inotify.ok() && watch->DrainInotify()) {
         changed = true;
+    }
+    // After the drain, so that a folder back before its watch is caught by the caller's rescan.
+    if (watch->namedGeneration != NamedPortsGeneration() || watch->rewatch) {
+        changed = changed || watch->namedGeneration != NamedPortsGeneration();
+        if (watch->inotify.ok()) {
+            watch->WatchNamedPorts();
+        } else {
+            watch->namedGeneration = NamedPortsGeneration();
+        }
     }
     if (watch->uevents.ok() && watch->DrainUevents()) {
         changed = true;

@@ -4,8 +4,10 @@
 // ports, a port named later, and the kernel's device events where the process may listen to
 // them. Everything it watches feeds one descriptor that a caller can poll.
 //
-// What cannot be watched (a folder that does not exist yet, no event socket) is simply not;
-// callers keep a slow safety rescan for that. Nothing throws; no Qt.
+// A named port's folder that does not exist yet (a by-id folder while nothing is plugged in) is
+// waited for from the nearest folder above it that does, and a folder that goes is waited for
+// again. What cannot be watched at all (no inotify, no event socket) is simply not; callers keep
+// a slow safety rescan for that. Nothing throws; no Qt.
 #pragma once
 
 struct DeviceWatch;

@@ -229,6 +229,29 @@ void BM_NamedPortFound(benchmark::State& state) {
 }
 BENCHMARK(BM_NamedPortFound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
+// The same for a port named by a link in a folder that is made first (as a by-id folder that
+// exists only while a device is plugged in), two levels of it missing while the engine searches.
+void BM_NamedPortInNewFolderFound(benchmark::State& state) {
+    sim::SimulatedCamera camera;
+    camera.Start(g_dir + "/folder-camera");
+    const std::string top = g_dir + "/serial";
+    const std::string path = top + "/by-id/usb-camera";
+    for (auto _ : state) {
+        std::filesystem::remove_all(top);
+        TimingTarget target;
+        StartEngine(&target, path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto start = Clock::now();
+        std::filesystem::create_directories(top + "/by-id");
+        std::filesystem::create_symlink(camera.SlavePath(), path);
+        if (!TimeToOpening(state, target, start, "the port was not found")) {
+            break;
+        }
+    }
+    std::filesystem::remove_all(top);
+}
+BENCHMARK(BM_NamedPortInNewFolderFound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
 // A USB bridge appearing in a sysfs tree (its class entry made last, as the kernel does) to the
 // engine trying its port.
 void BM_SysfsBridgeFound(benchmark::State& state) {

@@ -52,4 +52,37 @@ TEST(DeviceWatch, HearsTheClassFolderNamedPortsAndTheirFoldersOnly) {
     ClearNamedPorts();
 }
 
+// A port named by a link in a folder that exists only while a device is plugged in (as the
+// system's by-id folder): its appearance is heard however many folders are missing, and again
+// after the folder has gone and come back.
+TEST(DeviceWatch, HearsANamedPortWhoseFolderComesAndGoes) {
+    FakeSysfs sysfs;
+    const std::string folder = sysfs.root() + "/serial/by-id";
+    const std::string camera = folder + "/usb-bridge-port0";
+    ClearNamedPorts();
+    RegisterNamedPort(camera.c_str());
+    DeviceWatch* watch = OpenDeviceWatch(sysfs.root().c_str());
+    ASSERT_NE(watch, nullptr);
+    DrainDeviceWatch(watch);
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        std::filesystem::create_directory(sysfs.root() + "/serial");
+        std::filesystem::create_directory(folder);
+        while (Readable(watch, 50)) {
+            DrainDeviceWatch(watch);  // the folders' own appearance
+        }
+        std::filesystem::create_symlink("/dev/null", camera);
+        EXPECT_TRUE(Changed(watch)) << "the link in the new folder";
+
+        std::filesystem::remove_all(sysfs.root() + "/serial");
+        EXPECT_TRUE(Changed(watch)) << "the folder going with its link";
+        while (Readable(watch, 50)) {
+            DrainDeviceWatch(watch);
+        }
+    }
+    CloseDeviceWatch(watch);
+    ClearNamedPorts();
+}
+
 }  // namespace
