@@ -1,5 +1,7 @@
 // The commands that only read from the camera: ports, info, get, monitor, dump and diff.
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -7,8 +9,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "ctl/ctl_internal.h"
 #include "ctl/parameter_names.h"
@@ -48,9 +53,16 @@ void PrintIdentity(Report& report, const CameraIdentity& camera) {
 }
 
 std::atomic<bool> interrupted{false};
+// Written by the handler so that a thread of the program's own can wake the waiting monitor: a
+// handler may not touch a mutex. Kept for the process's life, so a late signal finds it open.
+std::atomic<int> interruptFd{-1};
 
 void OnInterrupt(int) {
     interrupted.store(true);
+    if (const int fd = interruptFd.load(); fd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+    }
 }
 
 }  // namespace
@@ -164,12 +176,31 @@ int RunMonitor(Context& context) {
     };
     if (const int code = Connect(context, session))
         return code;
+    if (interruptFd.load() < 0)
+        interruptFd.store(::eventfd(0, EFD_CLOEXEC));
+    const int wakeFd = interruptFd.load();
+    std::thread waker;
+    if (wakeFd >= 0) {
+        waker = std::thread([&session, wakeFd] {
+            uint64_t count = 0;
+            while (::read(wakeFd, &count, sizeof count) < 0 && errno == EINTR) {
+            }
+            session.Wake();
+        });
+    }
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // Between lines the program sleeps until a signal wakes it; without an eventfd it looks at
+    // the flag ten times a second.
     while (!interrupted.load())
-        session.Pump(100);
+        session.Pump(wakeFd >= 0 ? 60000 : 100);
+    if (waker.joinable()) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
+        waker.join();
+    }
     session.Stop();
     // One JSON line per log line is the whole output.
     report.Raw(QByteArray());

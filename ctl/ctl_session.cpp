@@ -138,8 +138,10 @@ void CtlSession::Pump(int ms) {
     std::deque<Event> events;
     {
         std::unique_lock<std::mutex> guard(lock_);
-        if (events_.empty() && ms > 0)
-            arrived_.wait_for(guard, std::chrono::milliseconds(ms));
+        if (ms > 0)
+            arrived_.wait_for(guard, std::chrono::milliseconds(ms),
+                              [this] { return !events_.empty() || woken_; });
+        woken_ = false;
         events.swap(events_);
     }
     for (const Event& event : events) {
@@ -149,6 +151,14 @@ void CtlSession::Pump(int ms) {
             onLine(event.line);
         }
     }
+}
+
+void CtlSession::Wake() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        woken_ = true;
+    }
+    arrived_.notify_one();
 }
 
 bool CtlSession::TakeNotice(Notice* notice) {

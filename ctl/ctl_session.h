@@ -57,8 +57,11 @@ class CtlSession : public LogTarget {
     // Whether the camera acknowledged a factory reset since the start.
     bool PowerCycleAsked() const { return powerCycle_; }
 
-    // Hands the lines that have arrived to onLine and waits up to `ms` for more.
+    // Hands the lines that have arrived to onLine and waits up to `ms` for more, or until Wake.
     void Pump(int ms);
+    // Ends the current or next wait of Pump early; callable from any thread (not from a signal
+    // handler).
+    void Wake();
     // Stops the engine (also done on destruction).
     void Stop();
 
@@ -77,6 +80,7 @@ class CtlSession : public LogTarget {
     std::mutex lock_;
     std::condition_variable arrived_;
     std::deque<Event> events_;    // guarded by lock_
+    bool woken_ = false;          // guarded by lock_
     std::deque<Notice> notices_;  // program thread only: handed over, not yet taken
     bool powerCycle_ = false;
     bool started_ = false;

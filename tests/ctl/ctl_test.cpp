@@ -1,6 +1,7 @@
 // kelvra-ctl as a script runs it: a process against the simulated camera on an empty device
 // tree, judged by its exit status, its output and the frames that reach the camera.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -10,9 +11,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "profile/settings_profile.h"
@@ -184,6 +187,27 @@ TEST_F(CtlTest, PlayAndSend) {
     EXPECT_NE(send.out.find("RX  Value Response Message The value is: 2 (0x0002)"), std::string::npos)
         << send.out;
     EXPECT_NE(send.out.find("RX  ACK Response Message for: Get Non-Volatile"), std::string::npos);
+}
+
+// The monitor sleeps between lines until a signal wakes it; either signal ends it at once, with
+// status 0 and the log's lines whole.
+TEST_F(CtlTest, MonitorPrintsTheTrafficUntilASignal) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const std::string out = dir + "/monitor";
+        const pid_t pid = support::Spawn(KELVRA_CTL_PATH, {"--port", dir + "/camera", "monitor"}, out,
+                                         dir + "/monitor-err", {"KELVRA_SYSFS_ROOT=" + dir + "/sys"});
+        ASSERT_GT(pid, 0);
+        // The connection sequence's last read, then a moment of quiet in which it waits.
+        EXPECT_TRUE(support::WaitUntil(
+            [&] { return support::Slurp(out).find("The param. index is: 0x00fe") != std::string::npos; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::kill(pid, signal);
+        EXPECT_EQ(support::ExitCode(pid, support::kGenerous), 0);
+        const std::string text = support::Slurp(out);
+        EXPECT_NE(text.find("RX  ACK Response Message for: Get Non-Volatile"), std::string::npos) << text;
+        EXPECT_EQ(text.back(), '\n');
+    }
 }
 
 TEST_F(CtlTest, ExitStatuses) {
