@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -89,11 +90,7 @@ struct DeviceWatch {
             if (folder == nullptr) {
                 return;
             }
-            bool known = false;
-            for (const std::string& wanted : folder->names) {
-                known = known || wanted == name;
-            }
-            if (!known) {
+            if (std::find(folder->names.begin(), folder->names.end(), name) == folder->names.end()) {
                 folder->names.push_back(name);
             }
             if (path == FolderOf(port) || ::access((path + "/" + name).c_str(), F_OK) != 0) {
@@ -132,14 +129,27 @@ struct DeviceWatch {
     // A folder that went (or moved) is no longer watched; the named ports' folders are looked for
     // again, as one may be back or on its way.
     void Forget(int watch) {
-        for (size_t i = 0; i < folders.size();) {
-            if (folders[i].watch == watch) {
-                folders.erase(folders.begin() + static_cast<std::ptrdiff_t>(i));
-            } else {
-                ++i;
+        std::erase_if(folders, [watch](const Folder& folder) { return folder.watch == watch; });
+        rewatch = true;
+    }
+
+    const Folder* FolderWatchedAs(int watch) const {
+        for (const Folder& folder : folders) {
+            if (folder.watch == watch) {
+                return &folder;
             }
         }
-        rewatch = true;
+        return nullptr;
+    }
+
+    // A folder that moved takes the watches on it and on the folders in it to its new name, where
+    // they no longer matter. Their removal is read as IN_IGNORED within the same drain.
+    void StopWatchingMoved(const std::string& path) {
+        for (const Folder& folder : folders) {
+            if (folder.path == path || folder.path.starts_with(path + "/")) {
+                (void)::inotify_rm_watch(inotify.get(), folder.watch);
+            }
+        }
     }
 
     bool DrainInotify() {
@@ -153,10 +163,9 @@ struct DeviceWatch {
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                if ((event->mask & IN_MOVE_SELF) != 0) {
-                    // The watch follows the folder to its new name, where it no longer matters.
-                    (void)::inotify_rm_watch(inotify.get(), event->wd);
-                    Forget(event->wd);
+                const Folder* folder = FolderWatchedAs(event->wd);
+                if ((event->mask & IN_MOVE_SELF) != 0 && folder != nullptr) {
+                    StopWatchingMoved(folder->path);
                     relevant = true;
                 } else if ((event->mask & IN_IGNORED) != 0) {
                     Forget(event->wd);
@@ -166,6 +175,10 @@ struct DeviceWatch {
                     rewatch = true;
                     relevant = true;
                 } else if (event->len > 0 && Relevant(event->wd, event->name)) {
+                    if ((event->mask & (IN_MOVED_FROM | IN_ISDIR)) == (IN_MOVED_FROM | IN_ISDIR) &&
+                        folder != nullptr) {
+                        StopWatchingMoved(folder->path + "/" + event->name);
+                    }
                     // A new folder on the way to a named port is watched in turn.
                     rewatch = rewatch || (event->mask & IN_ISDIR) != 0;
                     relevant = true;
@@ -259,13 +272,10 @@ bool DrainDeviceWatch(DeviceWatch* watch) {
         changed = true;
     }
     // After the drain, so that a folder back before its watch is caught by the caller's rescan.
-    if (watch->namedGeneration != NamedPortsGeneration() || watch->rewatch) {
-        changed = changed || watch->namedGeneration != NamedPortsGeneration();
-        if (watch->inotify.ok()) {
-            watch->WatchNamedPorts();
-        } else {
-            watch->namedGeneration = NamedPortsGeneration();
-        }
+    const bool named = watch->namedGeneration != NamedPortsGeneration();
+    if (named || watch->rewatch) {
+        watch->WatchNamedPorts();
+        changed = changed || named;
     }
     if (watch->uevents.ok() && watch->DrainUevents()) {
         changed = true;

@@ -54,7 +54,7 @@ TEST(DeviceWatch, HearsTheClassFolderNamedPortsAndTheirFoldersOnly) {
 
 // A port named by a link in a folder that exists only while a device is plugged in (as the
 // system's by-id folder): its appearance is heard however many folders are missing, and again
-// after the folder has gone and come back.
+// after the folder has gone or moved away and come back.
 TEST(DeviceWatch, HearsANamedPortWhoseFolderComesAndGoes) {
     FakeSysfs sysfs;
     const std::string folder = sysfs.root() + "/serial/by-id";
@@ -65,7 +65,7 @@ TEST(DeviceWatch, HearsANamedPortWhoseFolderComesAndGoes) {
     ASSERT_NE(watch, nullptr);
     DrainDeviceWatch(watch);
 
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         std::filesystem::create_directory(sysfs.root() + "/serial");
         std::filesystem::create_directory(folder);
@@ -75,7 +75,13 @@ TEST(DeviceWatch, HearsANamedPortWhoseFolderComesAndGoes) {
         std::filesystem::create_symlink("/dev/null", camera);
         EXPECT_TRUE(Changed(watch)) << "the link in the new folder";
 
-        std::filesystem::remove_all(sysfs.root() + "/serial");
+        // Removed, or moved away with the folders inside it.
+        if (round == 0) {
+            std::filesystem::remove_all(sysfs.root() + "/serial");
+        } else {
+            std::filesystem::rename(sysfs.root() + "/serial",
+                                    sysfs.root() + "/moved" + std::to_string(round));
+        }
         EXPECT_TRUE(Changed(watch)) << "the folder going with its link";
         while (Readable(watch, 50)) {
             DrainDeviceWatch(watch);
