@@ -15,16 +15,16 @@
 #include <csignal>
 #include <cstdio>
 
-#include "app/command_line.h"
-#include "app/first_paint.h"
-#include "app/ui_services.h"
-#include "app/uninstall.h"
 #include "engine/camera_link.h"
 #include "panel/panel_dlg.h"
 #include "resources/resources.h"
 #include "resources/strings.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
+#include "shell/command_line.h"
+#include "shell/first_paint.h"
+#include "shell/ui_services.h"
+#include "shell/uninstall.h"
 #include "sim/camera_sim.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "discovery/discovery.h"
 #include "serial/com_names.h"
-#include "serial/discovery.h"
 #include "serial/port_table.h"
 
 namespace {

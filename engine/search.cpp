@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string>
 
+#include "discovery/discovery.h"
 #include "engine/link_internal.h"
 #include "serial/com_names.h"
-#include "serial/discovery.h"
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
+#include "discovery/device_watch.h"
 #include "engine/link_internal.h"
-#include "serial/device_watch.h"
 
 using std::chrono::milliseconds;
 

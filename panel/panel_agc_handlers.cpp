@@ -3,10 +3,10 @@
 #include <QFile>
 #include <algorithm>
 
-#include "app/ui_services.h"
-#include "app/version.h"
 #include "panel/panel_dlg.h"
 #include "panel/panel_internal.h"
+#include "shell/ui_services.h"
+#include "shell/version.h"
 #include "ui_panel.h"
 
 // ---- Handlers: AGC ----

@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/ui_services.h"
-#include "diagnostics/ui/log_event.h"
-#include "diagnostics/ui/log_file.h"
-#include "diagnostics/ui/manual_message_dialog.h"
+#include "diagnostics_ui/log_event.h"
+#include "diagnostics_ui/log_file.h"
+#include "diagnostics_ui/manual_message_dialog.h"
 #include "panel/panel_dlg.h"
 #include "panel/panel_internal.h"
 #include "resources/strings.h"
+#include "shell/ui_services.h"
 #include "ui_panel.h"
 
 namespace {

@@ -13,17 +13,17 @@
 #include <QStyle>
 #include <cstring>
 
-#include "app/about_dlg.h"
-#include "app/icon_combo.h"
-#include "app/ui_services.h"
-#include "app/version.h"
-#include "diagnostics/ui/log_event.h"
-#include "diagnostics/ui/manual_message_dialog.h"
+#include "diagnostics_ui/log_event.h"
+#include "diagnostics_ui/manual_message_dialog.h"
 #include "panel/panel_internal.h"
 #include "panel/settings_import.h"
 #include "resources/control_id.h"
 #include "resources/resources.h"
 #include "resources/strings.h"
+#include "shell/about_dlg.h"
+#include "shell/icon_combo.h"
+#include "shell/ui_services.h"
+#include "shell/version.h"
 #include "ui_panel.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "diagnostics/log_history.h"
 #include "diagnostics/log_target.h"
-#include "diagnostics/ui/manual_message_dialog.h"
+#include "diagnostics_ui/manual_message_dialog.h"
 #include "engine/camera_link.h"
 
 class QAbstractButton;

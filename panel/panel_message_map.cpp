@@ -6,7 +6,7 @@
 #include <QSlider>
 #include <cstring>
 
-#include "diagnostics/ui/log_event.h"
+#include "diagnostics_ui/log_event.h"
 #include "panel/panel_dlg.h"
 #include "panel/panel_internal.h"
 #include "resources/control_id.h"

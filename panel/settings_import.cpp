@@ -13,9 +13,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/ui_services.h"
 #include "engine/camera_link.h"
 #include "protocol/parameters.h"
+#include "shell/ui_services.h"
 
 namespace {
 

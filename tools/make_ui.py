@@ -305,10 +305,10 @@ def main():
     out = Path(sys.argv[1] if len(sys.argv) > 1 else "resources/ui")
     out.mkdir(parents=True, exist_ok=True)
     write_ui(out / "panel.ui", "PanelTemplate", "Kelvra", (1535, 538), panel_controls(), root_layout=True,
-             custom=[("CWComboIconBox", "QComboBox", "app/icon_combo.h")])
+             custom=[("CWComboIconBox", "QComboBox", "shell/icon_combo.h")])
     write_ui(out / "about.ui", "AboutTemplate", "About Kelvra", (474, 328), about_controls())
     write_ui(out / "diagnostics.ui", "DiagnosticsTemplate", "Message Diagnostics", (927, 429),
-             diagnostics_controls(), custom=[("CDataList", "QTreeView", "diagnostics/ui/data_list.h")])
+             diagnostics_controls(), custom=[("CDataList", "QTreeView", "diagnostics_ui/data_list.h")])
 
 
 if __name__ == "__main__":

@@ -30,7 +30,7 @@ def source_files():
     files = []
     for folder in FOLDERS:
         for base, _, names in os.walk(os.path.join(ROOT, folder)):
-            if os.path.relpath(base, ROOT).startswith("diagnostics/ui"):
+            if os.path.relpath(base, ROOT).startswith("diagnostics_ui"):
                 continue
             files += [os.path.relpath(os.path.join(base, n), ROOT) for n in sorted(names) if n.endswith(".cpp")]
     return sorted(files)

@@ -16,16 +16,16 @@
 #include <cstdio>
 #include <functional>
 
-#include "app/about_dlg.h"
-#include "app/ui_services.h"
-#include "diagnostics/ui/data_list.h"
-#include "diagnostics/ui/manual_message_dialog.h"
+#include "diagnostics_ui/data_list.h"
+#include "diagnostics_ui/manual_message_dialog.h"
 #include "engine/camera_link.h"
 #include "panel/panel_dlg.h"
 #include "resources/control_id.h"
 #include "resources/resources.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
+#include "shell/about_dlg.h"
+#include "shell/ui_services.h"
 #include "sim/camera_sim.h"
 
 namespace {

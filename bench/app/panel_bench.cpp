@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "diagnostics/traffic_log.h"
-#include "diagnostics/ui/data_list.h"
+#include "diagnostics_ui/data_list.h"
 #include "engine/camera_link.h"
 #include "panel/panel_dlg.h"
 #include "resources/resources.h"

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "discovery/discovery.h"
 #include "serial/com_names.h"
-#include "serial/discovery.h"
 #include "tests/discovery/fake_sysfs.h"
 
 namespace {

@@ -8,14 +8,14 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "app/about_dlg.h"
-#include "app/command_line.h"
 #include "app/gui_app.h"
-#include "app/icon_combo.h"
-#include "app/uninstall.h"
-#include "app/version.h"
 #include "resources/control_id.h"
 #include "resources/resources.h"
+#include "shell/about_dlg.h"
+#include "shell/command_line.h"
+#include "shell/icon_combo.h"
+#include "shell/uninstall.h"
+#include "shell/version.h"
 #include "tests/panel/panel_fixture.h"
 
 class AppTest : public QObject {

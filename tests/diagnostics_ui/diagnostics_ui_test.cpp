@@ -10,8 +10,8 @@
 
 #include "diagnostics/log_history.h"
 #include "diagnostics/typed_message.h"
-#include "diagnostics/ui/data_list.h"
-#include "diagnostics/ui/log_file.h"
+#include "diagnostics_ui/data_list.h"
+#include "diagnostics_ui/log_file.h"
 
 namespace {
 

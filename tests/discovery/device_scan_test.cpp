@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "discovery/discovery.h"
 #include "serial/com_names.h"
-#include "serial/discovery.h"
 #include "tests/discovery/fake_sysfs.h"
 
 namespace {

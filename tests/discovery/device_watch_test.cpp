@@ -1,5 +1,5 @@
 // The device watch tells of what may change the device set, and of nothing else.
-#include "serial/device_watch.h"
+#include "discovery/device_watch.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>

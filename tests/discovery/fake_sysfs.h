@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "serial/discovery.h"
+#include "discovery/discovery.h"
 
 struct TableDeleter {
     void operator()(DeviceTable* table) const { ReleaseDeviceTable(table); }

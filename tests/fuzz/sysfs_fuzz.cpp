@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "serial/discovery.h"
+#include "discovery/discovery.h"
 #include "tests/discovery/fake_sysfs.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <cstdio>
 
-#include "app/version.h"
+#include "shell/version.h"
 #include "tests/panel/scripted_services.h"
 
 int main(int argc, char** argv) {

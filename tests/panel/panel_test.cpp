@@ -5,15 +5,15 @@
 #include <QtWidgets>
 #include <memory>
 
-#include "app/version.h"
-#include "diagnostics/ui/data_list.h"
-#include "diagnostics/ui/manual_message_dialog.h"
+#include "diagnostics_ui/data_list.h"
+#include "diagnostics_ui/manual_message_dialog.h"
 #include "panel/panel_dlg.h"
 #include "panel/panel_internal.h"
 #include "panel/settings_import.h"
 #include "panel_fixture.h"
 #include "resources/control_id.h"
 #include "resources/resources.h"
+#include "shell/version.h"
 
 namespace {
 

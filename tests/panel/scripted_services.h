@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/ui_services.h"
+#include "shell/ui_services.h"
 
 class ScriptedServices : public UiServices {
   public:

@@ -1,4 +1,4 @@
-#include "serial/discovery.h"
+#include "discovery/discovery.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -14,8 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "discovery/device_record.h"
 #include "serial/com_names.h"
-#include "serial/device_record.h"
 #include "serial/unique_fd.h"
 
 namespace {

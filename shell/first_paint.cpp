@@ -1,4 +1,4 @@
-#include "app/first_paint.h"
+#include "shell/first_paint.h"
 
 #include <fcntl.h>
 #include <time.h>

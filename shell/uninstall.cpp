@@ -1,7 +1,7 @@
-#include "app/uninstall.h"
+#include "shell/uninstall.h"
 
-#include "app/command_line.h"
-#include "app/ui_services.h"
+#include "shell/command_line.h"
+#include "shell/ui_services.h"
 
 namespace {
 

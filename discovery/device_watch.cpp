@@ -1,4 +1,4 @@
-#include "serial/device_watch.h"
+#include "discovery/device_watch.h"
 
 #include <linux/netlink.h>
 #include <sys/epoll.h>

@@ -1,9 +1,9 @@
 // The worker's two questions to the device scan. A snapshot is taken again only when something
 // may have changed: a device event, a port that hung up, or the safety rescan's age. Only the
 // table's memory is kept between scans.
+#include "discovery/device_watch.h"
+#include "discovery/discovery.h"
 #include "engine/link_internal.h"
-#include "serial/device_watch.h"
-#include "serial/discovery.h"
 
 namespace {
 

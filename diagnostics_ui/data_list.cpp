@@ -1,4 +1,4 @@
-#include "diagnostics/ui/data_list.h"
+#include "diagnostics_ui/data_list.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,9 +1,9 @@
-#include "app/command_line.h"
+#include "shell/command_line.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
-#include "app/version.h"
+#include "shell/version.h"
 
 namespace {
 

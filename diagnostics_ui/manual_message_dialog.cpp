@@ -1,12 +1,12 @@
-#include "diagnostics/ui/manual_message_dialog.h"
+#include "diagnostics_ui/manual_message_dialog.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <cstring>
 
 #include "diagnostics/typed_message.h"
-#include "diagnostics/ui/data_list.h"
-#include "diagnostics/ui/log_event.h"
+#include "diagnostics_ui/data_list.h"
+#include "diagnostics_ui/log_event.h"
 #include "engine/camera_link.h"
 #include "resources/resources.h"
 #include "ui_diagnostics.h"

@@ -1,5 +1,5 @@
 // The device table and the four questions asked of a snapshot.
-#include "serial/discovery.h"
+#include "discovery/discovery.h"
 
 #include <cstdlib>
 

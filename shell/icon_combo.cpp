@@ -1,4 +1,4 @@
-#include "app/icon_combo.h"
+#include "shell/icon_combo.h"
 
 #include <QAbstractItemView>
 #include <QPainter>

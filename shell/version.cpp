@@ -1,4 +1,4 @@
-#include "app/version.h"
+#include "shell/version.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <climits>
 
-#include "app/ui_services.h"
+#include "shell/ui_services.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "serial/discovery.h"
+#include "discovery/discovery.h"
 
 constexpr size_t kIdRoom = 200;  // instance ids hold at most 199 characters
 

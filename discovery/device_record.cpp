@@ -1,4 +1,4 @@
-#include "serial/device_record.h"
+#include "discovery/device_record.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "app/about_dlg.h"
+#include "shell/about_dlg.h"
 
-#include "app/version.h"
 #include "resources/resources.h"
+#include "shell/version.h"
 #include "ui_about.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutTemplate>()) {

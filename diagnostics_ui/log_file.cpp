@@ -1,4 +1,4 @@
-#include "diagnostics/ui/log_file.h"
+#include "diagnostics_ui/log_file.h"
 
 #include <QSaveFile>
 #include <cstring>
