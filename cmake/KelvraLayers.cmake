@@ -39,6 +39,10 @@ set(KELVRA_LAYER_ctl_USES profile sim engine diagnostics protocol discovery seri
 set(KELVRA_LAYER_panel_USES profile diagnostics_ui shell resources engine diagnostics protocol serial)
 set(KELVRA_LAYER_app_USES panel profile diagnostics_ui shell resources sim engine diagnostics protocol serial)
 
+# Headers only their own layer may include: the engine's record and its internal helpers. Every
+# layer above reaches the engine through engine/camera_link.h and never names a CameraLink field.
+set(KELVRA_LAYER_engine_PRIVATE engine/link_internal.h)
+
 # The library of each layer.
 foreach(layer ${KELVRA_LAYERS})
   set(KELVRA_LAYER_${layer}_LIBRARY kelvra_${layer})
@@ -117,6 +121,11 @@ if(CMAKE_SCRIPT_MODE_FILE)
     foreach(line ${includes})
       string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" header "${line}")
       kelvra_layer_of(${header} used)
+      if(NOT used STREQUAL "" AND NOT used STREQUAL layer AND header IN_LIST KELVRA_LAYER_${used}_PRIVATE)
+        message("${file} (layer ${layer}) includes ${header}, which is private to layer ${used}")
+        math(EXPR problems "${problems} + 1")
+        continue()
+      endif()
       if(used STREQUAL "" OR used STREQUAL layer OR used IN_LIST KELVRA_LAYER_${layer}_USES)
         continue()
       endif()

@@ -40,12 +40,6 @@ int Connect(Context& context, CtlSession& session) {
     return code == kExitDone ? code : context.report->Fail(code, reason);
 }
 
-void CameraValues(uint16_t* values) {
-    const CameraLink* link = GetCameraLink();
-    for (int index = 0; index < kReadableParameterCount; ++index)
-        values[index] = link != nullptr ? link->cameraState.cameraValues.entries[index].value.load() : 0;
-}
-
 CameraIdentity CurrentIdentity() {
     char versionText[kVersionTextSlots][kVersionTextSlotSize] = {};
     uint8_t infoBlock[kInfoBlockSize] = {};

@@ -148,7 +148,7 @@ int RunGet(Context& context) {
     if (const int code = Connect(context, session))
         return code;
     uint16_t values[kReadableParameterCount];
-    CameraValues(values);
+    ReadCameraValues(values);
     QJsonArray list;
     for (int index : indices) {
         report.Print(EntryLine(index, values[index]));
@@ -218,7 +218,7 @@ int RunDump(Context& context) {
     if (const int code = Connect(context, session))
         return code;
     uint16_t values[kReadableParameterCount];
-    CameraValues(values);
+    ReadCameraValues(values);
     const SettingsProfile profile = MakeProfile(CurrentIdentity(), values);
     if (report.Json() || context.format == QLatin1String("json")) {
         report.Raw(WriteProfile(profile));
@@ -245,7 +245,7 @@ int RunDiff(Context& context) {
         report.Say(QStringLiteral("note: the profile is of %1, the camera is of %2")
                        .arg(KindText(profile.camera), KindText(camera)));
     uint16_t values[kReadableParameterCount];
-    CameraValues(values);
+    ReadCameraValues(values);
     const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
     report.Put(QStringLiteral("differences"), DifferencesJson(differences));
     report.Put(QStringLiteral("same"), differences.empty());

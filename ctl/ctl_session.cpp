@@ -62,11 +62,10 @@ int CtlSession::Connect(const SessionOptions& options, QString* error) {
 
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(options.timeoutMs);
-    CameraLink* link = GetCameraLink();
     while (true) {
         Pump(0);
-        if (link->connected.load() == 1) {
-            comNumber_ = link->comNumber.load();
+        if (CameraConnected()) {
+            comNumber_ = CameraComNumber();
             return kExitDone;
         }
         OpenFailure failure{};
@@ -74,11 +73,8 @@ int CtlSession::Connect(const SessionOptions& options, QString* error) {
             GetLastOpenFailure(&failure) && (candidate == 0 || failure.portNumber == candidate);
         // Permission does not come back by trying again; a busy port may be free in a moment.
         const bool gaveUp = failed && Denied(failure) && candidate != 0;
-        const int state = link->state.load();
         // A camera that has begun to answer gets the whole connection sequence.
-        const bool answering =
-            state == LinkGetVersion || state == LinkGetInfoBlock || state == LinkReadParameters;
-        if (gaveUp || (Clock::now() >= deadline && !answering)) {
+        if (gaveUp || (Clock::now() >= deadline && !CameraAnswering())) {
             char reason[kLogLineBlockSize];
             if (failed && (failure.busy != 0 || Denied(failure)) &&
                 DescribeLastOpenFailure(failure.portNumber, reason, sizeof reason)) {
@@ -117,12 +113,11 @@ Notice CtlSession::Run(const CameraRequest& request) {
         done.result = -4;
         return done;
     }
-    CameraLink* link = GetCameraLink();
     while (true) {
         Pump(0);
         if (TakeNotice(&done))
             return done;
-        if (link->connected.load() == 0) {
+        if (!CameraConnected()) {
             // The worker says how a request went before it lets the camera go; a request still
             // queued waits for a camera that is not there.
             Pump(0);

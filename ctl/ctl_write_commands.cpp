@@ -79,7 +79,7 @@ int Save(Context& context, CtlSession& session, const std::vector<Assignment>& e
     if (done.result != 0)
         return report.Fail(kExitRefused, SaveFailure(done));
     uint16_t values[kReadableParameterCount];
-    CameraValues(values);
+    ReadCameraValues(values);
     for (const Assignment& a : expected)
         if (values[a.index] != a.value)
             return report.Fail(kExitRefused, QStringLiteral("parameter %1 (%2) reads back as %3, not %4")
@@ -128,7 +128,7 @@ int RunSet(Context& context) {
     if (const int code = Connect(context, session))
         return code;
     uint16_t current[kReadableParameterCount];
-    CameraValues(current);
+    ReadCameraValues(current);
     refused = PlanSettings(assignments, context.save, current, &plan);
     if (!refused.isEmpty())
         return report.Fail(kExitUsage, refused);
@@ -282,7 +282,7 @@ int RunRestore(Context& context) {
                                           "it all the same")
                                .arg(KindText(profile.camera), KindText(camera)));
     uint16_t values[kReadableParameterCount];
-    CameraValues(values);
+    ReadCameraValues(values);
     const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
     report.Put(QStringLiteral("differences"), DifferencesJson(differences));
     report.Put(QStringLiteral("dryRun"), context.dryRun);

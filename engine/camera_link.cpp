@@ -92,6 +92,53 @@ CameraLink* GetCameraLink() {
     return g_link.load();
 }
 
+bool EngineStarted() {
+    return g_link.load() != nullptr;
+}
+
+bool CameraConnected() {
+    const CameraLink* link = g_link.load();
+    return link != nullptr && link->cameraState.identityValid.load() != 0;
+}
+
+int CameraComNumber() {
+    const CameraLink* link = g_link.load();
+    return link != nullptr ? link->comNumber.load() : 0;
+}
+
+bool CameraAnswering() {
+    const CameraLink* link = g_link.load();
+    if (link == nullptr || link->connected.load() != 0) {
+        return false;
+    }
+    const int32_t state = link->state.load();
+    return state == LinkGetVersion || state == LinkGetInfoBlock || state == LinkReadParameters;
+}
+
+int BeginSequenceSelection() {
+    CameraLink* link = g_link.load();
+    return link != nullptr ? link->status.exchange(StatusSelectingSequence) : 0;
+}
+
+void EndSequenceSelection(int previous) {
+    CameraLink* link = g_link.load();
+    int32_t selecting = StatusSelectingSequence;
+    if (link != nullptr) {
+        link->status.compare_exchange_strong(selecting, previous);
+    }
+}
+
+void SetViewResting(bool resting) {
+    if (CameraLink* link = g_link.load()) {
+        link->viewResting.store(resting ? 1 : 0);
+    }
+}
+
+bool IsLogTarget(const LogTarget* target) {
+    const CameraLink* link = g_link.load();
+    return link != nullptr && target != nullptr && link->logSink.logWindow.load() == target;
+}
+
 void SetLogTarget(LogTarget* target, uint32_t message) {
     SetLogTarget(g_link.load(), target, message);
 }
@@ -241,17 +288,51 @@ bool CopyCameraIdentity(char (*versionText)[kVersionTextSlotSize], uint8_t* info
     return true;
 }
 
-bool TakeCameraValue(int index, uint16_t* value) {
+namespace {
+
+ParameterEntry* CameraEntry(int index) {
     CameraLink* link = g_link.load();
-    if (link == nullptr || index < 0 || index >= kParameterCount || value == nullptr) {
+    if (link == nullptr || index < 0 || index >= kParameterCount) {
+        return nullptr;
+    }
+    return &link->cameraState.cameraValues.entries[index];
+}
+
+}  // namespace
+
+bool ReadCameraValue(int index, uint16_t* value) {
+    const ParameterEntry* entry = CameraEntry(index);
+    if (entry == nullptr || value == nullptr) {
         return false;
     }
-    ParameterEntry& entry = link->cameraState.cameraValues.entries[index];
-    if (entry.flag.exchange(0) == 0) {
-        return false;
-    }
-    *value = entry.value.load();
+    *value = entry->value.load();
     return true;
+}
+
+bool ReadCameraValues(uint16_t* values) {
+    bool read = true;
+    for (int index = 0; index < kReadableParameterCount; ++index) {
+        if (!ReadCameraValue(index, &values[index])) {
+            values[index] = 0;
+            read = false;
+        }
+    }
+    return read;
+}
+
+bool CameraValueChanged(int index) {
+    const ParameterEntry* entry = CameraEntry(index);
+    return entry != nullptr && entry->flag.load() != 0;
+}
+
+bool TakeCameraValue(int index, uint16_t* value) {
+    ParameterEntry* entry = CameraEntry(index);
+    if (entry == nullptr || value == nullptr) {
+        return false;
+    }
+    const bool changed = entry->flag.exchange(0) != 0;
+    *value = entry->value.load();
+    return changed;
 }
 
 void LogRemark(CameraLink* link, const char* format, ...) {

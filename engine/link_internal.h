@@ -1,12 +1,207 @@
-// Helpers shared by the engine's own files.
+// The engine's own record and the helpers its files share. Only the engine (and its tests and
+// benchmarks) include this header: every layer above reaches the engine through camera_link.h.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdarg>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include "engine/camera_link.h"
+
+#include "diagnostics/log_sink.h"
+#include "protocol/framing.h"
+#include "serial/port_table.h"
+
+struct DeviceTable;
+struct DeviceWatch;
+
+// Connection step; meaningful while `connected` is 0.
+enum LinkState : int32_t {
+    LinkSearch = 0,
+    LinkOpen = 1,
+    LinkQueryStatus = 2,
+    LinkGetVersion = 3,
+    LinkGetInfoBlock = 4,
+    LinkReadParameters = 5,
+};
+
+// A queued copy; the engine owns it from the moment it is queued.
+struct RequestNode {
+    CameraRequest request;
+    RequestNode* next;
+};
+
+// One camera parameter, shared between threads. The writer stores the value, then sets the
+// flag; the panel clears the flag, then reads the value (TakeCameraValue), so a change that
+// lands in between is shown once more instead of being lost.
+struct ParameterEntry {
+    std::atomic<uint8_t> flag{0};
+    std::atomic<uint16_t> value{0};
+};
+
+// Indexed by parameter number; only 0..254 ever travel to or from the camera.
+struct ParameterTable {
+    ParameterEntry entries[kParameterCount];
+};
+
+// The program's picture of the camera.
+struct CameraState {
+    // 1 once the connection sequence has completed.
+    std::atomic<uint8_t> identityValid{0};
+    // The version query's text packets, one per slot, zero-terminated. Written on the serial
+    // event thread: read them with CopyCameraIdentity, which takes identityLock.
+    char versionText[kVersionTextSlots][kVersionTextSlotSize]{};
+    // Values as last read from the camera; the flag means "changed since the panel took it".
+    ParameterTable cameraValues;
+    // The download packet received while connecting, raw (guarded like versionText).
+    uint8_t infoBlock[kInfoBlockSize]{};
+    // Values chosen by the user; the flag means "write at the next save".
+    ParameterTable pendingValues;
+
+    // Guards versionText and infoBlock only; held for copies, never while sending or waiting.
+    mutable std::mutex identityLock;
+};
+
+// An eventfd that wakes the worker's waits; made with the link, closed with it.
+struct WakeEvent {
+    WakeEvent();
+    ~WakeEvent();
+    WakeEvent(const WakeEvent&) = delete;
+    WakeEvent& operator=(const WakeEvent&) = delete;
+    int fd;
+};
+
+// What the worker remembers of one search episode: from losing (or not yet having) a camera
+// until the next connection.
+struct SearchEpisode {
+    static constexpr int kPorts = 16;
+    // A port that failed to open: tried again after a growing pause, and logged again only
+    // when the reason changes.
+    struct Failure {
+        int comNumber;
+        int reason;  // errno of the open, -1 no free slot
+        int busy;
+        int failures;
+        std::chrono::steady_clock::time_point nextTry;
+        uint32_t deviceEvents;  // the link's count of device events at the failure
+    };
+    std::chrono::steady_clock::time_point began{};
+    bool hinted = false;  // the no-camera remark has been logged
+    Failure failures[kPorts]{};
+    int count = 0;
+};
+
+// The request the worker carried out last, until the ACK of its last command is in.
+struct PendingOutcome {
+    bool valid = false;
+    Notice notice{};
+};
+
+// The single engine object.
+struct CameraLink {
+    std::atomic<uint8_t> running{0};  // 1 while the worker must run
+    std::atomic<uint8_t> exited{0};   // set by the worker as its very last action
+    std::thread workerThread;
+    std::atomic<int32_t> connected{0};  // 1 in normal operation
+    std::atomic<int32_t> state{LinkSearch};
+    std::atomic<int32_t> comNumber{0};    // COM number tried or in use; 0 = none
+    std::atomic<PortKey> portKey{0};      // open port; 0 = none
+    FrameAssembler assembler{};           // receive parser; serial event thread only
+    CommandChannel channel{};             // send context; worker thread only
+    LogSink logSink;                      // target set by the main window
+    RequestNode* requestQueue = nullptr;  // oldest first; guarded by queueLock
+    std::mutex queueLock;
+    std::atomic<int32_t> status{StatusNone};
+    std::atomic<uint8_t> awaitingAck{0};
+    std::atomic<uint8_t> awaitedOpcode{0};
+    std::atomic<uint8_t> readIndex{0};  // index of the last parameter read sent
+    std::atomic<int32_t> textCount{0};  // text packets since the last version query
+    CameraState cameraState;
+
+    // Wakes the worker's waits: an ACK, a queued request, a stop, a port that has gone, a
+    // device that may have come or gone.
+    WakeEvent wake;
+    // The device snapshot must be taken again before it is read (set on any thread), and how
+    // many device events (a port hung up, a device came or went) have been heard.
+    std::atomic<uint8_t> devicesChanged{1};
+    std::atomic<uint32_t> deviceEvents{0};
+    // A log target has been set since the worker last looked: while searching, the episode
+    // starts afresh so the newcomer hears its remarks (those said before went nowhere).
+    std::atomic<uint8_t> listenerArrived{0};
+    // Set by the panel while its refresh rests. The next change it would show (the status, the
+    // connected flag, a camera value) clears it and posts one LogNotice::ViewChanged.
+    std::atomic<uint8_t> viewResting{0};
+
+    CameraLinkOptions options;
+    // Worker thread only.
+    PortKey lastOpenResult = 0;          // what the last OpenPort returned
+    DeviceTable* deviceTable = nullptr;  // the last device snapshot
+    std::chrono::steady_clock::time_point snapshotTime{};
+    DeviceWatch* deviceWatch = nullptr;
+    SearchEpisode search;
+    PendingOutcome outcome;
+};
+
+// Sets the status; a change wakes a resting panel.
+void SetLinkStatus(CameraLink* link, int32_t status);
+// After a change the panel shows, other than the status: a resting panel hears of it.
+void NoteViewChange(CameraLink* link);
+// The process-wide engine, or null.
+CameraLink* GetCameraLink();
+void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message);
+// Logs a frame on `link`: both lines, and every received ACK sets the link's status to
+// StatusNormal. Returns 0.
+int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength);
+
+// Worker internals, exposed for tests.
+// 0 when no ACK is awaited any more, -2 when one still is after timeoutMs (or at once
+// when the engine is stopping and one is still awaited).
+int WaitForAck(CameraLink* link, int timeoutMs);
+bool OpenCameraPort(CameraLink* link);
+int ReadAllParameters(CameraLink* link);
+// How far a save got.
+struct SaveOutcome {
+    int written;             // parameters written and acknowledged
+    int stoppedAt;           // the parameter it stopped at; -1 when it did not stop
+    uint8_t unacknowledged;  // 0xB0 or 0xB5: the command whose ACK did not come
+};
+// Writes and reads back every marked parameter. 0; -2 a write or read-back was not
+// acknowledged; -3 the port went away. Entries not written stay marked either way.
+int WriteChangedParameters(CameraLink* link, SaveOutcome* outcome = nullptr);
+void ExecuteRequest(CameraLink* link, const CameraRequest* request);
+// How far a sequence file got. Line numbers count the file's lines from 1.
+struct SequenceOutcome {
+    int framesSent;           // lines sent as frames
+    int firstUnacknowledged;  // first line whose ACK did not come in time; 0 when none
+    int lastLine;             // the last line read
+};
+// Plays a file of hexadecimal messages. 0 when it was played to its end (or the engine
+// stopped); -1 when nothing was sent because it could not be opened or is not a text file (a
+// FIFO, a device, binary data: each with a log remark); -2 when the port went away part-way
+// (with a log remark saying how far it got).
+int PlaySequenceFile(CameraLink* link, const char* path, SequenceOutcome* outcome = nullptr);
+void WorkerMain(CameraLink* link);
+
+// The receive callback of the port (user data = the CameraLink) and the sent-frame hook of
+// the command channel (hook value = the CameraLink).
+int OnBytesReceived(const uint8_t* bytes, int32_t count, void* userData);
+// The port's hang-up notice (user data = the CameraLink): wakes the worker's waits.
+void OnPortGone(PortKey key, void* userData);
+int OnFrameSent(uintptr_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode, int payloadLength,
+                const uint8_t* payload);
+// OnFrameSent for a given link, and the setters for a given link (tests use links of their own).
+int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int payloadLength,
+                    const uint8_t* payload);
+int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value);
+int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value);
+
+// Turns one sequence-file line into a frame. The frame length, or 0 when no value on the
+// line holds a hexadecimal digit (blank lines, spaces alone): such a line is not sent.
+int ParseSequenceLine(const char* line, uint8_t frame[kMaxFrameLength]);
 
 // How long the worker waits for an ACK.
 constexpr int kQueryAckTimeoutMs = 1500;  // status and version queries, each sequence-file line

@@ -88,9 +88,9 @@ void OnPortGone(PortKey /*key*/, void* userData) {
     }
 }
 
-int OnFrameSent(uint32_t /*hookValue*/, const uint8_t* frame, int /*frameLength*/, uint8_t opcode,
+int OnFrameSent(uintptr_t hookValue, const uint8_t* frame, int /*frameLength*/, uint8_t opcode,
                 int payloadLength, const uint8_t* payload) {
-    return HandleFrameSent(GetCameraLink(), frame, opcode, payloadLength, payload);
+    return HandleFrameSent(reinterpret_cast<CameraLink*>(hookValue), frame, opcode, payloadLength, payload);
 }
 
 int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int payloadLength,

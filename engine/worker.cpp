@@ -230,7 +230,7 @@ bool OpenCameraPort(CameraLink* link) {
     }
     link->portKey.store(key);
     link->channel.sentFrameHook = OnFrameSent;
-    link->channel.hookValue = 0;
+    link->channel.hookValue = reinterpret_cast<uintptr_t>(link);
     link->channel.portKey = key;
     return true;
 }

@@ -157,17 +157,12 @@ void C_Vesper_GUIDlg::OnDetectorShutdown() {
 }
 
 void C_Vesper_GUIDlg::OnLoadSequenceFile() {
-    CameraLink* link = GetCameraLink();
-    int remembered = 0;
-    if (link != nullptr)
-        remembered = link->status.exchange(StatusSelectingSequence);
+    const int remembered = BeginSequenceSelection();
     const QString path = Desktop().OpenFileName(
         this, QDir::homePath(), QStringLiteral("Sequence Files (*.dseq)"), QStringLiteral("dseq"));
     // Only our own mark is taken back: a status the worker set meanwhile (the camera lost,
     // say) stays, or the panel would show a link that is no longer there.
-    int selecting = StatusSelectingSequence;
-    if (link != nullptr)
-        link->status.compare_exchange_strong(selecting, remembered);
+    EndSequenceSelection(remembered);
     if (path.isEmpty())
         return;
     const QByteArray bytes = QFile::encodeName(path);

@@ -52,10 +52,9 @@ C_Vesper_GUIDlg::~C_Vesper_GUIDlg() {
     if (thePanel == this)
         thePanel = nullptr;
     // A panel that goes without the close path must not stay the engine's log target.
-    CameraLink* link = GetCameraLink();
-    if (link != nullptr && link->logSink.logWindow.load() == this) {
+    if (IsLogTarget(this)) {
         SetLogTarget(nullptr, 0);
-        link->viewResting.store(0);
+        SetViewResting(false);
     }
     timer_.stop();
     if (diagnostics_ != nullptr)
@@ -131,7 +130,7 @@ void C_Vesper_GUIDlg::OnInitDialog() {
     connect(&saveOutcomeTimer_, &QTimer::timeout, saveOutcome_, &QLabel::clear);
 
     ShowLinkStatus(true);
-    if (GetCameraLink() != nullptr)
+    if (EngineStarted())
         SetLogTarget(this, kLogMessageNumber);
     timer_.start(kRefreshTimerPeriodMs, this);
 }
@@ -216,9 +215,9 @@ void C_Vesper_GUIDlg::OnOK() {
     if (closing_)
         return;
     closing_ = true;
-    if (CameraLink* link = GetCameraLink(); link != nullptr) {
+    if (EngineStarted()) {
         SetLogTarget(nullptr, 0);
-        link->viewResting.store(0);
+        SetViewResting(false);
     }
     timer_.stop();
     resting_ = false;

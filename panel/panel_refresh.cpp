@@ -41,24 +41,19 @@ void C_Vesper_GUIDlg::OnTimer() {
 
 // What a tick would look at, unchanged since the last one.
 bool C_Vesper_GUIDlg::ShowsCurrentState() const {
-    CameraLink* link = GetCameraLink();
-    if (link == nullptr)
-        return false;
-    const CameraState& camera = link->cameraState;
-    return link->status.load() == lastStatus_ && (camera.identityValid.load() != 0) == mirror_.connected &&
-           camera.cameraValues.entries[PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP].flag.load() == 0;
+    return EngineStarted() && GetLinkStatus() == lastStatus_ && CameraConnected() == mirror_.connected &&
+           !CameraValueChanged(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP);
 }
 
 // An idle panel costs no wake-ups: the timer stops, and the engine's next change posts a notice
 // that starts it again. Arming the notice before looking once more means a change made between
 // the tick and the stop is never missed.
 void C_Vesper_GUIDlg::RestWhenCurrent() {
-    CameraLink* link = GetCameraLink();
-    if (closing_ || link == nullptr || !ShowsCurrentState())
+    if (closing_ || !ShowsCurrentState())
         return;
-    link->viewResting.store(1);
+    SetViewResting(true);
     if (!ShowsCurrentState()) {
-        link->viewResting.store(0);
+        SetViewResting(false);
         return;
     }
     timer_.stop();
@@ -168,21 +163,14 @@ void C_Vesper_GUIDlg::ShowIdentity() {
 }
 
 uint16_t C_Vesper_GUIDlg::Consume(int index) {
-    CameraLink* link = GetCameraLink();
-    if (link == nullptr)
-        return mirror_.values[index];
-    ParameterEntry& entry = link->cameraState.cameraValues.entries[index];
-    const uint16_t value = entry.value.load();
-    entry.flag.store(0);
-    mirror_.values[index] = value;
-    return value;
+    TakeCameraValue(index, &mirror_.values[index]);
+    return mirror_.values[index];
 }
 
 void C_Vesper_GUIDlg::CopyParameters() {
-    CameraLink* link = GetCameraLink();
-    if (link == nullptr)
+    if (!EngineStarted())
         return;
-    const bool connected = link->cameraState.identityValid.load() != 0;
+    const bool connected = CameraConnected();
     if (connected != mirror_.connected) {
         mirror_.connected = connected;
         if (connected)
@@ -190,14 +178,13 @@ void C_Vesper_GUIDlg::CopyParameters() {
         UpdateData();
         return;
     }
-    if (link->cameraState.cameraValues.entries[PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP].flag.load() != 0) {
+    if (CameraValueChanged(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP)) {
         const uint16_t polarity = Consume(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP);
         (polarity == 0 ? ui_->radioWhiteHot : ui_->radioBlackHot)->setChecked(true);
     }
 }
 
 void C_Vesper_GUIDlg::ConnectCopy() {
-    CameraLink* link = GetCameraLink();
     // 1, 2: auto-cal period and polarity.
     ui_->editAutoCalPeriod->setText(QString::number(Consume(14)));
     (Consume(38) == 0 ? ui_->radioWhiteHot : ui_->radioBlackHot)->setChecked(true);
@@ -301,8 +288,8 @@ void C_Vesper_GUIDlg::ConnectCopy() {
     manualGain_ = Consume(41);
     manualLevel_ = Consume(42);
     // 16: lens calibration, read without taking it.
-    if (link != nullptr)
-        ui_->checkLensCal->setChecked(link->cameraState.cameraValues.entries[63].value.load() != 0);
+    if (uint16_t lensCalibration = 0; ReadCameraValue(PARAM_LENS_CALIBRATION_ENABLE, &lensCalibration))
+        ui_->checkLensCal->setChecked(lensCalibration != 0);
     // 17: sliders show the pair of the current mode.
     ui_->sliderGain->setValue(manualMode_ ? manualGain_ : agcBiasGain_);
     ui_->sliderLevel->setValue(manualMode_ ? manualLevel_ : agcBiasLevel_);

@@ -21,17 +21,6 @@ namespace {
 
 const QString kFilter = QStringLiteral("Settings Profiles (*.json)");
 
-bool Connected() {
-    const CameraLink* link = GetCameraLink();
-    return link != nullptr && link->cameraState.identityValid.load() != 0;
-}
-
-void CameraValues(uint16_t* values) {
-    const CameraLink* link = GetCameraLink();
-    for (int index = 0; index < kReadableParameterCount; ++index)
-        values[index] = link->cameraState.cameraValues.entries[index].value.load();
-}
-
 CameraIdentity CurrentIdentity() {
     char versionText[kVersionTextSlots][kVersionTextSlotSize] = {};
     uint8_t infoBlock[kInfoBlockSize] = {};
@@ -80,14 +69,14 @@ void AddSettingsProfileEntries(QWidget* parent, QMenu* menu) {
 
 void ExportSettings(QWidget* parent) {
     const QString caption = QStringLiteral("Export Settings");
-    if (!Connected()) {
+    if (!CameraConnected()) {
         Tell(parent, caption, QStringLiteral("The camera is not connected: there are no settings to export."),
              QMessageBox::Warning);
         return;
     }
     // The values of the moment the user asked, not of when the dialog closes.
     uint16_t values[kReadableParameterCount];
-    CameraValues(values);
+    ReadCameraValues(values);
     const SettingsProfile profile = MakeProfile(CurrentIdentity(), values);
     const QString name =
         profile.camera.serialNumber.isEmpty() ? QStringLiteral("camera") : profile.camera.serialNumber;
@@ -102,7 +91,7 @@ void ExportSettings(QWidget* parent) {
 
 void ImportSettings(QWidget* parent) {
     const QString caption = QStringLiteral("Import Settings");
-    if (!Connected()) {
+    if (!CameraConnected()) {
         Tell(parent, caption,
              QStringLiteral("The camera is not connected: connect it before importing settings."),
              QMessageBox::Warning);
@@ -130,7 +119,7 @@ void ImportSettings(QWidget* parent) {
             return;
     }
     uint16_t values[kReadableParameterCount];
-    CameraValues(values);
+    ReadCameraValues(values);
     const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
     if (differences.empty()) {
         Tell(parent, caption, QStringLiteral("The camera holds every setting of this profile already."),

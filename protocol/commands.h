@@ -96,12 +96,12 @@ const char* ResponseName(uint8_t opcode);
 // Called with every frame just before it is written. payload is null when a frame is sent
 // without payload (SendCommandNoPayload, SendCommand with length 0); SendRawFrame always
 // passes its payload area.
-using SentFrameHook = int (*)(uint32_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode,
+using SentFrameHook = int (*)(uintptr_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode,
                               int payloadLength, const uint8_t* payload);
 
 struct CommandChannel {
     SentFrameHook sentFrameHook;
-    uint32_t hookValue;
+    uintptr_t hookValue;
     PortKey portKey;
     // What SendToPort returned for the last frame written through this channel (0 or its
     // negative code): a sender may tell a frame that never left from one the camera missed.

@@ -26,7 +26,7 @@
 
 #include "diagnostics/traffic_log.h"
 #include "diagnostics_ui/data_list.h"
-#include "engine/camera_link.h"
+#include "engine/link_internal.h"
 #include "panel/panel_dlg.h"
 #include "resources/resources.h"
 #include "serial/port_table.h"

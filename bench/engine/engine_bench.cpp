@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "diagnostics/log_target.h"
-#include "engine/camera_link.h"
+#include "engine/link_internal.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"

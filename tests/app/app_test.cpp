@@ -37,7 +37,7 @@ class AppTest : public QObject {
         ScriptedServices services;
         ScopedUiServices scoped(&services);
         bool engine = false, panel = false;
-        services.onStart = [&] { engine = GetCameraLink() != nullptr; };
+        services.onStart = [&] { engine = EngineStarted(); };
         C_Vesper_GUIApp app(arguments);
         app.SetPanelShownHook([&] { panel = true; });
         QTEST(app.InitInstance(), "code");
@@ -58,7 +58,7 @@ class AppTest : public QObject {
         app.SetPanelShownHook([&] {
             // No check here: a failure would leave the panel open; the signal below always closes it.
             C_Vesper_GUIDlg* panel = C_Vesper_GUIDlg::Instance();
-            if (panel != nullptr && GetCameraLink() != nullptr && app.Simulator() != nullptr) {
+            if (panel != nullptr && EngineStarted() && app.Simulator() != nullptr) {
                 folder = QFileInfo(QString::fromStdString(app.Simulator()->PortPath())).path();
                 const bool heard = QTest::qWaitFor(
                     [&] {
@@ -80,7 +80,7 @@ class AppTest : public QObject {
         QCOMPARE(app.InitInstance(), 0);
         QCOMPARE(services.boxes, QStringList{"Exit Now?: Are you sure you want to exit?"});
         QVERIFY(services.started.isEmpty());
-        QVERIFY(GetCameraLink() == nullptr && C_Vesper_GUIDlg::Instance() == nullptr);
+        QVERIFY(!EngineStarted() && C_Vesper_GUIDlg::Instance() == nullptr);
         QVERIFY(!folder.isEmpty() && !QFileInfo::exists(folder));
         QCOMPARE(seen, QString("Normal camera communication, 1 opening, stays"));
         // The search must not tell the panel that no camera was found while its port is the

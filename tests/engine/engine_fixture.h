@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/camera_link.h"
+#include "engine/link_internal.h"
 #include "protocol/commands.h"
 #include "protocol/framing.h"
 #include "serial/com_names.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/camera_link.h"
+#include "engine/link_internal.h"
 #include "tests/support/recording_target.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/camera_link.h"
+#include "engine/link_internal.h"
 #include "protocol/framing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "engine/camera_link.h"
+#include "engine/link_internal.h"  // the tests set statuses the worker would
 #include "panel/panel_dlg.h"
 #include "scripted_services.h"
 #include "serial/com_names.h"
@@ -53,13 +53,7 @@ class CameraOnPty {
         ClearNamedPorts();
     }
     bool WaitConnected() {
-        return QTest::qWaitFor(
-            [] {
-                CameraLink* l = GetCameraLink();
-                return l != nullptr && l->cameraState.identityValid.load() != 0 &&
-                       GetLinkStatus() == StatusNormal;
-            },
-            20000);
+        return QTest::qWaitFor([] { return CameraConnected() && GetLinkStatus() == StatusNormal; }, 20000);
     }
     // Frames received since the last Mark().
     std::vector<Bytes> Since() const {

@@ -276,7 +276,7 @@ class PanelTest : public QObject {
         QTest::keyClick(panel_.get(), Qt::Key_Return);
         QCOMPARE(services_.boxes, QStringList(3, "Exit Now?: Are you sure you want to exit?"));
         QVERIFY(panel_->isVisible() && panel_->TimerRunning());
-        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), static_cast<LogTarget*>(panel_.get()));
+        QVERIFY(IsLogTarget(panel_.get()));
 
         panel_->OnSysCommand(kCommandDiagnostics);
         QPointer<ManualMessageDialog> window = panel_->Diagnostics();
@@ -284,7 +284,7 @@ class PanelTest : public QObject {
         QVERIFY(panel_->close());
         QVERIFY(!panel_->isVisible() && !panel_->TimerRunning());
         QCOMPARE(panel_->result(), int(QDialog::Accepted));
-        QCOMPARE(GetCameraLink()->logSink.logWindow.load(), nullptr);
+        QVERIFY(!IsLogTarget(panel_.get()));
         QTRY_VERIFY(window == nullptr);
     }
 

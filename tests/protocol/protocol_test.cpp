@@ -179,7 +179,7 @@ std::vector<HookCall> gCalls;
 int gPeekFd = -1;  // a port's far side: the hook notes whether bytes left before it returned
 bool gBytesBeforeHook = false;
 
-int RecordingHook(uint32_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode,
+int RecordingHook(uintptr_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode,
                   int payloadLength, const uint8_t* payload) {
     EXPECT_EQ(hookValue, 0x5A5A1234u);
     gCalls.push_back({Bytes(frame, frame + frameLength), opcode, payloadLength, payload != nullptr,

@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     options.logMessage = kLogMessageNumber;
     StartCameraLinkWith(options);
     RegisterNamedPort(camera.PortPath().c_str());
-    if (!WaitFor([] { return GetCameraLink()->connected.load() == 1; }, 60000)) {
+    if (!WaitFor([] { return CameraConnected(); }, 60000)) {
         std::fprintf(stderr, "no first connection\n");
         return 1;
     }
@@ -234,8 +234,8 @@ int main(int argc, char** argv) {
         unpluggedAt.store(0);
         camera.Plug();
         // Connected again: a fresh connection (the link may first notice the loss).
-        WaitFor([] { return GetCameraLink()->connected.load() == 0; }, 2000);
-        if (!WaitFor([] { return GetCameraLink()->connected.load() == 1; }, 60000)) {
+        WaitFor([] { return !CameraConnected(); }, 2000);
+        if (!WaitFor([] { return CameraConnected(); }, 60000)) {
             std::fprintf(stderr, "cycle %d: no reconnection\n", cycle);
             break;
         }
