@@ -110,7 +110,7 @@ Notice CtlSession::Run(const CameraRequest& request) {
     done.kind = LogNotice::RequestDone;
     done.request = request.type;
     if (EnqueueRequest(&request) != 0) {
-        done.result = -4;
+        done.result = kRequestNotSent;
         return done;
     }
     while (true) {
@@ -122,7 +122,7 @@ Notice CtlSession::Run(const CameraRequest& request) {
             // queued waits for a camera that is not there.
             Pump(0);
             if (!TakeNotice(&done))
-                done.result = -3;
+                done.result = kRequestCameraLost;
             return done;
         }
         Pump(20);

@@ -52,7 +52,7 @@ class CtlSession : public LogTarget {
     int ComNumber() const { return comNumber_; }
 
     // Queues `request` and waits until the engine says how it went. A camera lost before it
-    // said so counts as result -3.
+    // said so counts as kRequestCameraLost.
     Notice Run(const CameraRequest& request);
     // Whether the camera acknowledged a factory reset since the start.
     bool PowerCycleAsked() const { return powerCycle_; }

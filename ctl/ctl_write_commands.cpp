@@ -36,14 +36,14 @@ QString Hex2(unsigned value) {
 // Why a request did not go through, in words; "" when it did.
 QString Failure(const Notice& notice) {
     switch (notice.result) {
-        case 0:
+        case kRequestAcknowledged:
             return QString();
-        case -2:
+        case kRequestUnacknowledged:
             return notice.opcode != 0
                        ? QStringLiteral("the camera did not acknowledge %1 (%2)")
                              .arg(QLatin1String(CommandName(notice.opcode)), Hex2(notice.opcode))
                        : QStringLiteral("the camera did not acknowledge it");
-        case -3:
+        case kRequestCameraLost:
             return QStringLiteral("the camera was lost before it acknowledged");
         default:
             return QStringLiteral("nothing was sent: the request was not taken");
@@ -52,10 +52,11 @@ QString Failure(const Notice& notice) {
 
 // How a save went, naming the parameter it stopped at.
 QString SaveFailure(const Notice& notice) {
-    if (notice.result == 0)
+    if (notice.result == kRequestAcknowledged)
         return QString();
-    if (notice.index >= 0 && (notice.result == -2 || notice.result == -3)) {
-        const QString step = notice.result == -3 ? QStringLiteral("the camera was lost")
+    if (notice.index >= 0 &&
+        (notice.result == kRequestUnacknowledged || notice.result == kRequestCameraLost)) {
+        const QString step = notice.result == kRequestCameraLost ? QStringLiteral("the camera was lost")
                              : notice.opcode == CMD_GET_NON_VOLATILE_PARAMETERS
                                  ? QStringLiteral("the read-back was not acknowledged")
                                  : QStringLiteral("the write was not acknowledged");
@@ -72,11 +73,9 @@ QString SaveFailure(const Notice& notice) {
 // of `expected` must read back as the value written.
 int Save(Context& context, CtlSession& session, const std::vector<Assignment>& expected) {
     Report& report = *context.report;
-    CameraRequest request{};
-    request.type = REQ_SAVE_PARAMETERS;
-    const Notice done = session.Run(request);
+    const Notice done = session.Run(MakeRequest(REQ_SAVE_PARAMETERS));
     report.Put(QStringLiteral("written"), done.count);
-    if (done.result != 0)
+    if (done.result != kRequestAcknowledged)
         return report.Fail(kExitRefused, SaveFailure(done));
     uint16_t values[kReadableParameterCount];
     ReadCameraValues(values);
@@ -137,15 +136,15 @@ int RunSet(Context& context) {
     for (const PlannedRequest& step : plan.requests) {
         const Notice done = session.Run(step.request);
         settings.append(QJsonObject{{QStringLiteral("what"), step.what},
-                                    {QStringLiteral("acknowledged"), done.result == 0}});
+                                    {QStringLiteral("acknowledged"), done.result == kRequestAcknowledged}});
         report.Put(QStringLiteral("settings"), settings);
-        if (done.result != 0)
+        if (done.result != kRequestAcknowledged)
             return report.Fail(kExitRefused, QStringLiteral("%1: %2").arg(step.what, Failure(done)));
         report.Say(QStringLiteral("%1: acknowledged").arg(step.what));
     }
     if (!plan.marks.empty()) {
         const Notice done = session.Run(MarkRequest(plan.marks));
-        if (done.result != 0)
+        if (done.result != kRequestAcknowledged)
             return report.Fail(kExitRefused, QStringLiteral("marking for the save: ") + Failure(done));
         QJsonArray marked;
         for (const Assignment& a : plan.marks) {
@@ -184,10 +183,8 @@ int RunDefaults(Context& context) {
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
-    CameraRequest request{};
-    request.type = REQ_FACTORY_DEFAULTS;
-    const Notice done = session.Run(request);
-    if (done.result != 0)
+    const Notice done = session.Run(MakeRequest(REQ_FACTORY_DEFAULTS));
+    if (done.result != kRequestAcknowledged)
         return report.Fail(kExitRefused, QStringLiteral("factory defaults: ") + Failure(done));
     // Acknowledged: the power-cycle warning belongs to the reset, quiet or not.
     report.Put(QStringLiteral("warning"), QLatin1String(kPowerCycleText));
@@ -204,25 +201,23 @@ int RunPlay(Context& context) {
     if (!file.isFile() || !file.isReadable())
         return report.Fail(kExitUsage, QStringLiteral("%1 is not a readable file").arg(context.arguments[0]));
     const QByteArray path = QFile::encodeName(file.absoluteFilePath());
-    if (path.size() >= kRequestPayloadSize)
+    CameraRequest request;
+    if (!MakePathRequest(std::string_view(path.constData(), static_cast<size_t>(path.size())), &request))
         return report.Fail(kExitUsage, QStringLiteral("the file's path is too long"));
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
-    CameraRequest request{};
-    request.type = REQ_PLAY_SEQUENCE_FILE;
-    std::memcpy(request.payload, path.constData(), static_cast<size_t>(path.size()));
     const Notice done = session.Run(request);
     report.Put(QStringLiteral("sent"), done.count);
     report.Put(QStringLiteral("firstUnacknowledgedLine"), done.index > 0 ? done.index : 0);
-    if (done.result == -2 && done.index > 0)
+    if (done.result == kRequestUnacknowledged && done.index > 0)
         return report.Fail(
             kExitRefused,
             QStringLiteral("line %1 was not acknowledged (%2 line(s) sent)").arg(done.index).arg(done.count));
-    if (done.result == -3)
+    if (done.result == kRequestCameraLost)
         return report.Fail(kExitRefused,
                            QStringLiteral("the camera was lost after %1 line(s)").arg(done.count));
-    if (done.result != 0)
+    if (done.result != kRequestAcknowledged)
         return report.Fail(kExitRefused, QStringLiteral("the file was not played (--verbose shows why)"));
     report.Say(QStringLiteral("played %1 line(s), each acknowledged").arg(done.count));
     return Done(report);
@@ -252,16 +247,13 @@ int RunSend(Context& context) {
         if (text.mid(kStampLength).startsWith(QLatin1String("RX")))
             replies.append(text);
     };
-    CameraRequest request{};
-    request.type = REQ_RAW_MESSAGE;
-    const int32_t length = count;
-    std::memcpy(request.payload, &length, sizeof length);
-    std::memcpy(request.payload + 4, bytes, static_cast<size_t>(count));
+    CameraRequest request;
+    MakeRawRequest(std::span<const uint8_t>(bytes, static_cast<size_t>(count)), &request);
     const Notice done = session.Run(request);
     for (const QString& line : replies)
         report.Print(line);
     report.Put(QStringLiteral("replies"), QJsonArray::fromStringList(replies));
-    if (done.result != 0)
+    if (done.result != kRequestAcknowledged)
         return report.Fail(kExitRefused,
                            QStringLiteral("%1: %2").arg(hex.join(QLatin1Char(' ')), Failure(done)));
     return Done(report);
@@ -286,6 +278,15 @@ int RunRestore(Context& context) {
     const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
     report.Put(QStringLiteral("differences"), DifferencesJson(differences));
     report.Put(QStringLiteral("dryRun"), context.dryRun);
+    std::vector<Assignment> writes;
+    for (const ProfileDifference& d : differences)
+        writes.push_back({d.index, d.file});
+    // The values set would refuse are refused here too, before anything is written.
+    char refused[kLogLineBlockSize];
+    if (CheckSettingChanges(values, writes.data(), static_cast<int>(writes.size()), refused,
+                            sizeof refused) != 0)
+        return report.Fail(kExitUsage,
+                           QStringLiteral("the profile cannot be restored: %1").arg(QLatin1String(refused)));
     for (const ProfileDifference& d : differences)
         report.Print(QStringLiteral("%1  %2 %3 -> %4")
                          .arg(d.index, 3)
@@ -301,11 +302,8 @@ int RunRestore(Context& context) {
         report.Say(QStringLiteral("the camera holds every value of the profile already"));
         return Done(report);
     }
-    std::vector<Assignment> writes;
-    for (const ProfileDifference& d : differences)
-        writes.push_back({d.index, d.file});
     const Notice marked = session.Run(MarkRequest(writes));
-    if (marked.result != 0)
+    if (marked.result != kRequestAcknowledged)
         return report.Fail(kExitRefused, QStringLiteral("marking for the save: ") + Failure(marked));
     if (const int code = Save(context, session, writes))
         return code;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/settings.h"
 #include "protocol/parameters.h"
 
 namespace {
@@ -48,21 +49,15 @@ bool ParseNumber(const QString& text, int limit, int* out) {
     return true;
 }
 
+QString Alias(const QString& text) {
+    return QString::fromStdString(AliasOf(text.toUtf8().constData()));
+}
+
 bool Named(int index) {
     return QLatin1String(ParameterName(static_cast<unsigned>(index))) != QLatin1String(kUnknownName);
 }
 
 }  // namespace
-
-QString ParameterAlias(const QString& name) {
-    static const QRegularExpression separators(QStringLiteral("[^a-z0-9]+"));
-    QString alias = name.toLower().replace(separators, QStringLiteral("-"));
-    while (alias.startsWith(QLatin1Char('-')))
-        alias.remove(0, 1);
-    while (alias.endsWith(QLatin1Char('-')))
-        alias.chop(1);
-    return alias;
-}
 
 int FindParameter(const QString& text, QString* error) {
     const QString given = text.trimmed();
@@ -76,8 +71,8 @@ int FindParameter(const QString& text, QString* error) {
                      .arg(kReadableParameterCount - 1);
         return -1;
     }
-    const QString alias = ParameterAlias(given);
-    if (alias == ParameterAlias(QLatin1String(kUnknownName))) {
+    const QString alias = Alias(given);
+    if (alias == QString::fromStdString(AliasOf(kUnknownName))) {
         *error =
             QStringLiteral("\"%1\" names many parameters: give the index of the one you mean").arg(given);
         return -1;
@@ -90,7 +85,7 @@ int FindParameter(const QString& text, QString* error) {
     for (int i = 0; i < kReadableParameterCount; ++i) {
         if (!Named(i))
             continue;
-        const QString known = ParameterAlias(QLatin1String(ParameterName(static_cast<unsigned>(i))));
+        const QString known = QString::fromStdString(ParameterAlias(i));
         if (known == alias)
             return i;
         candidates.push_back({Closeness(alias, known), i});
@@ -100,9 +95,8 @@ int FindParameter(const QString& text, QString* error) {
     QStringList closest;
     for (size_t i = 0; i < candidates.size() && i < kClosestShown; ++i) {
         const int known = candidates[i].index;
-        closest.append(QStringLiteral("%1 (%2)")
-                           .arg(ParameterAlias(QLatin1String(ParameterName(static_cast<unsigned>(known)))))
-                           .arg(known));
+        closest.append(
+            QStringLiteral("%1 (%2)").arg(QString::fromStdString(ParameterAlias(known))).arg(known));
     }
     *error =
         QStringLiteral("unknown parameter \"%1\"; the closest names are %2").arg(given, closest.join(", "));

@@ -5,8 +5,6 @@
 
 #include <QString>
 
-QString ParameterAlias(const QString& name);
-
 // The index (0..254) that `text` names; -1 with the reason in `error` otherwise. An unknown name
 // lists the closest known ones. "Unknown Parameter" names no single index: those are reached
 // by index only.

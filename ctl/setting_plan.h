@@ -1,19 +1,17 @@
 // How `kelvra-ctl set` turns NAME=VALUE into the requests the panel would queue: a parameter
 // that a panel control sets goes through that control's request type, with the value the type
 // takes (so the camera changes now and the entry is marked for the save as the panel's is); a
-// parameter no request type sets is only marked, and written by the save.
+// parameter no request type sets is only marked, and written by the save. The rules are the
+// engine's table of settings (engine/settings.h).
 #pragma once
 
 #include <QString>
 #include <cstdint>
 #include <vector>
 
-#include "engine/camera_link.h"
+#include "engine/settings.h"
 
-struct Assignment {
-    int index;  // 0..254
-    uint16_t value;
-};
+using Assignment = ParameterAssignment;
 
 struct PlannedRequest {
     CameraRequest request;
@@ -26,14 +24,11 @@ struct SettingPlan {
     std::vector<Assignment> marks;         // written by the save alone
 };
 
-// True when a request type sets parameter `index`.
-bool SetThroughRequest(int index);
-
 // Plans `assignments`. `current` holds the camera's values 0..254, or is null before the camera
-// is known: then everything is checked that can be without it (values of each request type,
-// --save for the parameters that only the save writes) and the plan is not filled. A parameter
-// of a pair given alone keeps the other's current value. "" when fine, otherwise why the
-// assignments are refused; nothing is to be sent then.
+// is known: then everything is checked that can be without it (the values each request type
+// takes, the pairs set together, --save for the parameters that only the save writes) and the
+// plan is not filled. A parameter of a pair given alone keeps the other's current value. "" when
+// fine, otherwise why the assignments are refused; nothing is to be sent then.
 QString PlanSettings(const std::vector<Assignment>& assignments, bool save, const uint16_t* current,
                      SettingPlan* plan);
 

@@ -22,14 +22,18 @@ enum class LogNotice : int {
     ViewChanged = 3,
 };
 
+// How a request went (Notice::result).
+constexpr int32_t kRequestAcknowledged = 0;     // every command was acknowledged
+constexpr int32_t kRequestUnacknowledged = -2;  // one was not (Notice::opcode)
+constexpr int32_t kRequestCameraLost = -3;      // the port went away before the last ACK
+constexpr int32_t kRequestNotSent = -4;         // nothing was sent (a value the type does not take,
+                                                // a file that is not played, a refused queue)
+
 // A notice and, for RequestDone, how the request went.
 struct Notice {
     LogNotice kind = LogNotice::PowerCycleWarning;
-    int32_t request = 0;  // the request's type
-    // 0 every command was acknowledged; -2 one was not (opcode); -3 the port went away before
-    // the last ACK; -4 nothing was sent (a value the request type does not take, a file that
-    // is not played).
-    int32_t result = 0;
+    int32_t request = 0;                    // the request's type
+    int32_t result = kRequestAcknowledged;  // kRequest... above
     uint8_t opcode = 0;
     int32_t count = 0;   // a save: parameters written and read back; a sequence: messages sent
     int32_t index = -1;  // a save: the parameter it stopped at; a sequence: the first line not

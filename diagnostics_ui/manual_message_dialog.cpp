@@ -7,7 +7,7 @@
 #include "diagnostics/typed_message.h"
 #include "diagnostics_ui/data_list.h"
 #include "diagnostics_ui/log_event.h"
-#include "engine/camera_link.h"
+#include "engine/settings.h"
 #include "resources/resources.h"
 #include "ui_diagnostics.h"
 
@@ -49,19 +49,14 @@ void ManualMessageDialog::ShowLogLine(char* block) {
 
 void ManualMessageDialog::SendTypedMessage() {
     const QByteArray text = ui_->editMessage->text().left(kTypedMessageTextLimit).toLatin1();
-    CameraRequest* request = NewCameraRequest();
-    if (request == nullptr)
-        return;
     uint8_t bytes[kTypedMessageMaxLength];
     const int count =
         ParseTypedMessage(std::string_view(text.constData(), static_cast<size_t>(text.size())),
                           ui_->checkStartByte->isChecked(), ui_->checkChecksum->isChecked(), bytes);
-    request->type = REQ_RAW_MESSAGE;
-    const int32_t count32 = count;
-    std::memcpy(request->payload, &count32, sizeof count32);
-    std::memcpy(request->payload + sizeof count32, bytes, static_cast<size_t>(count));
+    CameraRequest request;
     // Nothing is shown either way: the message appears in the log once it has been sent.
-    EnqueueAndRelease(request);
+    if (MakeRawRequest(std::span<const uint8_t>(bytes, static_cast<size_t>(count)), &request))
+        EnqueueRequest(&request);
 }
 
 void ManualMessageDialog::CloseDiagnostics() {

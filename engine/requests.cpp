@@ -3,28 +3,12 @@
 
 #include "engine/camera_link.h"
 #include "engine/link_internal.h"
+#include "engine/settings.h"
 #include "protocol/parameters.h"
+#include "serial/serial_errors.h"
 
 namespace {
 
-// Payload views: little-endian, from the first byte.
-int32_t ValueOf(const CameraRequest& request) {
-    int32_t value = 0;
-    std::memcpy(&value, request.payload, sizeof value);
-    return value;
-}
-
-uint16_t WordAt(const CameraRequest& request, int offset) {
-    uint16_t word = 0;
-    std::memcpy(&word, request.payload + offset, sizeof word);
-    return word;
-}
-
-uint8_t ByteOf(const CameraRequest& request) {
-    return request.payload[0];
-}
-
-// One request being carried out: sends its commands and notes how they went.
 class Run {
   public:
     Run(CameraLink* link, int32_t type) : link_(link) {
@@ -48,7 +32,8 @@ class Run {
     // reached nothing: it goes back to the queue for the next connection.
     void Sent() {
         const int32_t written = link_->channel.lastWrite;
-        if (!result_.sent && (written == -99 || written == -1167 || written == -31 || written == -6)) {
+        if (!result_.sent && (written == kUnknownPortKey || written == -kErrorDeviceNotConnected ||
+                              written == -kErrorGenFailure || written == -kErrorInvalidHandle)) {
             result_.requeue = true;
         }
         result_.sent = true;
@@ -59,14 +44,14 @@ class Run {
     // port has gone: the second command would reach nothing.
     bool Between() {
         if (WaitForAck(link_, kCycleAckTimeoutMs) != 0) {
-            Fail(PortLost(link_) ? -3 : -2, link_->awaitedOpcode.load());
+            Fail(PortLost(link_) ? kRequestCameraLost : kRequestUnacknowledged, link_->awaitedOpcode.load());
             DisarmStaleWait(link_);
         }
         return link_->running.load() != 0 && !PortLost(link_);
     }
 
     void Fail(int32_t result, uint8_t opcode) {
-        if (result_.notice.result == 0) {
+        if (result_.notice.result == kRequestAcknowledged) {
             result_.notice.result = result;
             result_.notice.opcode = opcode;
         }
@@ -80,29 +65,19 @@ class Run {
     Execution result_;
 };
 
-void DigitalVideoSource(Run& run, int32_t value) {
-    switch (value) {
-        case 0:
-            run.Pending(76, 0);
-            run.Word(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 9);
-            if (run.Between()) {
-                run.Write(76, 0);
-            }
-            break;
-        case 1:
-        case 2:
-            run.Word(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, value == 1 ? 7 : 99);
-            if (run.Between()) {
-                run.Write(76, 0);
-            }
-            break;
-        case 3:
-            run.Word(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 9);
-            run.Write(76, 1);
-            run.Word(CMD_YUV_DIGITAL_VIDEO_SOURCE_SELECTION, 0);
-            break;
-        default:
-            break;
+// Source 0 marks the superframe off; 0 to 2 choose the mux and then write the superframe off; 3
+// (YUV) chooses mux 9, writes the superframe on and selects the YUV source, without waits.
+void DigitalVideoSource(Run& run, const RequestType& type, int32_t source, const uint16_t values[2]) {
+    const int yuv = type.parameters[1];
+    if (source == 0) {
+        run.Pending(yuv, 0);
+    }
+    run.Word(type.commands[0], values[0]);
+    if (values[1] != 0) {
+        run.Write(yuv, 1);
+        run.Word(type.commands[1], 0);
+    } else if (run.Between()) {
+        run.Write(yuv, 0);
     }
 }
 
@@ -120,14 +95,14 @@ void PlayRequestedFile(Run& run, const CameraRequest& request) {
     result.notice.count = outcome.framesSent;
     result.notice.index = outcome.firstUnacknowledged;
     if (played == -2) {
-        run.Fail(-3, 0);
+        run.Fail(kRequestCameraLost, 0);
     } else if (outcome.firstUnacknowledged > 0) {
-        run.Fail(-2, 0);
+        run.Fail(kRequestUnacknowledged, 0);
     }
 }
 
 void SendRawMessage(Run& run, const CameraRequest& request) {
-    const int32_t count = ValueOf(request);
+    const int32_t count = RequestArgument(request, 0);
     if (count < 0 || count > kMaxRawMessageLength) {
         return;  // a count beyond the payload would read past the record
     }
@@ -136,15 +111,17 @@ void SendRawMessage(Run& run, const CameraRequest& request) {
 }
 
 void MarkParameters(Run& run, const CameraRequest& request) {
-    const int32_t count = ValueOf(request);
+    const int32_t count = RequestArgument(request, 0);
     Execution& result = run.Result();
     result.awaitsAck = false;
     if (count < 0 || count > kMaxMarkedParameters) {
-        run.Fail(-4, 0);
+        run.Fail(kRequestNotSent, 0);
         return;
     }
     for (int32_t i = 0; i < count; ++i) {
-        run.Pending(WordAt(request, 4 + 4 * i), WordAt(request, 6 + 4 * i));
+        uint16_t pair[2];
+        std::memcpy(pair, request.payload + 4 + 4 * i, sizeof pair);
+        run.Pending(pair[0], pair[1]);
     }
     result.notice.count = count;
 }
@@ -195,12 +172,12 @@ void SaveParameters(Run& run) {
     execution.notice.count = save.written;
     execution.notice.index = save.stoppedAt;
     if (result == -3) {
-        run.Fail(-3, 0);
+        run.Fail(kRequestCameraLost, 0);
         execution.awaitsAck = false;
         return;  // the store command would reach nothing
     }
     if (result == -2) {
-        run.Fail(-2, save.unacknowledged);
+        run.Fail(kRequestUnacknowledged, save.unacknowledged);
     }
     // The store command follows whatever the writes gave.
     run.Word(CMD_SET_NON_VOLATILE_PARAMETERS, kStoreParametersValue);
@@ -247,157 +224,81 @@ int WriteChangedParameters(CameraLink* link, SaveOutcome* outcome) {
 
 Execution RunRequest(CameraLink* link, const CameraRequest* request) {
     Run run(link, request != nullptr ? request->type : 0);
-    if (request == nullptr) {
-        run.Fail(-4, 0);
+    const RequestType* type = request != nullptr ? FindRequestType(request->type) : nullptr;
+    if (type == nullptr) {
+        run.Fail(kRequestNotSent, 0);
+        run.Result().awaitsAck = false;
         return run.Result();
     }
     const CameraRequest& r = *request;
-    switch (r.type) {
-        case REQ_POLARITY:
-            if (ValueOf(r) == 1) {
-                run.Pending(38, 0);
-                run.Bare(CMD_WHITE_HOT_POLARITY_SET);
-            } else {
-                run.Pending(38, 1);
-                run.Bare(CMD_BLACK_HOT_POLARITY_SET);
-            }
-            break;
-        case REQ_IMAGE_ORIENTATION: {
-            const int32_t value = ValueOf(r);
-            if (value >= 0 && value <= 3) {
-                run.Pending(2, static_cast<uint16_t>(value & 1));
-                run.Pending(3, static_cast<uint16_t>((value >> 1) & 1));
-                run.Word(CMD_VIDEO_ORIENTATION, static_cast<uint16_t>(value));
-            }
-            break;
+    const int32_t first = RequestArgument(r, 0);
+    uint16_t values[2] = {};
+    const bool taken = type->toValues == nullptr || type->toValues(first, RequestArgument(r, 1), values);
+    const int parameters = ParameterCount(*type);
+    if (taken) {
+        switch (type->form) {
+            case RequestForm::MarkAndWords:
+                for (int i = 0; i < parameters; ++i) {
+                    run.Pending(type->parameters[i], values[i]);
+                }
+                for (int i = 0; i < parameters; ++i) {
+                    if (i > 0 && !run.Between()) {
+                        break;
+                    }
+                    run.Word(type->commands[i], values[i]);
+                }
+                break;
+            case RequestForm::MarkAndArgument:
+                for (int i = 0; i < parameters; ++i) {
+                    run.Pending(type->parameters[i], values[i]);
+                }
+                if (type->type == REQ_LENS_CALIBRATION_STEP) {
+                    SetLinkStatus(link, StatusWaitingCompletion);
+                }
+                run.Word(type->commands[0], static_cast<uint16_t>(first));
+                break;
+            case RequestForm::MarkAndChoice:
+                run.Pending(type->parameters[0], values[0]);
+                run.Bare(type->commands[values[0] != 0 ? 1 : 0]);
+                break;
+            case RequestForm::WriteEach:
+                for (int i = 0; i < parameters; ++i) {
+                    if (i > 0 && !run.Between()) {
+                        break;
+                    }
+                    run.Write(static_cast<uint16_t>(type->parameters[i]), values[i]);
+                }
+                break;
+            case RequestForm::Bare:
+                run.Bare(type->commands[0]);
+                break;
+            case RequestForm::VideoSource:
+                DigitalVideoSource(run, *type, first, values);
+                break;
+            case RequestForm::Special:
+                switch (type->type) {
+                    case REQ_PLAY_SEQUENCE_FILE:
+                        PlayRequestedFile(run, r);
+                        break;
+                    case REQ_SAVE_PARAMETERS:
+                        SaveParameters(run);
+                        break;
+                    case REQ_RAW_MESSAGE:
+                        SendRawMessage(run, r);
+                        break;
+                    case REQ_MARK_PARAMETERS:
+                        MarkParameters(run, r);
+                        return run.Result();
+                    default:
+                        break;
+                }
+                break;
         }
-        case REQ_CAMERA_LINK_OUTPUT:
-            run.Write(6, ValueOf(r) == 1 ? 0 : 1);
-            break;
-        case REQ_PARALLEL_DIGITAL_OUTPUT:
-            run.Write(5, ValueOf(r) == 1 ? 0 : 1);
-            break;
-        case REQ_RS170_OUTPUT:
-            run.Write(4, ValueOf(r) == 1 ? 0 : 1);
-            break;
-        case REQ_RS170_MODE: {
-            const int32_t value = ValueOf(r);
-            if (value >= 0 && value <= 3) {
-                run.Write(1, static_cast<uint16_t>(value));
-            }
-            break;
-        }
-        case REQ_DIGITAL_VIDEO_SOURCE:
-            DigitalVideoSource(run, ValueOf(r));
-            break;
-        case REQ_AUTO_CAL_ENABLE: {
-            const int32_t value = ValueOf(r);
-            if (value == 0) {
-                run.Word(CMD_AUTOMATIC_CALIBRATION_ACTIVITY_CONTROL, 1);
-                run.Pending(35, 1);
-            } else if (value == 1) {
-                run.Word(CMD_AUTOMATIC_CALIBRATION_ACTIVITY_CONTROL, 0);
-                run.Pending(35, 0);
-            }
-            break;
-        }
-        case REQ_COLOR_PALETTE: {
-            const int32_t value = ValueOf(r);
-            if (value >= 0 && value <= 6) {
-                run.Word(CMD_HSV_COLORIZATION, static_cast<uint16_t>(value));
-                run.Pending(45, static_cast<uint16_t>(value));
-            }
-            break;
-        }
-        case REQ_AGC_MODE:
-            run.Word(CMD_AGC_MODE_SET, WordAt(r, 0));
-            run.Pending(43, WordAt(r, 0));
-            break;
-        case REQ_ICE_ENABLE: {
-            const uint16_t value = WordAt(r, 0);
-            if (value <= 1) {
-                run.Word(CMD_ICE_MODE_ENABLE, value);
-                run.Pending(47, value);
-            }
-            break;
-        }
-        case REQ_ICE_STRENGTH:
-            run.Word(CMD_ICE_STRENGTH, ByteOf(r));
-            run.Pending(79, ByteOf(r));
-            break;
-        case REQ_MANUAL_GAIN_LEVEL:
-            run.Pending(41, WordAt(r, 0));
-            run.Pending(42, WordAt(r, 2));
-            run.Word(CMD_SET_MANUAL_AGC_GAIN, WordAt(r, 0));
-            if (run.Between()) {
-                run.Word(CMD_SET_MANUAL_AGC_LEVEL, WordAt(r, 2));
-            }
-            break;
-        case REQ_GAIN_LEVEL_BIAS:
-            run.Pending(39, WordAt(r, 0));
-            run.Pending(40, WordAt(r, 2));
-            run.Word(CMD_AGC_GAIN_BIAS_SET, WordAt(r, 0));
-            if (run.Between()) {
-                run.Word(CMD_AGC_LEVEL_BIAS_SET, WordAt(r, 2));
-            }
-            break;
-        case REQ_TEMPORAL_NR_ENABLE:
-            run.Write(89, ByteOf(r) != 0 ? 1 : 0);
-            break;
-        case REQ_TEMPORAL_NR_THRESHOLD:
-            run.Write(90, ByteOf(r));
-            break;
-        case REQ_SPATIAL_NR_ENABLE: {
-            const bool on = ByteOf(r) != 0;
-            run.Write(185, on ? 142 : 0);
-            if (run.Between()) {
-                run.Write(186, on ? 37 : 0);
-            }
-            break;
-        }
-        case REQ_FIELD_CALIBRATION: {
-            const int32_t value = ValueOf(r);
-            if (value == 1 || value == 2 || value == 3 || value == 4 || value == 11 || value == 12) {
-                run.Word(CMD_FIELD_CALIBRATION, static_cast<uint16_t>(value));
-            }
-            break;
-        }
-        case REQ_AUTO_CAL_PERIOD:
-            run.Word(CMD_AUTO_CAL_PERIOD_SET, WordAt(r, 0));
-            run.Pending(14, WordAt(r, 0));
-            break;
-        case REQ_PLAY_SEQUENCE_FILE:
-            PlayRequestedFile(run, r);
-            break;
-        case REQ_FACTORY_DEFAULTS:
-            run.Bare(CMD_SET_DEFAULT_NON_VOLATILE_PARAMETERS);
-            break;
-        case REQ_STARTUP:
-            run.Bare(CMD_STARTUP);
-            break;
-        case REQ_SHUTDOWN:
-            run.Bare(CMD_SHUTDOWN);
-            break;
-        case REQ_LENS_CALIBRATION_STEP:
-            SetLinkStatus(link, StatusWaitingCompletion);
-            run.Word(CMD_LENS_CALIBRATION_CONTROL, WordAt(r, 0));
-            break;
-        case REQ_SAVE_PARAMETERS:
-            SaveParameters(run);
-            break;
-        case REQ_RAW_MESSAGE:
-            SendRawMessage(run, r);
-            break;
-        case REQ_MARK_PARAMETERS:
-            MarkParameters(run, r);
-            return run.Result();
-        default:
-            break;
     }
     Execution& result = run.Result();
     if (!result.sent) {
         result.awaitsAck = false;
-        run.Fail(-4, 0);
+        run.Fail(kRequestNotSent, 0);
     }
     return result;
 }

@@ -118,8 +118,8 @@ void ReportOutcome(CameraLink* link, bool portGone) {
         return;
     }
     pending.valid = false;
-    if (pending.notice.result == 0 && link->awaitingAck.load() != 0) {
-        pending.notice.result = portGone ? -3 : -2;
+    if (pending.notice.result == kRequestAcknowledged && link->awaitingAck.load() != 0) {
+        pending.notice.result = portGone ? kRequestCameraLost : kRequestUnacknowledged;
         pending.notice.opcode = link->awaitedOpcode.load();
     }
     PostLogNotice(&link->logSink, pending.notice);

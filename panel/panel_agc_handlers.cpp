@@ -3,6 +3,7 @@
 #include <QFile>
 #include <algorithm>
 
+#include "engine/settings.h"
 #include "panel/panel_dlg.h"
 #include "panel/panel_internal.h"
 #include "shell/ui_services.h"
@@ -31,9 +32,9 @@ void C_Vesper_GUIDlg::AgcModeChange(int value, bool toManual) {
     AgcCommonSteps();
     if (iceMode_) {
         iceMode_ = false;
-        QueueValue(REQ_ICE_ENABLE, 0);
+        Queue(REQ_ICE_ENABLE, 0);
     }
-    QueueValue(REQ_AGC_MODE, value);
+    Queue(REQ_AGC_MODE, value);
 }
 
 // Video mode, analog output and the group caption follow every AGC choice.
@@ -54,11 +55,11 @@ void C_Vesper_GUIDlg::OnAgcHistogram() {
         ShowGainLevelLabels();
     }
     AgcCommonSteps();
-    QueueValue(REQ_ICE_ENABLE, 1);
+    Queue(REQ_ICE_ENABLE, 1);
 }
 
 void C_Vesper_GUIDlg::OnRoiReleased() {
-    QueueByte(REQ_ICE_STRENGTH, static_cast<uint8_t>(ui_->sliderRoi->value()));
+    Queue(REQ_ICE_STRENGTH, static_cast<uint8_t>(ui_->sliderRoi->value()));
     ShowRoiLabel();
 }
 
@@ -103,12 +104,12 @@ void C_Vesper_GUIDlg::ApplyGainLevel() {
         agcBiasGain_ = gain;
         agcBiasLevel_ = level;
     }
-    QueueTwoWords(manualMode_ ? REQ_MANUAL_GAIN_LEVEL : REQ_GAIN_LEVEL_BIAS, static_cast<uint16_t>(gain),
-                  static_cast<uint16_t>(level));
+    Queue(manualMode_ ? REQ_MANUAL_GAIN_LEVEL : REQ_GAIN_LEVEL_BIAS, static_cast<uint16_t>(gain),
+          static_cast<uint16_t>(level));
 }
 
 void C_Vesper_GUIDlg::OnTemporalNrEnable() {
-    QueueByte(REQ_TEMPORAL_NR_ENABLE, ui_->checkTemporalNr->isChecked() ? 1 : 0);
+    Queue(REQ_TEMPORAL_NR_ENABLE, ui_->checkTemporalNr->isChecked() ? 1 : 0);
 }
 
 void C_Vesper_GUIDlg::OnThresholdChanged() {
@@ -122,17 +123,17 @@ void C_Vesper_GUIDlg::OnThresholdChanged() {
     // Only the low eight bits travel, so the digits can be folded in modulo 256.
     while (*p >= '0' && *p <= '9')
         value = (value * 10 + static_cast<unsigned>(*p++ - '0')) & 0xFFu;
-    QueueByte(REQ_TEMPORAL_NR_THRESHOLD, static_cast<uint8_t>(value));
+    Queue(REQ_TEMPORAL_NR_THRESHOLD, static_cast<uint8_t>(value));
 }
 
 void C_Vesper_GUIDlg::OnSpatialNrEnable() {
-    QueueByte(REQ_SPATIAL_NR_ENABLE, ui_->checkSpatialNr->isChecked() ? 1 : 0);
+    Queue(REQ_SPATIAL_NR_ENABLE, ui_->checkSpatialNr->isChecked() ? 1 : 0);
 }
 
 // ---- Handlers: bottom row and parked buttons ----
 
 void C_Vesper_GUIDlg::OnSaveParameters() {
-    QueueNone(REQ_SAVE_PARAMETERS);
+    Queue(REQ_SAVE_PARAMETERS);
 }
 
 void C_Vesper_GUIDlg::OnFactoryDefaults() {
@@ -143,17 +144,17 @@ void C_Vesper_GUIDlg::OnFactoryDefaults() {
             "to do this?"),
         QStringLiteral("Warning"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No);
     if (answer == QMessageBox::Yes)
-        QueueNone(REQ_FACTORY_DEFAULTS);
+        Queue(REQ_FACTORY_DEFAULTS);
 }
 
 void C_Vesper_GUIDlg::OnExit() {
     RequestClose();
 }
 void C_Vesper_GUIDlg::OnDetectorStartup() {
-    QueueNone(REQ_STARTUP);
+    Queue(REQ_STARTUP);
 }
 void C_Vesper_GUIDlg::OnDetectorShutdown() {
-    QueueNone(REQ_SHUTDOWN);
+    Queue(REQ_SHUTDOWN);
 }
 
 void C_Vesper_GUIDlg::OnLoadSequenceFile() {
@@ -167,9 +168,9 @@ void C_Vesper_GUIDlg::OnLoadSequenceFile() {
         return;
     const QByteArray bytes = QFile::encodeName(path);
     // A path cut to fit would name another file: such a path is not queued.
-    if (bytes.size() >= kRequestPayloadSize)
-        return;
-    Queue(REQ_PLAY_SEQUENCE_FILE, bytes.constData(), static_cast<size_t>(bytes.size()));
+    CameraRequest request;
+    if (MakePathRequest(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), &request))
+        Queue(request);
 }
 
 void C_Vesper_GUIDlg::OnSoftwareGuide() {

@@ -283,17 +283,17 @@ QString Parameters(int count) {
 // How a save went, in a few words.
 QString SaveOutcomeText(const Notice& notice) {
     switch (notice.result) {
-        case 0:
+        case kRequestAcknowledged:
             return notice.count == 0 ? QStringLiteral("Saved; no parameter had changed")
                                      : QStringLiteral("Saved ") + Parameters(notice.count);
-        case -2:
+        case kRequestUnacknowledged:
             if (notice.index < 0)
                 return QStringLiteral("Save stopped: the store command was not acknowledged");
             return QStringLiteral("Save stopped: %1parameter 0x%2 was not acknowledged")
                 .arg(notice.opcode == CMD_GET_NON_VOLATILE_PARAMETERS ? QStringLiteral("the read-back of ")
                                                                       : QString())
                 .arg(notice.index, 4, 16, QLatin1Char('0'));
-        case -3:
+        case kRequestCameraLost:
             return QStringLiteral("Save stopped: the camera was lost after ") + Parameters(notice.count);
         default:
             return QStringLiteral("Save failed");

@@ -141,11 +141,9 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     void ShowGainLevelCaption();
 
     // Requests.
-    bool Queue(int32_t type, const void* payload, size_t size);
-    bool QueueValue(int32_t type, int32_t value);
-    bool QueueByte(int32_t type, uint8_t value);
-    bool QueueTwoWords(int32_t type, uint16_t first, uint16_t second);
-    bool QueueNone(int32_t type);
+    // Queues a request of `type` with its argument(s), laid out as the type reads them.
+    bool Queue(int32_t type, int32_t first = 0, int32_t second = 0);
+    bool Queue(const CameraRequest& request);
 
     // Handlers.
     void OnAutoCalEnable();

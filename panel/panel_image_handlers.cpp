@@ -9,7 +9,7 @@
 // ---- Handlers: calibration ----
 
 void C_Vesper_GUIDlg::OnAutoCalEnable() {
-    QueueValue(REQ_AUTO_CAL_ENABLE, ui_->checkAutoCal->isChecked() ? 0 : 1);
+    Queue(REQ_AUTO_CAL_ENABLE, ui_->checkAutoCal->isChecked() ? 0 : 1);
 }
 
 void C_Vesper_GUIDlg::OnAutoCalPeriodDown() {
@@ -28,58 +28,58 @@ void C_Vesper_GUIDlg::StepAutoCalPeriod(int delta) {
     if (period > 0xFFFF)
         period = 0xFFFF;
     ui_->editAutoCalPeriod->setText(QString::number(period));
-    QueueValue(REQ_AUTO_CAL_PERIOD, static_cast<uint16_t>(period));
+    Queue(REQ_AUTO_CAL_PERIOD, static_cast<uint16_t>(period));
 }
 
 void C_Vesper_GUIDlg::OnCalShutter() {
-    QueueValue(REQ_FIELD_CALIBRATION, 3);
+    Queue(REQ_FIELD_CALIBRATION, 3);
 }
 void C_Vesper_GUIDlg::OnCalNoShutter() {
-    QueueValue(REQ_FIELD_CALIBRATION, 4);
+    Queue(REQ_FIELD_CALIBRATION, 4);
 }
 
 void C_Vesper_GUIDlg::OnLensCalEnable() {
-    QueueValue(REQ_FIELD_CALIBRATION, ui_->checkLensCal->isChecked() ? 11 : 12);
+    Queue(REQ_FIELD_CALIBRATION, ui_->checkLensCal->isChecked() ? 11 : 12);
 }
 
 void C_Vesper_GUIDlg::OnLensCalStart() {
-    QueueValue(REQ_LENS_CALIBRATION_STEP, 6);
+    Queue(REQ_LENS_CALIBRATION_STEP, 6);
 }
 void C_Vesper_GUIDlg::OnLensCalSave() {
-    QueueValue(REQ_LENS_CALIBRATION_STEP, 7);
+    Queue(REQ_LENS_CALIBRATION_STEP, 7);
 }
 void C_Vesper_GUIDlg::OnCollectCold() {
-    QueueValue(REQ_LENS_CALIBRATION_STEP, 1);
+    Queue(REQ_LENS_CALIBRATION_STEP, 1);
 }
 void C_Vesper_GUIDlg::OnCollectHot() {
-    QueueValue(REQ_LENS_CALIBRATION_STEP, 3);
+    Queue(REQ_LENS_CALIBRATION_STEP, 3);
 }
 
 // ---- Handlers: polarity, orientation, colour ----
 
 void C_Vesper_GUIDlg::OnWhiteHot() {
-    QueueValue(REQ_POLARITY, 1);
+    Queue(REQ_POLARITY, 1);
 }
 void C_Vesper_GUIDlg::OnBlackHot() {
-    QueueValue(REQ_POLARITY, 2);
+    Queue(REQ_POLARITY, 2);
 }
 void C_Vesper_GUIDlg::OnOrientationNormal() {
-    QueueValue(REQ_IMAGE_ORIENTATION, 0);
+    Queue(REQ_IMAGE_ORIENTATION, 0);
 }
 void C_Vesper_GUIDlg::OnOrientationFlipVertical() {
-    QueueValue(REQ_IMAGE_ORIENTATION, 1);
+    Queue(REQ_IMAGE_ORIENTATION, 1);
 }
 void C_Vesper_GUIDlg::OnOrientationFlipHorizontal() {
-    QueueValue(REQ_IMAGE_ORIENTATION, 2);
+    Queue(REQ_IMAGE_ORIENTATION, 2);
 }
 void C_Vesper_GUIDlg::OnOrientationFlipBoth() {
-    QueueValue(REQ_IMAGE_ORIENTATION, 3);
+    Queue(REQ_IMAGE_ORIENTATION, 3);
 }
 
 void C_Vesper_GUIDlg::OnPaletteIcons() {
     const int p = std::max(0, ui_->comboPaletteIcons->currentIndex());
     ui_->comboPalette->setCurrentIndex(p);
-    QueueValue(REQ_COLOR_PALETTE, p);
+    Queue(REQ_COLOR_PALETTE, p);
     if (p != 0 && !ui_->checkParallelVideo->isChecked())
         ui_->comboVideoMode->setCurrentIndex(2);
     UpdateData();
@@ -88,7 +88,7 @@ void C_Vesper_GUIDlg::OnPaletteIcons() {
 void C_Vesper_GUIDlg::OnPalettePlain() {
     const int p = std::max(0, ui_->comboPalette->currentIndex());
     ui_->comboPaletteIcons->SetCurSel(p);
-    QueueValue(REQ_COLOR_PALETTE, p);
+    Queue(REQ_COLOR_PALETTE, p);
 }
 
 // ---- Handlers: video ----
@@ -96,28 +96,28 @@ void C_Vesper_GUIDlg::OnPalettePlain() {
 void C_Vesper_GUIDlg::OnAnalogVideo() {
     if (ui_->checkAnalogVideo->isChecked()) {
         if (parallelOutput_) {
-            QueueValue(REQ_PARALLEL_DIGITAL_OUTPUT, 1);
+            Queue(REQ_PARALLEL_DIGITAL_OUTPUT, 1);
             ui_->checkParallelVideo->setChecked(false);
             parallelOutput_ = false;
         }
-        QueueValue(REQ_RS170_OUTPUT, 0);
+        Queue(REQ_RS170_OUTPUT, 0);
     } else {
-        QueueValue(REQ_RS170_OUTPUT, 1);
+        Queue(REQ_RS170_OUTPUT, 1);
     }
 }
 
 void C_Vesper_GUIDlg::OnParallelVideo() {
     if (ui_->checkParallelVideo->isChecked()) {
         if (!analogOutput_) {
-            QueueValue(REQ_RS170_OUTPUT, 0);
+            Queue(REQ_RS170_OUTPUT, 0);
             ui_->checkAnalogVideo->setChecked(true);
             analogOutput_ = true;
         }
         ui_->comboVideoMode->setEnabled(false);
         ui_->comboVideoMode->setCurrentIndex(1);
-        QueueValue(REQ_PARALLEL_DIGITAL_OUTPUT, 0);
+        Queue(REQ_PARALLEL_DIGITAL_OUTPUT, 0);
     } else {
-        QueueValue(REQ_PARALLEL_DIGITAL_OUTPUT, 1);
+        Queue(REQ_PARALLEL_DIGITAL_OUTPUT, 1);
         ui_->comboVideoMode->setCurrentIndex(ui_->comboPaletteIcons->currentIndex() == 0 ? 0 : 2);
         ui_->comboVideoMode->setEnabled(true);
     }
@@ -129,23 +129,23 @@ void C_Vesper_GUIDlg::OnVideoMode() {
         case -1:
         case 0:
             ui_->comboPaletteIcons->SetCurSel(0);
-            QueueValue(REQ_DIGITAL_VIDEO_SOURCE, 0);
+            Queue(REQ_DIGITAL_VIDEO_SOURCE, 0);
             ui_->checkAnalogVideo->setChecked(true);
             analogOutput_ = true;
             break;
         case 1:
             ui_->comboPaletteIcons->SetCurSel(0);
-            QueueValue(REQ_DIGITAL_VIDEO_SOURCE, 1);
+            Queue(REQ_DIGITAL_VIDEO_SOURCE, 1);
             ui_->checkAnalogVideo->setChecked(false);
             analogOutput_ = false;
             break;
         case 2:
-            QueueValue(REQ_DIGITAL_VIDEO_SOURCE, 2);
+            Queue(REQ_DIGITAL_VIDEO_SOURCE, 2);
             ui_->checkAnalogVideo->setChecked(true);
             analogOutput_ = true;
             break;
         case 3:
-            QueueValue(REQ_DIGITAL_VIDEO_SOURCE, 3);
+            Queue(REQ_DIGITAL_VIDEO_SOURCE, 3);
             ui_->checkAnalogVideo->setChecked(false);
             analogOutput_ = false;
             break;
@@ -155,17 +155,17 @@ void C_Vesper_GUIDlg::OnVideoMode() {
 }
 
 void C_Vesper_GUIDlg::OnCameraLink() {
-    QueueValue(REQ_CAMERA_LINK_OUTPUT, ui_->checkCameraLink->isChecked() ? 0 : 1);
+    Queue(REQ_CAMERA_LINK_OUTPUT, ui_->checkCameraLink->isChecked() ? 0 : 1);
 }
 void C_Vesper_GUIDlg::OnNtsc() {
-    QueueValue(REQ_RS170_MODE, 0);
+    Queue(REQ_RS170_MODE, 0);
 }
 void C_Vesper_GUIDlg::OnPalM() {
-    QueueValue(REQ_RS170_MODE, 1);
+    Queue(REQ_RS170_MODE, 1);
 }
 void C_Vesper_GUIDlg::OnPalN() {
-    QueueValue(REQ_RS170_MODE, 2);
+    Queue(REQ_RS170_MODE, 2);
 }
 void C_Vesper_GUIDlg::OnPalBdghin2() {
-    QueueValue(REQ_RS170_MODE, 3);
+    Queue(REQ_RS170_MODE, 3);
 }

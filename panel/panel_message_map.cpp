@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "diagnostics_ui/log_event.h"
+#include "engine/settings.h"
 #include "panel/panel_dlg.h"
 #include "panel/panel_internal.h"
 #include "resources/control_id.h"
@@ -137,33 +138,14 @@ long ParseDecimal(const QString& text) {
 
 // ---- Requests ----
 
-bool C_Vesper_GUIDlg::Queue(int32_t type, const void* payload, size_t size) {
-    CameraRequest* request = NewCameraRequest();
-    if (request == nullptr)
-        return false;
-    request->type = type;
-    if (size > 0)
-        std::memcpy(request->payload, payload, std::min(size, sizeof request->payload));
+bool C_Vesper_GUIDlg::Queue(int32_t type, int32_t first, int32_t second) {
+    return Queue(MakeRequest(type, first, second));
+}
+
+bool C_Vesper_GUIDlg::Queue(const CameraRequest& request) {
     // A refused request (no engine) is dropped without a word.
-    EnqueueAndRelease(request);
+    EnqueueRequest(&request);
     return true;
-}
-
-bool C_Vesper_GUIDlg::QueueValue(int32_t type, int32_t value) {
-    return Queue(type, &value, sizeof value);
-}
-
-bool C_Vesper_GUIDlg::QueueByte(int32_t type, uint8_t value) {
-    return Queue(type, &value, sizeof value);
-}
-
-bool C_Vesper_GUIDlg::QueueTwoWords(int32_t type, uint16_t first, uint16_t second) {
-    const uint16_t words[2] = {first, second};
-    return Queue(type, words, sizeof words);
-}
-
-bool C_Vesper_GUIDlg::QueueNone(int32_t type) {
-    return Queue(type, nullptr, 0);
 }
 
 void C_Vesper_GUIDlg::OnNothing() {}

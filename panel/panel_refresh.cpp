@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <cstring>
 
+#include "engine/settings.h"
 #include "panel/panel_dlg.h"
 #include "ui_panel.h"
 
@@ -186,21 +187,22 @@ void C_Vesper_GUIDlg::CopyParameters() {
 
 void C_Vesper_GUIDlg::ConnectCopy() {
     // 1, 2: auto-cal period and polarity.
-    ui_->editAutoCalPeriod->setText(QString::number(Consume(14)));
-    (Consume(38) == 0 ? ui_->radioWhiteHot : ui_->radioBlackHot)->setChecked(true);
+    ui_->editAutoCalPeriod->setText(QString::number(Consume(PARAM_AUTOMATIC_FIELD_CALIBRATION_INTERVAL)));
+    (Consume(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP) == 0 ? ui_->radioWhiteHot : ui_->radioBlackHot)
+        ->setChecked(true);
     // 3: identity.
     CopyCameraIdentity(mirror_.versionText, mirror_.infoBlock);
     ShowIdentity();
     // 4: orientation from the invert (vertical) and revert (horizontal) flags.
-    const bool invert = Consume(2) != 0;
-    const bool revert = Consume(3) != 0;
+    const bool invert = Consume(PARAM_RS170_INVERT_ENABLE) != 0;
+    const bool revert = Consume(PARAM_RS170_REVERT_ENABLE) != 0;
     QRadioButton* orientation = invert ? (revert ? ui_->radioFlipBoth : ui_->radioFlipVertical)
                                        : (revert ? ui_->radioFlipHorizontal : ui_->radioNormal);
     orientation->setChecked(true);
     // 5: Camera Link output.
-    ui_->checkCameraLink->setChecked(Consume(6) != 0);
+    ui_->checkCameraLink->setChecked(Consume(PARAM_CAMERA_LINK_OUTPUT_ENABLE) != 0);
     // 6: parallel digital output.
-    if (Consume(5) != 0) {
+    if (Consume(PARAM_PARALLEL_DIGITAL_OUTPUT_ENABLE) != 0) {
         parallelOutput_ = true;
         ui_->checkParallelVideo->setChecked(true);
         ui_->checkAnalogVideo->setChecked(true);
@@ -211,12 +213,12 @@ void C_Vesper_GUIDlg::ConnectCopy() {
         ui_->checkParallelVideo->setChecked(false);
     }
     // 7: analog output.
-    const bool analog = Consume(4) != 0;
+    const bool analog = Consume(PARAM_RS170_OUTPUT_ENABLE) != 0;
     if (analog)
         analogOutput_ = true;
     ui_->checkAnalogVideo->setChecked(analog);
     // 8: analog standard.
-    switch (Consume(1)) {
+    switch (Consume(PARAM_RS170_MODE_SELECT)) {
         case 0:
             ui_->radioNtsc->setChecked(true);
             break;
@@ -233,23 +235,15 @@ void C_Vesper_GUIDlg::ConnectCopy() {
             break;
     }
     // 9: automatic calibration.
-    ui_->checkAutoCal->setChecked(Consume(35) != 0);
+    ui_->checkAutoCal->setChecked(Consume(PARAM_AUTOCAL_ACTIVITY_CONTROL) != 0);
     // 10: video mode, unless parallel output has fixed it.
-    const uint16_t mux = Consume(7);
-    const uint16_t yuv = Consume(76);
-    if (!ui_->checkParallelVideo->isChecked()) {
-        if (mux == 9 && yuv == 0) {
-            ui_->comboVideoMode->setCurrentIndex(0);
-        } else if (mux == 7 && yuv == 0) {
-            ui_->comboVideoMode->setCurrentIndex(1);
-        } else if (mux == 99 && yuv == 0) {
-            ui_->comboVideoMode->setCurrentIndex(2);
-        } else if (mux == 9 && yuv == 1) {
-            ui_->comboVideoMode->setCurrentIndex(-1);  // the superframe mode has no entry
-        }
-    }
+    const uint16_t mux = Consume(PARAM_VIDEO_OUTPUT_MUX_SELECT);
+    const int source = VideoSourceOf(mux, Consume(PARAM_YUV_OUTPUT_SUPERFRAME_ENABLE));
+    // The combo's entries are the sources 0 to 2; the superframe mode (3) has no entry.
+    if (!ui_->checkParallelVideo->isChecked() && source >= 0)
+        ui_->comboVideoMode->setCurrentIndex(source <= 2 ? source : -1);
     // 11: palette, clamped to the shorter list.
-    int palette = Consume(45);
+    int palette = Consume(PARAM_8_BIT_COLORIZATION_SELECTION);
     const int items = std::min(ui_->comboPalette->count(), ui_->comboPaletteIcons->count());
     if (palette >= items)
         palette = items - 1;
@@ -258,7 +252,7 @@ void C_Vesper_GUIDlg::ConnectCopy() {
     if (palette > 0 && !parallelOutput_)
         ui_->comboVideoMode->setCurrentIndex(2);
     // 12, 13: AGC mode and contrast enhancement.
-    switch (Consume(43)) {
+    switch (Consume(PARAM_AGC_MODE_AT_POWER_UP)) {
         case 0:
             ui_->radioAgcFreeze->setChecked(true);
             manualMode_ = iceMode_ = false;
@@ -275,18 +269,18 @@ void C_Vesper_GUIDlg::ConnectCopy() {
         default:
             break;
     }
-    if (Consume(47) != 0) {
+    if (Consume(PARAM_ICE_MODE_ENABLE) != 0) {
         iceMode_ = true;
         manualMode_ = false;
         ui_->radioAgcHistogram->setChecked(true);
     }
     // 14: contrast strength on the ROI slider.
-    ui_->sliderRoi->setValue(Consume(79));
+    ui_->sliderRoi->setValue(Consume(PARAM_ICE_STRENGTH));
     // 15: the two gain/level pairs.
-    agcBiasGain_ = Consume(39);
-    agcBiasLevel_ = Consume(40);
-    manualGain_ = Consume(41);
-    manualLevel_ = Consume(42);
+    agcBiasGain_ = Consume(PARAM_AGC_AUTO_MODE_GAIN_BIAS_AT_POWER_UP);
+    agcBiasLevel_ = Consume(PARAM_AGC_AUTO_MODE_LEVEL_BIAS_AT_POWER_UP);
+    manualGain_ = Consume(PARAM_AGC_MANUAL_MODE_GAIN_AT_POWER_UP);
+    manualLevel_ = Consume(PARAM_AGC_MANUAL_MODE_LEVEL_AT_POWER_UP);
     // 16: lens calibration, read without taking it.
     if (uint16_t lensCalibration = 0; ReadCameraValue(PARAM_LENS_CALIBRATION_ENABLE, &lensCalibration))
         ui_->checkLensCal->setChecked(lensCalibration != 0);
@@ -295,18 +289,17 @@ void C_Vesper_GUIDlg::ConnectCopy() {
     ui_->sliderLevel->setValue(manualMode_ ? manualLevel_ : agcBiasLevel_);
     ShowGainLevelLabels();
     // 18, 19: temporal noise reduction; writing the threshold queues it back.
-    ui_->checkTemporalNr->setChecked(Consume(89) != 0);
+    ui_->checkTemporalNr->setChecked(Consume(PARAM_TEMPORAL_NR_ENABLE) != 0);
     // The value the camera gets back is the one written here, also when the text stays the same
     // (as after a reconnect) and the edit reports no change.
-    const QString threshold = QString::number(Consume(90));
+    const QString threshold = QString::number(Consume(PARAM_TEMPORAL_NR_THRESHOLD));
     if (ui_->editThreshold->text() == threshold)
         OnThresholdChanged();
     else
         ui_->editThreshold->setText(threshold);
     // 20: spatial noise reduction.
-    const uint16_t spatialA = Consume(185);
-    const uint16_t spatialB = Consume(186);
-    ui_->checkSpatialNr->setChecked(spatialA != 0 || spatialB != 0);
+    const uint16_t spatialA = Consume(PARAM_SPATIAL_NR_PARAM_A);
+    ui_->checkSpatialNr->setChecked(SpatialNoiseReductionOn(spatialA, Consume(PARAM_SPATIAL_NR_PARAM_B)));
     // 21, 22.
     ShowGainLevelCaption();
     ShowRoiLabel();

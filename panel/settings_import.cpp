@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/camera_link.h"
+#include "engine/settings.h"
 #include "protocol/parameters.h"
 #include "shell/ui_services.h"
 
@@ -37,20 +37,17 @@ QString KindText(const CameraIdentity& camera) {
     return QStringLiteral("model \"%1\", part number \"%2\"").arg(camera.model, camera.partNumber);
 }
 
+std::vector<ParameterAssignment> Changes(const std::vector<ProfileDifference>& differences) {
+    std::vector<ParameterAssignment> changes;
+    for (const ProfileDifference& d : differences)
+        changes.push_back({d.index, d.file});
+    return changes;
+}
+
 // Marks the differing entries for the save, then the save itself, as the panel's button queues it.
-void QueueImport(const std::vector<ProfileDifference>& differences) {
-    CameraRequest marks{};
-    marks.type = REQ_MARK_PARAMETERS;
-    const int32_t count = static_cast<int32_t>(differences.size());
-    std::memcpy(marks.payload, &count, sizeof count);
-    for (int32_t i = 0; i < count; ++i) {
-        const uint16_t index = static_cast<uint16_t>(differences[static_cast<size_t>(i)].index);
-        const uint16_t value = differences[static_cast<size_t>(i)].file;
-        std::memcpy(marks.payload + 4 + 4 * i, &index, sizeof index);
-        std::memcpy(marks.payload + 6 + 4 * i, &value, sizeof value);
-    }
-    CameraRequest save{};
-    save.type = REQ_SAVE_PARAMETERS;
+void QueueImport(const std::vector<ParameterAssignment>& changes) {
+    const CameraRequest marks = MakeMarkRequest(changes.data(), static_cast<int>(changes.size()));
+    const CameraRequest save = MakeRequest(REQ_SAVE_PARAMETERS);
     if (EnqueueRequest(&marks) == 0)
         EnqueueRequest(&save);
 }
@@ -126,9 +123,20 @@ void ImportSettings(QWidget* parent) {
              QMessageBox::Information);
         return;
     }
+    // A value the panel's controls would never send is not written from a file either.
+    const std::vector<ParameterAssignment> changes = Changes(differences);
+    char refused[kLogLineBlockSize];
+    if (CheckSettingChanges(values, changes.data(), static_cast<int>(changes.size()), refused,
+                            sizeof refused) != 0) {
+        Tell(parent, caption,
+             QStringLiteral("This profile cannot be imported: %1. Nothing was written.")
+                 .arg(QLatin1String(refused)),
+             QMessageBox::Critical);
+        return;
+    }
     ImportSettingsDialog dialog(parent, QFileInfo(path).fileName(), differences);
     if (dialog.exec() == QDialog::Accepted)
-        QueueImport(differences);
+        QueueImport(changes);
 }
 
 ImportSettingsDialog::ImportSettingsDialog(QWidget* parent, const QString& file,

@@ -100,7 +100,7 @@ int32_t SendToPort(PortKey key, const uint8_t* data, int32_t length) {
     }
     CSerial* slot = FindSlot(key);
     if (slot == nullptr) {
-        return -99;
+        return kUnknownPortKey;
     }
     uint32_t written = 0;
     int32_t rc = slot->Write(data, static_cast<uint32_t>(length), &written, kSendTimeoutMs);
@@ -114,7 +114,7 @@ int32_t ClosePort(PortKey key) {
     std::lock_guard<std::mutex> guard(PortTableLock);
     CSerial* slot = FindSlot(key);
     if (slot == nullptr) {
-        return -99;
+        return kUnknownPortKey;
     }
     return slot->Close();
 }

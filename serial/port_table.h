@@ -29,6 +29,9 @@ void DeletePortTableLock();
 // 500 slots are in use.
 PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortGoneCallback gone = nullptr);
 
+// What SendToPort and ClosePort return for a key that no slot holds.
+constexpr int32_t kUnknownPortKey = -99;
+
 // Writes all `length` bytes within 3000 ms. 0 when all were written; -1 for key 0,
 // 0xFEEEFEEE or null data; -99 when no slot holds `key`; otherwise the negated error
 // code (-1460 time-out, port still open; -6, -31, -1167 the device has gone).

@@ -171,6 +171,19 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
     EXPECT_EQ(report.value("differences").toArray().size(), 2);
     EXPECT_EQ(report.value("result").toString(), "done");
     EXPECT_EQ(Ctl({"diff", file}).code, 0);
+
+    // A value `set` refuses is refused from a profile too, dry run or not, before anything is sent.
+    profile.parameters[16].value = 25;
+    profile.parameters[43].value = 7;
+    std::ofstream(file, std::ios::trunc) << WriteProfile(profile).toStdString();
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"restore", file, "--dry-run"},
+                                                 std::vector<std::string>{"restore", file}}) {
+        const Result refused = Ctl(args);
+        EXPECT_EQ(refused.code, 2) << refused.err;
+        EXPECT_NE(refused.err.find("AGC Mode at Power Up takes"), std::string::npos) << refused.err;
+        EXPECT_TRUE(CommandFrames().empty());
+    }
+    EXPECT_EQ(camera.Parameter(16), 30);
 }
 
 TEST_F(CtlTest, PlayAndSend) {

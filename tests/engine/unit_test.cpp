@@ -13,6 +13,7 @@
 
 #include "engine/camera_link.h"
 #include "engine/link_internal.h"
+#include "engine/settings.h"
 #include "tests/discovery/fake_sysfs.h"
 #include "tests/support/recording_target.h"
 #include "tests/support/wire.h"
@@ -236,6 +237,67 @@ TEST_F(LinkTest, CandidatesAndPresenceFollowTheBridgesIds) {
 }
 
 // Sequence-file lines: two characters per value, separators optional, non-digits read as 0.
+// Every value a program may set reaches the camera through its request and comes back unchanged:
+// packed and read as the type's view, turned into the request's argument and back into values.
+TEST(SettingsTable, EveryAllowedValueTravelsThroughItsRequestUnchanged) {
+    for (int index = 0; index < kReadableParameterCount; ++index) {
+        const ParameterRule* rule = FindParameterRule(index);
+        if (rule == nullptr)
+            continue;
+        const RequestType& type = *FindRequestType(rule->request);
+        const int slot = type.parameters[0] == index ? 0 : 1;
+        ASSERT_EQ(type.parameters[slot], index) << index;
+        const int partner = type.parameters[1 - slot];
+        const uint16_t top = rule->choiceCount > 0 ? 0 : rule->high;
+        for (int n = 0; n <= std::max<int>(top, rule->choiceCount - 1); ++n) {
+            const uint16_t value = rule->choiceCount > 0 ? rule->choices[n] : static_cast<uint16_t>(n);
+            uint16_t values[2] = {};
+            values[slot] = value;
+            if (partner != kNoParameter)  // the partner in the mode the value belongs to
+                values[1 - slot] = index == PARAM_YUV_OUTPUT_SUPERFRAME_ENABLE ? 9
+                                   : index == PARAM_SPATIAL_NR_PARAM_A         ? (value != 0 ? 37 : 0)
+                                   : index == PARAM_SPATIAL_NR_PARAM_B         ? (value != 0 ? 142 : 0)
+                                                                               : 0;
+            int32_t first = -1, second = -1;
+            ASSERT_TRUE(type.fromValues(values, 3u, &first, &second)) << index << "=" << value;
+            const CameraRequest request = MakeRequest(type.type, first, second);
+            uint16_t back[2] = {};
+            ASSERT_TRUE(type.toValues(RequestArgument(request, 0), RequestArgument(request, 1), back));
+            EXPECT_EQ(back[slot], value) << index;
+        }
+    }
+}
+
+TEST(SettingsTable, RefusesWhatThePanelWouldNeverSend) {
+    uint16_t values[kReadableParameterCount] = {};
+    bool given[kReadableParameterCount] = {};
+    char reason[200];
+    const auto check = [&](std::initializer_list<std::pair<int, uint16_t>> asked, bool cameraKnown) {
+        std::fill(std::begin(given), std::end(given), false);
+        for (const auto& [index, value] : asked) {
+            values[index] = value;
+            given[index] = true;
+        }
+        return CheckSettings(values, given, cameraKnown, reason, sizeof reason) == 0 ? std::string()
+                                                                                     : std::string(reason);
+    };
+    values[PARAM_VIDEO_OUTPUT_MUX_SELECT] = 9;
+    EXPECT_EQ(check({{PARAM_AGC_MODE_AT_POWER_UP, 2}, {PARAM_FRAME_RATE, 9999}}, false), "");
+    EXPECT_EQ(check({{PARAM_AGC_MODE_AT_POWER_UP, 3}}, false),
+              "AGC Mode at Power Up takes 0 (freeze), 1 (automatic) or 2 (manual) (through the AGC mode "
+              "command), not 3");
+    EXPECT_EQ(check({{PARAM_AUTOMATIC_FIELD_CALIBRATION_INTERVAL, 0}}, true).substr(0, 36),
+              "Automatic Field Calibration Interval");
+    // A pair set together is checked without the camera; one that keeps a camera value, with it.
+    EXPECT_NE(check({{PARAM_SPATIAL_NR_PARAM_A, 142}, {PARAM_SPATIAL_NR_PARAM_B, 0}}, false), "");
+    EXPECT_EQ(check({{PARAM_SPATIAL_NR_PARAM_A, 142}}, true), "");
+    EXPECT_EQ(check({{PARAM_YUV_OUTPUT_SUPERFRAME_ENABLE, 1}}, true), "");  // 9 with 1
+    values[PARAM_VIDEO_OUTPUT_MUX_SELECT] = 99;
+    EXPECT_EQ(check({{PARAM_YUV_OUTPUT_SUPERFRAME_ENABLE, 1}}, false), "");
+    EXPECT_EQ(check({{PARAM_YUV_OUTPUT_SUPERFRAME_ENABLE, 1}}, true).substr(0, 51),
+              "Video Output Mux Select 99 with YUV Output (Superfr");
+}
+
 TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
     const std::pair<const char*, Bytes> cases[] = {
         {"41 00 01\n", {0x01, 0x41, 0x02, 0x00, 0x01, 0xBB}},

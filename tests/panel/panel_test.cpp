@@ -665,7 +665,9 @@ class PanelTest : public QObject {
                              SetParam(43, profile.parameters[43].value), Cmd(0xB5, 43), Cmd(0xB0, 0x00FF)}));
     }
 
-    void otherPartNumberAsksAndNoQueuesNothing() {
+    // Nothing is written from a profile of another kind of camera that the user declines, nor
+    // from one holding a value the panel's own controls would refuse.
+    void otherPartNumberOrRefusedValueQueuesNothing() {
         Open();
         SettingsProfile profile = Exported();
         profile.camera.partNumber = QStringLiteral("KV-320-60-B2");
@@ -673,8 +675,17 @@ class PanelTest : public QObject {
         Import(profile);  // answered No
         QCOMPARE(services_.boxes.size(), 1);
         QVERIFY(services_.boxes.first().contains(QLatin1String("part number \"KV-320-60-B2\"")));
+
+        profile = Exported();
+        profile.parameters[16].value = 61;
+        profile.parameters[PARAM_AGC_MODE_AT_POWER_UP].value = 7;
+        Import(profile);
+        QCOMPARE(services_.boxes.size(), 2);
+        QVERIFY2(services_.boxes.last().contains(QLatin1String("AGC Mode at Power Up takes 0 (freeze), 1")),
+                 qPrintable(services_.boxes.last()));
         Drain();
         QCOMPARE(cam_.Sent(0xB0, 16), QString());
+        QCOMPARE(cam_.Sent(0xB0, PARAM_AGC_MODE_AT_POWER_UP), QString());
     }
 
     // ---- Losing the camera ----
