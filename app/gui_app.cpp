@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -18,27 +17,14 @@
 #include "engine/camera_link.h"
 #include "panel/panel_dlg.h"
 #include "resources/resources.h"
-#include "resources/strings.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "shell/command_line.h"
 #include "shell/first_paint.h"
-#include "shell/ui_services.h"
 #include "shell/uninstall.h"
 #include "sim/camera_sim.h"
 
 namespace {
-
-// Start-up services of other platforms that Linux does not need; kept as named steps so the
-// order of start-up stays readable.
-void InitCommonControls() {}
-bool InitSockets() {
-    return true;
-}
-void EnableControlHosting() {}
-void CreateShellManager() {}
-void SetSettingsKey() {}
-void DeleteShellManager() {}
 
 // SIGTERM and SIGINT end the program as "Exit Program" does, without asking. The handler only
 // writes a byte to a pipe; the user-interface thread reads it and closes the panel.
@@ -116,7 +102,8 @@ C_Vesper_GUIApp::C_Vesper_GUIApp(QStringList arguments) : arguments_(std::move(a
 C_Vesper_GUIApp::~C_Vesper_GUIApp() = default;
 
 int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
-    InitCommonControls();
+    // Common controls, sockets, control hosting, a shell manager and a settings key need no
+    // start-up on Linux: the toolkit brings what the windows use.
     // The program's own path is left out: installed programs live under /usr.
     const QStringList options = arguments_.mid(1);
     if (WantsUninstall(options)) {
@@ -169,15 +156,6 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     }
     InitKelvraResources();
 
-    if (!InitSockets()) {
-        Desktop().MessageBox(nullptr, LoadStringResource(102), QString(), QMessageBox::NoIcon,
-                             QMessageBox::Ok);
-        return 1;
-    }
-    EnableControlHosting();
-    CreateShellManager();
-    SetSettingsKey();
-    InitializePortTableLock();
     // From here on a stop signal waits for the panel, which then closes as usual.
     StopSignals stopSignals;
 
@@ -211,8 +189,6 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
         QTimer::singleShot(0, [this] { panelShown_(); });
     const int result = panel->exec() == QDialog::Accepted ? 0 : 1;
     StopCameraLink();
-    DeletePortTableLock();
-    DeleteShellManager();
     panel.reset();
     if (simulator_ != nullptr)
         simulator_->Stop();

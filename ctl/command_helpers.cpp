@@ -40,14 +40,6 @@ int Connect(Context& context, CtlSession& session) {
     return code == kExitDone ? code : context.report->Fail(code, reason);
 }
 
-CameraIdentity CurrentIdentity() {
-    char versionText[kVersionTextSlots][kVersionTextSlotSize] = {};
-    uint8_t infoBlock[kInfoBlockSize] = {};
-    CopyCameraIdentity(versionText, infoBlock);
-    return IdentityFromCamera(&versionText[0][0], kVersionTextSlots, kVersionTextSlotSize, infoBlock,
-                              kInfoBlockSize);
-}
-
 bool LoadProfile(Context& context, SettingsProfile* profile) {
     if (context.arguments.size() != 1) {
         context.report->Fail(kExitUsage, QStringLiteral("give one settings profile"));

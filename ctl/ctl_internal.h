@@ -74,7 +74,6 @@ QString Name(int index);
 QJsonObject EntryJson(int index, uint16_t value);
 // Connects as the options say; the traffic log goes to standard error with --verbose.
 int Connect(Context& context, CtlSession& session);
-CameraIdentity CurrentIdentity();
 bool LoadProfile(Context& context, SettingsProfile* profile);
 QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences);
 QString KindText(const CameraIdentity& camera);

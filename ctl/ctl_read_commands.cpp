@@ -121,7 +121,7 @@ int RunInfo(Context& context) {
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
-    const CameraIdentity camera = CurrentIdentity();
+    const CameraIdentity camera = ConnectedCameraIdentity();
     PrintIdentity(report, camera);
     report.Print(
         QStringLiteral("Port:           %1 (COM%2)").arg(session.PortPath()).arg(session.ComNumber()));
@@ -217,9 +217,7 @@ int RunDump(Context& context) {
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
-    uint16_t values[kReadableParameterCount];
-    ReadCameraValues(values);
-    const SettingsProfile profile = MakeProfile(CurrentIdentity(), values);
+    const SettingsProfile profile = ConnectedCameraProfile();
     if (report.Json() || context.format == QLatin1String("json")) {
         report.Raw(WriteProfile(profile));
         return kExitDone;
@@ -240,7 +238,7 @@ int RunDiff(Context& context) {
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
-    const CameraIdentity camera = CurrentIdentity();
+    const CameraIdentity camera = ConnectedCameraIdentity();
     if (!SameCameraKind(profile.camera, camera))
         report.Say(QStringLiteral("note: the profile is of %1, the camera is of %2")
                        .arg(KindText(profile.camera), KindText(camera)));

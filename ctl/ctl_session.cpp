@@ -30,7 +30,6 @@ CtlSession::~CtlSession() {
 }
 
 int CtlSession::Connect(const SessionOptions& options, QString* error) {
-    InitializePortTableLock();
     CameraLinkOptions linkOptions;
     linkOptions.sysfsRoot = options.sysfsRoot.toStdString();
     int candidate = options.comNumber;
@@ -176,7 +175,6 @@ void CtlSession::Stop() {
     started_ = false;
     SetLogTarget(nullptr, 0);
     StopCameraLink();
-    DeletePortTableLock();
     Pump(0);
 }
 

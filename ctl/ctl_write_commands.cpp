@@ -267,7 +267,7 @@ int RunRestore(Context& context) {
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
-    const CameraIdentity camera = CurrentIdentity();
+    const CameraIdentity camera = ConnectedCameraIdentity();
     if (!SameCameraKind(profile.camera, camera) && !context.force)
         return report.Fail(kExitUsage,
                            QStringLiteral("the profile is of %1, the camera is of %2; --force restores "

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "discovery/device_record.h"
 #include "serial/com_names.h"
@@ -164,63 +165,31 @@ class VirtualNames {
         if (!dir.ok()) {
             return;
         }
-        size_t used = 0;
-        while (sizeof listing_ - used >= 1024) {
-            ssize_t got = ::getdents64(dir.get(), listing_ + used, sizeof listing_ - used);
+        alignas(8) char listing[16384];
+        while (names_.size() < kMostNames) {
+            ssize_t got = ::getdents64(dir.get(), listing, sizeof listing);
             if (got < 0 && errno == EINTR) {
                 continue;
             }
             if (got <= 0) {
                 break;
             }
-            for (size_t at = used; at < used + static_cast<size_t>(got);) {
-                const auto* entry = reinterpret_cast<const dirent64*>(listing_ + at);
+            for (ssize_t at = 0; at < got;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(listing + at);
                 at += entry->d_reclen;
-                if (entry->d_name[0] != '.' && !Insert(entry->d_name)) {
-                    return;
+                if (entry->d_name[0] != '.') {
+                    names_.insert(entry->d_name);
                 }
             }
-            used += static_cast<size_t>(got);
         }
     }
 
-    bool Contains(const char* name) const {
-        for (size_t i = Slot(name);; i = (i + 1) % kSlots) {
-            if (slots_[i] == nullptr) {
-                return false;
-            }
-            if (std::strcmp(slots_[i], name) == 0) {
-                return true;
-            }
-        }
-    }
+    bool Contains(const char* name) const { return names_.count(name) != 0; }
 
   private:
-    static constexpr size_t kSlots = 1024;
-
-    static size_t Slot(const char* name) {
-        uint32_t hash = 2166136261u;
-        for (const char* p = name; *p != '\0'; ++p) {
-            hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
-        }
-        return hash % kSlots;
-    }
-    bool Insert(const char* name) {
-        if (count_ >= kSlots / 2) {
-            return false;
-        }
-        size_t i = Slot(name);
-        while (slots_[i] != nullptr) {
-            i = (i + 1) % kSlots;
-        }
-        slots_[i] = name;
-        ++count_;
-        return true;
-    }
-
-    alignas(8) char listing_[16384];
-    const char* slots_[kSlots] = {};
-    size_t count_ = 0;
+    // Beyond this many the rest are simply looked up.
+    static constexpr size_t kMostNames = 4096;
+    std::unordered_set<std::string> names_;
 };
 
 // Every USB device sits below a root hub named "usbN", so a class link whose target has

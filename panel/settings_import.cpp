@@ -21,14 +21,6 @@ namespace {
 
 const QString kFilter = QStringLiteral("Settings Profiles (*.json)");
 
-CameraIdentity CurrentIdentity() {
-    char versionText[kVersionTextSlots][kVersionTextSlotSize] = {};
-    uint8_t infoBlock[kInfoBlockSize] = {};
-    CopyCameraIdentity(versionText, infoBlock);
-    return IdentityFromCamera(&versionText[0][0], kVersionTextSlots, kVersionTextSlotSize, infoBlock,
-                              kInfoBlockSize);
-}
-
 void Tell(QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon) {
     Desktop().MessageBox(parent, text, caption, icon, QMessageBox::Ok);
 }
@@ -72,9 +64,7 @@ void ExportSettings(QWidget* parent) {
         return;
     }
     // The values of the moment the user asked, not of when the dialog closes.
-    uint16_t values[kReadableParameterCount];
-    ReadCameraValues(values);
-    const SettingsProfile profile = MakeProfile(CurrentIdentity(), values);
+    const SettingsProfile profile = ConnectedCameraProfile();
     const QString name =
         profile.camera.serialNumber.isEmpty() ? QStringLiteral("camera") : profile.camera.serialNumber;
     const QString path = Desktop().SaveFileName(parent, QDir::homePath() + QLatin1Char('/') + name + ".json",
@@ -103,7 +93,7 @@ void ImportSettings(QWidget* parent) {
         Tell(parent, caption, error, QMessageBox::Critical);
         return;
     }
-    const CameraIdentity camera = CurrentIdentity();
+    const CameraIdentity camera = ConnectedCameraIdentity();
     if (!SameCameraKind(profile.camera, camera)) {
         const auto answer = Desktop().MessageBox(
             parent,

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "engine/camera_link.h"
 #include "protocol/commands.h"
 #include "protocol/parameters.h"
 
@@ -87,6 +88,20 @@ SettingsProfile MakeProfile(const CameraIdentity& camera, const uint16_t* values
     for (int index = 0; index < kReadableParameterCount; ++index)
         profile.parameters.push_back({index, values[index]});
     return profile;
+}
+
+CameraIdentity ConnectedCameraIdentity() {
+    char versionText[kVersionTextSlots][kVersionTextSlotSize] = {};
+    uint8_t infoBlock[kInfoBlockSize] = {};
+    CopyCameraIdentity(versionText, infoBlock);
+    return IdentityFromCamera(&versionText[0][0], kVersionTextSlots, kVersionTextSlotSize, infoBlock,
+                              kInfoBlockSize);
+}
+
+SettingsProfile ConnectedCameraProfile() {
+    uint16_t values[kReadableParameterCount];
+    ReadCameraValues(values);
+    return MakeProfile(ConnectedCameraIdentity(), values);
 }
 
 QByteArray WriteProfile(const SettingsProfile& profile) {

@@ -39,10 +39,15 @@ struct SettingsProfile {
     std::vector<ProfileEntry> parameters;  // ascending index, each index at most once
 };
 
+// The identity of the camera the engine is connected to (empty texts without one).
+CameraIdentity ConnectedCameraIdentity();
+
 // "Kelvra a.b.c.d" of this build.
 QString ProfileProgramText();
 // A profile dated now of the camera's values 0..254 (`values` holds at least 255 entries).
 SettingsProfile MakeProfile(const CameraIdentity& camera, const uint16_t* values);
+// A profile dated now of the connected camera: its identity and the values it holds.
+SettingsProfile ConnectedCameraProfile();
 
 QByteArray WriteProfile(const SettingsProfile& profile);
 // false, with the reason in `error`, when `text` is not a profile this program can use.

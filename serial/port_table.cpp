@@ -43,8 +43,6 @@ CSerial* FindSlot(PortKey key) {
 
 // The lock is a std::mutex, usable from static initialisation to exit; these mark the
 // start-up and shut-down order.
-void InitializePortTableLock() {}
-void DeletePortTableLock() {}
 
 PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortGoneCallback gone) {
     std::unique_lock<std::mutex> lock(PortTableLock);

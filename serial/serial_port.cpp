@@ -49,8 +49,9 @@ PortKey NextPortKey() {
 CSerial::CSerial() = default;
 
 CSerial::~CSerial() {
+    // The port's own close, never an override: a derived part is already gone here.
     if (IsOpen()) {
-        Close();
+        CloseDevice();
     } else {
         StopEventThread();
     }
@@ -216,6 +217,10 @@ int32_t CSerial::Close() {
         lastError = kErrorInvalidHandle;
         return kErrorInvalidHandle;
     }
+    return CloseDevice();
+}
+
+int32_t CSerial::CloseDevice() {
     lastError = 0;
     // The stop event makes a healthy thread end at once; no fixed pause is needed before
     // waiting for it.

@@ -121,6 +121,8 @@ class CSerial {
     int32_t ApplyTermios(const struct termios& settings);
     // Ends the event thread: the stop event, a bounded wait, then join, or let it go (true).
     bool StopEventThread();
+    // Close of an open port; what Close and the destructor share.
+    int32_t CloseDevice();
 
     std::atomic<PortKey> handle{0};  // the PortKey; 0 when closed
     int fd = -1;                     // device descriptor; owned by `session`

@@ -142,12 +142,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kelvra-window-shots: the simulated camera could not start\n");
         return 1;
     }
-    InitializePortTableLock();
     CameraLinkOptions options;
     options.sysfsRoot = dir.filePath(QStringLiteral("sys")).toStdString();
     bool ok = StartCameraLinkWith(options) == 0 && ShootPanelAndDiagnostics(out);
     StopCameraLink();
-    DeletePortTableLock();
     camera.Stop();
 
     CAboutDlg about;

@@ -58,14 +58,12 @@ struct IdleEngine {
     QTemporaryDir dir;
     IdleEngine() {
         QDir(dir.path()).mkpath("sys/class/tty");
-        InitializePortTableLock();
         CameraLinkOptions options;
         options.sysfsRoot = dir.filePath("sys").toStdString();
         StartCameraLinkWith(options);
     }
     ~IdleEngine() {
         StopCameraLink();
-        DeletePortTableLock();
     }
 };
 

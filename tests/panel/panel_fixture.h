@@ -41,14 +41,12 @@ class CameraOnPty {
         ClearNamedPorts();
         if (RegisterNamedPort(link.c_str()) < 0)
             return false;
-        InitializePortTableLock();
         CameraLinkOptions options;
         options.sysfsRoot = dir.filePath("sys").toStdString();
         return StartCameraLinkWith(options) == 0;
     }
     void Stop() {
         StopCameraLink();
-        DeletePortTableLock();
         camera.Stop();
         ClearNamedPorts();
     }

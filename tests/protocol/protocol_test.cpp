@@ -277,7 +277,6 @@ TEST(SendRoutines, RawFramesAreHandedOnAsGiven) {
 // Through a real pseudo-terminal: the bytes arrive as built, after the hook has seen them; a
 // port that has gone (-99) still counts as sent.
 TEST(SendRoutines, BytesReachThePortAfterTheHook) {
-    InitializePortTableLock();
     serial_test::Pty pty;
     ASSERT_TRUE(pty.ok());
     const PortKey key = OpenPort(pty.com(), nullptr, [](const uint8_t*, int32_t, void*) { return 0; });

@@ -134,7 +134,6 @@ int main(int argc, char** argv) {
     const std::string dir = pattern;
     std::filesystem::create_directories(dir + "/class/tty");
 
-    InitializePortTableLock();
     const int fdsBefore = Count("/proc/self/fd");
     const int threadsBefore = Count("/proc/self/task");
     const long memoryBefore = ResidentKiB();
