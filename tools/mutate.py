@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
-"""Measures how many small deliberate faults the test suite catches.
+"""Measures how many small deliberate faults the test suite catches, on a sample drawn afresh.
 
-    tools/mutate.py sample [--seed N] [--count N] [--out FILE]   pick mutants, save them (JSON)
-    tools/mutate.py run SAMPLE [--build DIR] [--timeout S]       try each, print the score
+    tools/mutate.py run [--seed N] [--count N] [--build DIR] [--timeout S] [--keep FILE]
+    tools/mutate.py sample [--seed N] [--count N] [--out FILE]
+    tools/mutate.py replay FILE [--build DIR] [--timeout S]
 
-A mutant changes one line of protocol/, serial/, engine/ or diagnostics/ (not the windows): a
-comparison flipped, a constant off by one, a call dropped, a condition joined the other way, a
-returned code changed. `run` applies each in turn, rebuilds incrementally, runs the suite (ctest,
-stopping at the first failure), and restores the line. A mutant that does not compile is left
-out of the score; one that makes a test fail or time out is caught. Mutants are found again by
-the text of their line, so a sample stays the same while other lines move.
+A mutant changes one line of a layer that holds logic (every folder of the README's layer table:
+serial/ to app/, the windows, kelvra-ctl and the profiles included; never tests, tools or
+generated code): a comparison flipped, a constant off by one, a call dropped, a condition joined
+the other way, a boolean or a returned code changed. `run` draws its sample from a seed it prints
+(a new one each time unless --seed repeats an earlier run), applies each mutant in turn, rebuilds
+incrementally, runs the whole suite (ctest, stopping at the first failure) and restores the line.
+
+Verdicts: caught (a test failed or timed out), survived, stillborn (does not compile) and
+equivalent (listed in tools/mutation_equivalent.json with the reason it cannot change behaviour;
+such a mutant is not run). A sample the suite was tuned against measures the tuning: draw a fresh
+one for every measurement, and keep a sample only to repeat a run (--keep, then replay).
 """
 import argparse
 import json
@@ -21,7 +27,10 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-FOLDERS = ["protocol", "serial", "engine", "diagnostics"]
+# The layers, lowest first (cmake/KelvraLayers.cmake).
+FOLDERS = ["serial", "discovery", "protocol", "diagnostics", "engine", "sim", "resources", "shell",
+           "diagnostics_ui", "profile", "ctl", "panel", "app"]
+EQUIVALENT = os.path.join(ROOT, "tools", "mutation_equivalent.json")
 
 COMPARISONS = [("==", "!="), ("!=", "=="), ("<=", ">"), (">=", "<"), ("<", ">="), (">", "<=")]
 
@@ -29,11 +38,9 @@ COMPARISONS = [("==", "!="), ("!=", "=="), ("<=", ">"), (">=", "<"), ("<", ">=")
 def source_files():
     files = []
     for folder in FOLDERS:
-        for base, _, names in os.walk(os.path.join(ROOT, folder)):
-            if os.path.relpath(base, ROOT).startswith("diagnostics_ui"):
-                continue
-            files += [os.path.relpath(os.path.join(base, n), ROOT) for n in sorted(names) if n.endswith(".cpp")]
-    return sorted(files)
+        base = os.path.join(ROOT, folder)
+        files += [os.path.join(folder, n) for n in sorted(os.listdir(base)) if n.endswith(".cpp")]
+    return files
 
 
 def code_part(line):
@@ -65,10 +72,13 @@ def mutants_of(line):
             if value + delta >= 0:
                 found.append(("constant %d->%d" % (value, value + delta),
                               line[: match.start()] + str(value + delta) + line[match.end():]))
-    # && and || swapped.
+    # && and || swapped; a condition negated.
     for match in re.finditer(r"&&|\|\|", code):
         new = "||" if match.group(0) == "&&" else "&&"
         found.append(("swap " + match.group(0), line[: match.start()] + new + line[match.end():]))
+    match = re.match(r"(\s*(?:\}\s*else\s+)?(?:if|while)\s*\()(.*)(\)\s*\{?\s*)$", code.rstrip("\n"))
+    if match and match.group(2).count("(") == match.group(2).count(")"):
+        found.append(("negate condition", match.group(1) + "!(" + match.group(2) + ")" + match.group(3) + "\n"))
     # A statement that is only a call: dropped.
     if re.fullmatch(r"\s*[\w:>.\-]+\s*\(.*\)\s*;\s*", code) and not text.startswith("return"):
         found.append(("drop call", line[: len(line) - len(line.lstrip())] + ";  // dropped\n"))
@@ -84,24 +94,25 @@ def mutants_of(line):
 
 
 def sample(seed, count):
-    candidates = []
+    """`count` mutants at most one per line, drawn evenly over the lines that have any."""
+    lines = []
     for path in source_files():
         with open(os.path.join(ROOT, path)) as f:
             for number, line in enumerate(f, 1):
-                for kind, mutated in mutants_of(line):
-                    candidates.append({"file": path, "line": number, "kind": kind, "original": line, "mutated": mutated})
+                mutants = mutants_of(line)
+                if mutants:
+                    lines.append((path, number, line, mutants))
     rng = random.Random(seed)
-    rng.shuffle(candidates)
-    picked, seen = [], set()
-    for candidate in candidates:  # one mutant per line at most
-        key = (candidate["file"], candidate["original"])
-        if key in seen:
-            continue
-        seen.add(key)
-        picked.append(candidate)
-        if len(picked) == count:
-            break
+    picked = []
+    for path, number, line, mutants in rng.sample(lines, min(count, len(lines))):
+        kind, mutated = rng.choice(mutants)
+        picked.append({"file": path, "line": number, "kind": kind, "original": line, "mutated": mutated})
     return picked
+
+
+def load_equivalent():
+    with open(EQUIVALENT) as f:
+        return {(e["file"], e["kind"], e["original"]): e["reason"] for e in json.load(f)}
 
 
 def run(command, timeout, cwd=ROOT):
@@ -112,95 +123,111 @@ def run(command, timeout, cwd=ROOT):
         return None, "timed out"
 
 
-def try_all(mutants, build, timeout):
+def try_all(mutants, build, timeout, equivalent):
     subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DKELVRA_BENCH=OFF", "-DKELVRA_DOCS=OFF"],
                    check=True, stdout=subprocess.DEVNULL)
     code, output = run(["cmake", "--build", build], 3600)
     if code != 0:
         sys.exit("the unmutated tree does not build:\n" + output[-2000:])
-    env_ctest = ["ctest", "--test-dir", build, "-j", str(os.cpu_count() or 2), "--stop-on-failure",
-                 "--timeout", "120"]
+    code, output = run(["ctest", "--test-dir", build, "-j", str(os.cpu_count() or 2), "--timeout", "120"], timeout)
+    if code != 0:
+        sys.exit("the unmutated tree does not pass its tests:\n" + (output or "")[-3000:])
+    ctest = ["ctest", "--test-dir", build, "-j", str(os.cpu_count() or 2), "--stop-on-failure", "--timeout", "120"]
     results = []
     for index, mutant in enumerate(mutants, 1):
+        key = (mutant["file"], mutant["kind"], mutant["original"])
         path = os.path.join(ROOT, mutant["file"])
         with open(path) as f:
             lines = f.readlines()
-        if mutant["original"] not in lines:
-            results.append((mutant, "gone"))
-            continue
-        at = lines.index(mutant["original"])
-        lines[at] = mutant["mutated"]
-        with open(path, "w") as f:
-            f.writelines(lines)
-        try:
-            started = time.time()
-            code, _ = run(["cmake", "--build", build], 1800)
-            failed = ""
-            if code != 0:
-                verdict = "does not compile"
-            else:
-                code, output = run(env_ctest, timeout)
-                verdict = "survived" if code == 0 else "caught"
-                # Which test caught it, so a flaky test cannot pass for a catch unnoticed.
-                names = re.findall(r"Test\s+#\d+: (\S+) \.+\s*\*+(?:Failed|Timeout|Exception)", output or "")
-                failed = names[0] if names else ("(timed out)" if code is None else "")
-        finally:
-            lines[at] = mutant["original"]
+        started = time.time()
+        failed = ""
+        if key in equivalent:
+            verdict = "equivalent"
+            failed = equivalent[key]
+        elif mutant["original"] not in lines:
+            verdict = "gone"
+        else:
+            at = lines.index(mutant["original"])
+            lines[at] = mutant["mutated"]
             with open(path, "w") as f:
                 f.writelines(lines)
+            try:
+                code, _ = run(["cmake", "--build", build], 1800)
+                if code != 0:
+                    verdict = "stillborn"
+                else:
+                    code, output = run(ctest, timeout)
+                    verdict = "survived" if code == 0 else "caught"
+                    # Which test caught it, so a flaky test cannot pass for a catch unnoticed.
+                    names = re.findall(r"Test\s+#\d+: (\S+) \.+\s*\*+(?:Failed|Timeout|Exception)", output or "")
+                    failed = names[0] if names else ("(timed out)" if code is None else "")
+            finally:
+                lines[at] = mutant["original"]
+                with open(path, "w") as f:
+                    f.writelines(lines)
         results.append((mutant, verdict))
-        print("%3d/%d %-16s %s:%d %s (%.0f s) %s" % (index, len(mutants), verdict, mutant["file"], at + 1,
-                                                      mutant["kind"], time.time() - started, failed), flush=True)
+        print("%3d/%d %-11s %s:%d %s (%.0f s) %s" % (index, len(mutants), verdict, mutant["file"], mutant["line"],
+                                                     mutant["kind"], time.time() - started, failed), flush=True)
     run(["cmake", "--build", build], 3600)  # leave the build matching the tree
     return results
+
+
+def report(seed, results, equivalent):
+    count = lambda verdict: sum(1 for _, v in results if v == verdict)
+    caught, survived = count("caught"), count("survived")
+    print()
+    print("seed %s: %d mutants; caught %d, survived %d, stillborn %d, equivalent %d, gone %d" % (
+        seed, len(results), caught, survived, count("stillborn"), count("equivalent"), count("gone")))
+    if caught + survived:
+        print("caught %d of %d non-equivalent mutants that compiled: %.0f%%" % (
+            caught, caught + survived, 100.0 * caught / (caught + survived)))
+    for mutant, verdict in results:
+        if verdict in ("survived", "equivalent"):
+            key = (mutant["file"], mutant["kind"], mutant["original"])
+            print("%s: %s:%d %s\n    - %s\n    + %s%s" % (
+                verdict, mutant["file"], mutant["line"], mutant["kind"], mutant["original"].strip(),
+                mutant["mutated"].strip(), "\n    why: " + equivalent[key] if key in equivalent else ""))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
-    pick = commands.add_parser("sample")
-    pick.add_argument("--seed", type=int, default=1)
-    pick.add_argument("--count", type=int, default=80)
-    pick.add_argument("--out", default="-")
     go = commands.add_parser("run")
-    go.add_argument("sample")
-    go.add_argument("--build", default=os.path.join(ROOT, "build", "mutate"))
-    go.add_argument("--timeout", type=int, default=600)
-    go.add_argument("--equivalent", default="", help="JSON list of [file, kind, original] judged equivalent")
+    pick = commands.add_parser("sample")
+    again = commands.add_parser("replay")
+    again.add_argument("sample")
+    for command in (go, pick):
+        command.add_argument("--seed", type=int, default=None)
+        command.add_argument("--count", type=int, default=40)
+    pick.add_argument("--out", default="-")
+    go.add_argument("--keep", default="", help="also write the drawn sample here")
+    for command in (go, again):
+        command.add_argument("--build", default=os.path.join(ROOT, "build", "mutate"))
+        command.add_argument("--timeout", type=int, default=600)
     args = parser.parse_args()
     os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
 
-    if args.command == "sample":
-        text = json.dumps(sample(args.seed, args.count), indent=1)
-        if args.out == "-":
-            print(text)
-        else:
-            with open(args.out, "w") as f:
-                f.write(text + "\n")
-        return
-
-    with open(args.sample) as f:
-        mutants = json.load(f)
-    equivalent = []
-    if args.equivalent:
-        with open(args.equivalent) as f:
-            equivalent = [tuple(e) for e in json.load(f)]
-    results = try_all(mutants, args.build, args.timeout)
-    counted = [(m, v) for m, v in results if v in ("caught", "survived")
-               and (m["file"], m["kind"], m["original"]) not in equivalent]
-    caught = sum(1 for _, v in counted if v == "caught")
-    judged = sum(1 for m, v in results if (m["file"], m["kind"], m["original"]) in equivalent)
-    print()
-    print("mutants: %d; does not compile: %d; gone: %d; judged equivalent: %d" % (
-        len(results), sum(1 for _, v in results if v == "does not compile"),
-        sum(1 for _, v in results if v == "gone"), judged))
-    if counted:
-        print("caught %d of %d: %.0f%%" % (caught, len(counted), 100.0 * caught / len(counted)))
-    for mutant, verdict in results:
-        if verdict == "survived":
-            print("survived: %s:%d %s\n    - %s    + %s" % (mutant["file"], mutant["line"], mutant["kind"],
-                                                           mutant["original"].strip() + "\n",
-                                                           mutant["mutated"].strip()))
+    if args.command == "replay":
+        with open(args.sample) as f:
+            mutants = json.load(f)
+        seed = "(replayed %s)" % args.sample
+    else:
+        seed = args.seed if args.seed is not None else random.SystemRandom().randrange(1, 2**31)
+        mutants = sample(seed, args.count)
+        print("seed %d (repeat this run with --seed %d)" % (seed, seed), flush=True)
+        text = json.dumps(mutants, indent=1) + "\n"
+        if args.command == "sample":
+            if args.out == "-":
+                sys.stdout.write(text)
+            else:
+                with open(args.out, "w") as f:
+                    f.write(text)
+            return
+        if args.keep:
+            with open(args.keep, "w") as f:
+                f.write(text)
+    equivalent = load_equivalent()
+    report(seed, try_all(mutants, args.build, args.timeout, equivalent), equivalent)
 
 
 if __name__ == "__main__":
