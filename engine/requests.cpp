@@ -222,6 +222,58 @@ int WriteChangedParameters(CameraLink* link, SaveOutcome* outcome) {
     return 0;
 }
 
+namespace {
+
+// Sends the commands of `type` for `values` (its argument's parameter values), marking or writing
+// the parameters as the type does.
+void RunSetting(Run& run, const RequestType& type, int32_t argument, const uint16_t values[2]) {
+    const int parameters = ParameterCount(type);
+    // Each further command or write waits for the previous one's ACK.
+    const auto each = [&](auto send) {
+        for (int i = 0; i < parameters; ++i) {
+            if (i > 0 && !run.Between()) {
+                return;
+            }
+            send(i);
+        }
+    };
+    const auto mark = [&] {
+        for (int i = 0; i < parameters; ++i) {
+            run.Pending(static_cast<uint16_t>(type.parameters[i]), values[i]);
+        }
+    };
+    switch (type.form) {
+        case RequestForm::MarkAndWords:
+            mark();
+            each([&](int i) { run.Word(type.commands[i], values[i]); });
+            break;
+        case RequestForm::MarkAndArgument:
+            mark();
+            if (type.type == REQ_LENS_CALIBRATION_STEP) {
+                SetLinkStatus(run.Link(), StatusWaitingCompletion);
+            }
+            run.Word(type.commands[0], static_cast<uint16_t>(argument));
+            break;
+        case RequestForm::MarkAndChoice:
+            mark();
+            run.Bare(type.commands[values[0] != 0 ? 1 : 0]);
+            break;
+        case RequestForm::WriteEach:
+            each([&](int i) { run.Write(static_cast<uint16_t>(type.parameters[i]), values[i]); });
+            break;
+        case RequestForm::Bare:
+            run.Bare(type.commands[0]);
+            break;
+        case RequestForm::VideoSource:
+            DigitalVideoSource(run, type, argument, values);
+            break;
+        case RequestForm::Special:  // the engine's own code, in RunRequest
+            break;
+    }
+}
+
+}  // namespace
+
 Execution RunRequest(CameraLink* link, const CameraRequest* request) {
     Run run(link, request != nullptr ? request->type : 0);
     const RequestType* type = request != nullptr ? FindRequestType(request->type) : nullptr;
@@ -231,69 +283,28 @@ Execution RunRequest(CameraLink* link, const CameraRequest* request) {
         return run.Result();
     }
     const CameraRequest& r = *request;
-    const int32_t first = RequestArgument(r, 0);
+    const int32_t argument = RequestArgument(r, 0);
     uint16_t values[2] = {};
-    const bool taken = type->toValues == nullptr || type->toValues(first, RequestArgument(r, 1), values);
-    const int parameters = ParameterCount(*type);
-    if (taken) {
-        switch (type->form) {
-            case RequestForm::MarkAndWords:
-                for (int i = 0; i < parameters; ++i) {
-                    run.Pending(type->parameters[i], values[i]);
-                }
-                for (int i = 0; i < parameters; ++i) {
-                    if (i > 0 && !run.Between()) {
-                        break;
-                    }
-                    run.Word(type->commands[i], values[i]);
-                }
-                break;
-            case RequestForm::MarkAndArgument:
-                for (int i = 0; i < parameters; ++i) {
-                    run.Pending(type->parameters[i], values[i]);
-                }
-                if (type->type == REQ_LENS_CALIBRATION_STEP) {
-                    SetLinkStatus(link, StatusWaitingCompletion);
-                }
-                run.Word(type->commands[0], static_cast<uint16_t>(first));
-                break;
-            case RequestForm::MarkAndChoice:
-                run.Pending(type->parameters[0], values[0]);
-                run.Bare(type->commands[values[0] != 0 ? 1 : 0]);
-                break;
-            case RequestForm::WriteEach:
-                for (int i = 0; i < parameters; ++i) {
-                    if (i > 0 && !run.Between()) {
-                        break;
-                    }
-                    run.Write(static_cast<uint16_t>(type->parameters[i]), values[i]);
-                }
-                break;
-            case RequestForm::Bare:
-                run.Bare(type->commands[0]);
-                break;
-            case RequestForm::VideoSource:
-                DigitalVideoSource(run, *type, first, values);
-                break;
-            case RequestForm::Special:
-                switch (type->type) {
-                    case REQ_PLAY_SEQUENCE_FILE:
-                        PlayRequestedFile(run, r);
-                        break;
-                    case REQ_SAVE_PARAMETERS:
-                        SaveParameters(run);
-                        break;
-                    case REQ_RAW_MESSAGE:
-                        SendRawMessage(run, r);
-                        break;
-                    case REQ_MARK_PARAMETERS:
-                        MarkParameters(run, r);
-                        return run.Result();
-                    default:
-                        break;
-                }
-                break;
-        }
+    // A value the type does not take sends nothing.
+    const bool taken = type->toValues == nullptr || type->toValues(argument, RequestArgument(r, 1), values);
+    switch (taken ? type->type : 0) {
+        case 0:
+            break;
+        case REQ_PLAY_SEQUENCE_FILE:
+            PlayRequestedFile(run, r);
+            break;
+        case REQ_SAVE_PARAMETERS:
+            SaveParameters(run);
+            break;
+        case REQ_RAW_MESSAGE:
+            SendRawMessage(run, r);
+            break;
+        case REQ_MARK_PARAMETERS:
+            MarkParameters(run, r);
+            return run.Result();
+        default:
+            RunSetting(run, *type, argument, values);
+            break;
     }
     Execution& result = run.Result();
     if (!result.sent) {
