@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Measures how many small deliberate faults the test suite catches, on a sample drawn afresh.
 
-    tools/mutate.py run [--seed N] [--count N] [--build DIR] [--timeout S] [--keep FILE]
-    tools/mutate.py sample [--seed N] [--count N] [--out FILE]
+    tools/mutate.py run [--seed N] [--count N] [--only FOLDERS] [--build DIR] [--timeout S] [--keep FILE]
+    tools/mutate.py sample [--seed N] [--count N] [--only FOLDERS] [--out FILE]
     tools/mutate.py replay FILE [--build DIR] [--timeout S]
 
 A mutant changes one line of a layer that holds logic (every folder of the README's layer table:
@@ -15,7 +15,8 @@ incrementally, runs the whole suite (ctest, stopping at the first failure) and r
 Verdicts: caught (a test failed or timed out), survived, stillborn (does not compile) and
 equivalent (listed in tools/mutation_equivalent.json with the reason it cannot change behaviour;
 such a mutant is not run). A sample the suite was tuned against measures the tuning: draw a fresh
-one for every measurement, and keep a sample only to repeat a run (--keep, then replay).
+one for every measurement, and keep a sample only to repeat a run (--keep, then replay). --only
+(comma-separated folders) narrows the draw while looking for gaps; a measurement draws from all.
 """
 import argparse
 import json
@@ -35,9 +36,9 @@ EQUIVALENT = os.path.join(ROOT, "tools", "mutation_equivalent.json")
 COMPARISONS = [("==", "!="), ("!=", "=="), ("<=", ">"), (">=", "<"), ("<", ">="), (">", "<=")]
 
 
-def source_files():
+def source_files(folders=FOLDERS):
     files = []
-    for folder in FOLDERS:
+    for folder in folders:
         base = os.path.join(ROOT, folder)
         files += [os.path.join(folder, n) for n in sorted(os.listdir(base)) if n.endswith(".cpp")]
     return files
@@ -93,10 +94,10 @@ def mutants_of(line):
     return found
 
 
-def sample(seed, count):
+def sample(seed, count, folders=FOLDERS):
     """`count` mutants at most one per line, drawn evenly over the lines that have any."""
     lines = []
-    for path in source_files():
+    for path in source_files(folders):
         with open(os.path.join(ROOT, path)) as f:
             for number, line in enumerate(f, 1):
                 mutants = mutants_of(line)
@@ -199,6 +200,7 @@ def main():
     for command in (go, pick):
         command.add_argument("--seed", type=int, default=None)
         command.add_argument("--count", type=int, default=40)
+        command.add_argument("--only", default="", help="comma-separated folders to draw from")
     pick.add_argument("--out", default="-")
     go.add_argument("--keep", default="", help="also write the drawn sample here")
     for command in (go, again):
@@ -213,7 +215,11 @@ def main():
         seed = "(replayed %s)" % args.sample
     else:
         seed = args.seed if args.seed is not None else random.SystemRandom().randrange(1, 2**31)
-        mutants = sample(seed, args.count)
+        folders = [f for f in args.only.split(",") if f] or FOLDERS
+        unknown = [f for f in folders if f not in FOLDERS]
+        if unknown:
+            sys.exit("not a layer folder: " + ", ".join(unknown))
+        mutants = sample(seed, args.count, folders)
         print("seed %d (repeat this run with --seed %d)" % (seed, seed), flush=True)
         text = json.dumps(mutants, indent=1) + "\n"
         if args.command == "sample":
