@@ -20,8 +20,9 @@ LogTime CurrentLogTime();
 // kLogLineBlockSize bytes, zero-filled after the text). The length written, -1 for missing text.
 int ComposeLogLine(const char* text, const LogTime& time, char* line);
 
-// Stamps `text` and posts it to the target of `sink`. 0 posted; -1 missing text; -2 no memory
-// for the block; -3 no sink, no target, or the target refused the line (the line is lost).
+// Stamps `text` and posts it to the target of `sink`, or keeps it for the first target while the
+// sink keeps lines. 0 posted or kept; -1 missing text; -2 no memory for the block; -3 no sink, no
+// target, or the target refused the line (the line is lost).
 int FormatLogLine(LogSink* sink, const char* text, const LogTime& time);
 
 // Stamps `text` with the current time and posts it. 0, or -1 for missing text; whether the

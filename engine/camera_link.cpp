@@ -45,6 +45,10 @@ int StartCameraLinkWith(const CameraLinkOptions& options) {
     link->options = options;
     if (options.logTarget != nullptr) {
         SetLogSinkTarget(&link->logSink, options.logTarget, options.logMessage);
+    } else {
+        // The main window registers only after the worker has begun: what it says until then
+        // (with a named port, the start of the connection) is kept for the window.
+        KeepLogLinesUntilTarget(&link->logSink);
     }
     link->running.store(1);
     g_link.store(link);
@@ -145,8 +149,10 @@ void SetLogTarget(LogTarget* target, uint32_t message) {
 
 void SetLogTarget(CameraLink* link, LogTarget* target, uint32_t message) {
     if (link != nullptr) {
+        // The first target gets what was kept; a later one missed what was said meanwhile.
+        const bool heardAll = link->logSink.keeping.load() != 0;
         SetLogSinkTarget(&link->logSink, target, message);
-        if (target != nullptr) {
+        if (target != nullptr && !heardAll) {
             link->listenerArrived.store(1);
             WakeWorker(link);
         }

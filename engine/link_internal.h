@@ -129,8 +129,8 @@ struct CameraLink {
     // many device events (a port hung up, a device came or went) have been heard.
     std::atomic<uint8_t> devicesChanged{1};
     std::atomic<uint32_t> deviceEvents{0};
-    // A log target has been set since the worker last looked: while searching, the episode
-    // starts afresh so the newcomer hears its remarks (those said before went nowhere).
+    // A log target has been set after an earlier one went (the first one gets the lines kept
+    // for it): while searching, the episode starts afresh so the newcomer hears its remarks.
     std::atomic<uint8_t> listenerArrived{0};
     // Set by the panel while its refresh rests. The next change it would show (the status, the
     // connected flag, a camera value) clears it and posts one LogNotice::ViewChanged.

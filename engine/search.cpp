@@ -26,9 +26,14 @@ constexpr int kLongestRetryMs = 2000;
 // named just after the window registered) pass without a word.
 constexpr milliseconds kHintGrace{1000};
 
-// The no-camera remark is owed once per episode, and only to a log somebody reads.
+// A remark owed once per episode is said only to a log somebody reads, now or once the window
+// registers (the lines are kept for it until then).
+bool Heard(const CameraLink* link) {
+    return link->logSink.logWindow.load() != nullptr || link->logSink.keeping.load() != 0;
+}
+
 bool HintOwed(const CameraLink* link) {
-    return !link->search.hinted && link->logSink.logWindow.load() != nullptr;
+    return !link->search.hinted && Heard(link);
 }
 
 // Waits until a device may have changed, the safety rescan is due, a log target arrived, or
@@ -148,8 +153,8 @@ void BeginSearchEpisode(CameraLink* link) {
 
 void SearchStep(CameraLink* link) {
     SetLinkStatus(link, StatusSearching);
-    // The engine starts before the main window becomes its log target: what was said until then
-    // went nowhere, so the episode starts afresh for the newcomer.
+    // A log target set after an earlier one went missed what was said meanwhile: the episode
+    // starts afresh for the newcomer.
     if (link->listenerArrived.exchange(0) != 0) {
         BeginSearchEpisode(link);
     }

@@ -1,8 +1,10 @@
 // The log core: line format and delivery, the frame decoder, the history ring.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "diagnostics/decoder.h"
@@ -55,6 +57,38 @@ TEST(LogLine, PostedToTheSinksTargetOrLost) {
     EXPECT_EQ(LogText(&sink, "refused too"), 0) << "LogText does not say whether the line arrived";
     ASSERT_EQ(target.Lines(), std::vector<std::string>{"09:05:07.042      COM3 is open - Polling device"});
     EXPECT_EQ(target.Posts()[0], (std::pair<uint32_t, uintptr_t>{kLogMessageNumber, 0}));
+}
+
+// Lines produced before the first target, while it registers and after: that target gets every
+// one of the newest kKeptLogLines and all that follow, in order; a later target nothing stale.
+TEST(LogLine, KeptForTheFirstTargetOnly) {
+    LogSink sink;
+    ASSERT_EQ(KeepLogLinesUntilTarget(&sink), 0);
+    constexpr int kLines = 100000;
+    std::atomic<int> next{1};
+    const auto produce = [&](int last) {
+        for (; next <= last; ++next) {
+            ASSERT_EQ(FormatLogLine(&sink, std::to_string(next).c_str(), {1, 1, 1, 1}), 0);
+        }
+    };
+    produce(kKeptLogLines + 10);
+    std::thread producer(produce, kLines);
+    while (next.load() < kKeptLogLines + 100) {  // the target registers while lines come
+        std::this_thread::yield();
+    }
+    RecordingTarget first;
+    SetLogSinkTarget(&sink, &first, kLogMessageNumber);
+    producer.join();
+    const std::vector<std::string> lines = first.Lines();
+    ASSERT_GE(lines.size(), size_t{kKeptLogLines});
+    for (size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_EQ(std::stoi(WithoutStamp(lines[i])), kLines - static_cast<int>(lines.size() - 1 - i)) << i;
+    }
+    SetLogSinkTarget(&sink, nullptr, 0);
+    EXPECT_EQ(FormatLogLine(&sink, "unheard", {1, 1, 1, 1}), -3);
+    RecordingTarget second;
+    SetLogSinkTarget(&sink, &second, kLogMessageNumber);
+    EXPECT_EQ(second.Lines().size(), 0u);
 }
 
 struct Decoding {

@@ -181,6 +181,12 @@ class PanelTest : public QObject {
     // Built, shown and closed, without the camera's values.
     void startUpAndClosing() {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
+        // The camera connected before the first window registered: its log holds the whole connection.
+        QCoreApplication::processEvents();
+        const QString com = QString::number(CameraComNumber());
+        QCOMPARE(QString(panel_->History().Text(0)).mid(13) + QString(panel_->History().Text(1)).mid(13),
+                 "     Opening COM" + com + " " + "     COM" + com + " is open - Polling device");
+        QCOMPARE(LinesWith(panel_.get(), "TX  0x01 0xb5 0x02 0x00 0xfe"), 1);
         QCOMPARE(panel_->windowTitle(), ProgramTitle());
         // The template's and the start-up's values.
         QCOMPARE(Show({1068, 1069, 1066, 1072, 1073, 1019, 1040, 1104, 1039, 1093}),
