@@ -90,7 +90,7 @@ int CtlSession::Connect(const SessionOptions& options, QString* error) {
                              .arg(candidate)
                              .arg(options.timeoutMs);
             } else {
-                DescribeSearch(reason, sizeof reason);
+                DescribeLinkStatus(StatusSearching, reason, sizeof reason);
                 *error =
                     QString::fromLocal8Bit(reason) + QStringLiteral(" (waited %1 ms)").arg(options.timeoutMs);
             }

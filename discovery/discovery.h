@@ -49,6 +49,10 @@ struct DeviceTable {
     const AcceptedId* acceptedIds;  // used by HighestAcceptedPort and NextAcceptedPortAbove
     DeviceRecord records[kDeviceTableSize];
     int32_t count;
+    // errno of the last class folder that could not be listed (it is missing, unreadable, or its
+    // listing failed part-way); 0 when it was listed. ScanAllDevices sets it for the tty class,
+    // so that an empty table is not taken for a machine without bridges.
+    int32_t listError;
 };
 
 // A zero-filled table with AcceptedIds attached; null when memory is short.
@@ -63,7 +67,8 @@ void SetDeviceScanRoot(const char* root);
 int GetDeviceScanRoot(char* out, size_t size);
 
 // Fills `table` afresh from the serial port class ("tty") and the named ports. 0; -1 for
-// a missing table. Failures inside the class are absorbed.
+// a missing table. Failures inside the class are absorbed; a class folder that could not be
+// listed leaves its errno in listError.
 int ScanAllDevices(DeviceTable* table);
 int ScanAllDevicesUnder(const char* root, DeviceTable* table);
 

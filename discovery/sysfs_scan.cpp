@@ -225,10 +225,12 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
     }
     char path[kPathRoom];
     if (!ClassPath(root, className, path, sizeof path)) {
+        table->listError = ENAMETOOLONG;
         return kScanListFailed;
     }
     UniqueFd classDir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!classDir.ok()) {
+        table->listError = errno;
         return errno == ENOENT || errno == ENOTDIR ? kScanNoSuchClass : kScanListFailed;
     }
     table->count = std::clamp(table->count, 0, kDeviceTableSize);
@@ -249,6 +251,7 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
             continue;
         }
         if (got < 0) {
+            table->listError = errno;
             filler.result = kScanListFailed;
             break;
         }
@@ -366,6 +369,7 @@ int ScanAllDevicesUnder(const char* root, DeviceTable* table) {
     int previous = std::clamp(table->count, 0, kDeviceTableSize);
     std::memset(table->records, 0, sizeof(DeviceRecord) * static_cast<size_t>(previous));
     table->count = 0;
+    table->listError = 0;
     ScanClass(root != nullptr && *root != '\0' ? root : "/sys", kSerialClass, table);
     AddNamedPorts(table);
     return 0;

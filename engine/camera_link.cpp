@@ -89,7 +89,40 @@ int StopCameraLink() {
 
 int GetLinkStatus() {
     CameraLink* link = g_link.load();
-    return link != nullptr ? link->status.load() : 0;
+    if (link == nullptr) {
+        return 0;
+    }
+    const int32_t status = link->status.load();
+    // Every ACK writes StatusNormal: while none comes, that would be a claim about nothing.
+    return status == StatusNormal && link->unansweredRequests.load() >= kSilentRequests ? StatusNotAnswering
+                                                                                        : status;
+}
+
+uint32_t LinkStatusNoteVersion() {
+    const CameraLink* link = g_link.load();
+    return link != nullptr ? link->noteVersion.load() : 0;
+}
+
+int DescribeLinkStatus(int status, char* text, size_t size) {
+    if (text == nullptr || size == 0) {
+        return -1;
+    }
+    text[0] = '\0';
+    CameraLink* link = g_link.load();
+    if (status == StatusNotAnswering) {
+        std::snprintf(text, size,
+                      "The last %d requests were not acknowledged. Check that the camera is powered on and "
+                      "its cable plugged in; \"Normal camera communication\" returns with its next "
+                      "acknowledgement",
+                      kSilentRequests);
+    } else if (status == StatusSearching && link != nullptr) {
+        std::lock_guard<std::mutex> lock(link->noteLock);
+        std::snprintf(text, size, "%s", link->searchNote);
+    }
+    if (status == StatusSearching && text[0] == '\0') {
+        DescribeSearch(text, size);
+    }
+    return 0;
 }
 
 CameraLink* GetCameraLink() {
@@ -191,6 +224,10 @@ int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t op
     LogSink* sink = link != nullptr ? &link->logSink : nullptr;
     if ((LogFrame(sink, payload, direction, opcode, payloadLength) & kFrameAcknowledges) != 0 &&
         link != nullptr) {
+        // The camera answers again: a resting panel hears that the status reads normal again.
+        if (link->unansweredRequests.exchange(0) >= kSilentRequests) {
+            NoteViewChange(link);
+        }
         SetLinkStatus(link, StatusNormal);
     }
     return 0;

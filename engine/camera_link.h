@@ -25,6 +25,9 @@ enum LinkStatus : int32_t {
     StatusSelectingSequence = 7,
     StatusSendingSequence = 8,
     StatusWaitingCompletion = 9,
+    // Ours: shown instead of StatusNormal while requests in a row go unacknowledged (see
+    // DescribeLinkStatus), until the camera's next acknowledgement.
+    StatusNotAnswering = 10,
 };
 
 // Request types queued by the panel.
@@ -106,6 +109,14 @@ int StopCameraLink();
 bool EngineStarted();
 // The engine's status, or 0 without an engine.
 int GetLinkStatus();
+// What stands behind `status`, for the status line's tooltip: while searching, the latest
+// obstacle of the search (a port that cannot be opened and why, a port that opened and did not
+// answer, a device list that could not be read) or else what is looked for (DescribeSearch);
+// while the camera does not answer, what to check; "" for every other status. 0; -1 for a
+// missing buffer.
+int DescribeLinkStatus(int status, char* text, size_t size);
+// Changes whenever the search's obstacle does (0 without an engine): the tooltip is due again.
+uint32_t LinkStatusNoteVersion();
 
 // What the search looks for and what to do when it finds nothing: the worker logs it once per
 // search episode, the panel shows it while searching. 0; -1 for a missing buffer.

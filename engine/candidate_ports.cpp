@@ -52,6 +52,7 @@ bool ScanForCandidates(CameraLink* link, SearchCandidates* candidates) {
     if (table == nullptr) {
         return false;
     }
+    candidates->listError = table->listError;
     // Told which port to use: that one is the only candidate, under the search's own rules.
     if (const int only = link->options.onlyComNumber; only > 0) {
         const bool accepted = Accepted(table, only);

@@ -90,9 +90,13 @@ struct SearchEpisode {
         uint32_t deviceEvents;  // the link's count of device events at the failure
     };
     std::chrono::steady_clock::time_point began{};
-    bool hinted = false;  // the no-camera remark has been logged
+    bool hinted = false;  // the no-camera remark (or why the device list is unreadable) was logged
+    bool listFailureSaid = false;
     Failure failures[kPorts]{};
     int count = 0;
+    // Ports that opened and did not answer the status query, each said once.
+    int silentPorts[kPorts]{};
+    int silentCount = 0;
 };
 
 // The request the worker carried out last, until the ACK of its last command is in.
@@ -132,6 +136,14 @@ struct CameraLink {
     // A log target has been set after an earlier one went (the first one gets the lines kept
     // for it): while searching, the episode starts afresh so the newcomer hears its remarks.
     std::atomic<uint8_t> listenerArrived{0};
+    // Requests in a row whose acknowledgement did not come (worker); every received ACK clears it.
+    std::atomic<int32_t> unansweredRequests{0};
+    // What stands in the search's way this episode, for the status line's tooltip; empty when it
+    // is only the absence of a camera. Written by the worker under noteLock; noteVersion counts
+    // its changes.
+    std::mutex noteLock;
+    char searchNote[kLogLineBlockSize]{};
+    std::atomic<uint32_t> noteVersion{0};
     // Set by the panel while its refresh rests. The next change it would show (the status, the
     // connected flag, a camera value) clears it and posts one LogNotice::ViewChanged.
     std::atomic<uint8_t> viewResting{0};
@@ -255,12 +267,20 @@ void SearchStep(CameraLink* link);
 void OpenStep(CameraLink* link);
 // A new search episode begins (at start, and when the camera is lost).
 void BeginSearchEpisode(CameraLink* link);
+// The port just opened did not answer the status query: said once per port and episode.
+void ReportSilentPort(CameraLink* link);
+// Sets the search's note for the status line's tooltip ("" for none); a change wakes the panel.
+void SetSearchNote(CameraLink* link, const char* text);
+
+// From this many requests in a row without their acknowledgement, the camera does not answer.
+constexpr int kSilentRequests = 3;
 
 // Device scan, through the port discovery of the serial layer.
 struct SearchCandidates {
     int lowestPrimary;    // lowest 0403:6001 bridge, 0 if none
     int highestAccepted;  // 0 if none
     int nextAbove;        // next accepted port above the COM number asked about, 0 if none
+    int listError;        // errno when the device list could not be read, else 0
 };
 // Candidates for the COM number in use. False when no snapshot could be taken.
 bool ScanForCandidates(CameraLink* link, SearchCandidates* candidates);

@@ -1,7 +1,9 @@
 // The search for the camera's port and the opening of a candidate. Each search episode (from
 // losing, or not yet having, a camera until the next connection) says once what it looks for
-// when it finds nothing, and says why a port does not open the first time it fails and again
-// only when the reason changes; such a port is tried again after a growing pause.
+// when it finds nothing (or that the device list cannot be read), says which port opened and did
+// not answer, and says why a port does not open the first time it fails and again only when the
+// reason changes; such a port is tried again after a growing pause. The latest obstacle is also
+// the status line's tooltip.
 #include <grp.h>
 #include <sys/stat.h>
 
@@ -94,16 +96,39 @@ void DescribeWithNode(const OpenFailure& failure, char* text, size_t size) {
                         size);
 }
 
-void LogOpenFailureReason(CameraLink* link, int comNumber, PortKey key, const OpenFailure& failure) {
-    char text[kLogLineBlockSize];
+// The remark that follows "Failed to open COM%d", into `text`; false when there is none.
+bool OpenFailureReason(int comNumber, PortKey key, const OpenFailure& failure,
+                       char (&text)[kLogLineBlockSize]) {
     if (key == -1) {
         std::snprintf(text, sizeof text, "     COM%d: every serial port slot is in use", comNumber);
     } else if (failure.portNumber != comNumber) {
-        return;
+        return false;
     } else {
         DescribeWithNode(failure, text, sizeof text);
     }
-    LogText(&link->logSink, text);
+    return true;
+}
+
+const char* WithoutIndent(const char* remark) {
+    while (*remark == ' ') {
+        ++remark;
+    }
+    return remark;
+}
+
+// Why the device list is empty when its folder could not be read.
+void DescribeListFailure(const CameraLink* link, int error, char* text, size_t size) {
+    char root[4096] = "/sys";
+    if (!link->options.sysfsRoot.empty()) {
+        std::snprintf(root, sizeof root, "%s", link->options.sysfsRoot.c_str());
+    } else {
+        GetDeviceScanRoot(root, sizeof root);
+    }
+    char reason[256];
+    std::snprintf(text, size,
+                  "The device list could not be read (%s/class/tty: %s), so no USB serial bridge can be "
+                  "found. Name the camera's port with --port PATH, or try the program with --simulate",
+                  root, strerror_r(error, reason, sizeof reason));
 }
 
 void ClearIdentity(CameraState& camera) {
@@ -124,8 +149,9 @@ int DescribeSearch(char* text, size_t size) {
         named += (i == 0 ? ", and on " : ", ") + std::string(path);
     }
     std::snprintf(text, size,
-                  "No camera found: looked for USB serial bridges 0403:6001, 0403:6015 and FFFF:FFFF on "
-                  "/dev/ttyUSB* and /dev/ttyACM*%s. Plug in the camera's bridge, name its port with --port "
+                  "No camera found: looked for USB serial bridges 0403:6001, 0403:6015 and FFFF:FFFF (a "
+                  "bridge whose identifiers were never programmed) on /dev/ttyUSB* and /dev/ttyACM*%s. Plug "
+                  "in the camera's bridge, name its port with --port "
                   "PATH, or try the program with --simulate",
                   named.c_str());
     return 0;
@@ -138,17 +164,47 @@ bool DescribeLastOpenFailure(int comNumber, char* text, size_t size) {
     }
     char remark[kLogLineBlockSize];
     DescribeWithNode(failure, remark, sizeof remark);
-    const char* start = remark;
-    while (*start == ' ') {
-        ++start;
-    }
-    std::snprintf(text, size, "%s", start);
+    std::snprintf(text, size, "%s", WithoutIndent(remark));
     return true;
 }
 
 void BeginSearchEpisode(CameraLink* link) {
     link->search = SearchEpisode{};
     link->search.began = Clock::now();
+    SetSearchNote(link, "");
+}
+
+void SetSearchNote(CameraLink* link, const char* text) {
+    {
+        std::lock_guard<std::mutex> lock(link->noteLock);
+        if (std::strncmp(link->searchNote, text, sizeof link->searchNote - 1) == 0) {
+            return;
+        }
+        std::snprintf(link->searchNote, sizeof link->searchNote, "%s", text);
+        link->noteVersion.fetch_add(1);
+    }
+    NoteViewChange(link);
+}
+
+void ReportSilentPort(CameraLink* link) {
+    const int comNumber = link->comNumber.load();
+    char path[kMaxDevicePath] = "";
+    DevicePathForCom(comNumber, path, sizeof path);
+    char text[kLogLineBlockSize];
+    std::snprintf(text, sizeof text,
+                  "COM%d (%s) opened, but no camera answered the status query on it. Check that it is "
+                  "the camera's port, that the camera is powered on, and that its serial line is set to "
+                  "921600 baud",
+                  comNumber, path);
+    SetSearchNote(link, text);
+    SearchEpisode& episode = link->search;
+    if (std::find(episode.silentPorts, episode.silentPorts + episode.silentCount, comNumber) !=
+            episode.silentPorts + episode.silentCount ||
+        !Heard(link)) {
+        return;
+    }
+    episode.silentPorts[episode.silentCount < SearchEpisode::kPorts ? episode.silentCount++ : 0] = comNumber;
+    LogRemark(link, "     %s", text);
 }
 
 void SearchStep(CameraLink* link) {
@@ -164,6 +220,14 @@ void SearchStep(CameraLink* link) {
         PauseSearch(link);
         return;
     }
+    char listFailure[kLogLineBlockSize] = "";
+    if (candidates.listError != 0) {
+        DescribeListFailure(link, candidates.listError, listFailure, sizeof listFailure);
+        if (!link->search.listFailureSaid && Heard(link)) {
+            link->search.listFailureSaid = true;
+            LogRemark(link, "     %s", listFailure);
+        }
+    }
     if (candidates.lowestPrimary > current) {
         link->comNumber.store(candidates.lowestPrimary);
         link->state.store(LinkOpen);
@@ -173,8 +237,13 @@ void SearchStep(CameraLink* link) {
         link->state.store(LinkOpen);
     } else {
         link->comNumber.store(0);
-        // Nothing to try at all: say once what is looked for and what to do.
-        if (current == 0 && HintOwed(link)) {
+        if (current == 0) {
+            // Nothing to try at all: no obstacle but the device list, if that could not be read.
+            SetSearchNote(link, listFailure);
+        }
+        // Nothing to try at all: say once what is looked for and what to do, unless the reason
+        // is that the device list could not be read (said above).
+        if (current == 0 && candidates.listError == 0 && HintOwed(link)) {
             const auto due = std::chrono::ceil<milliseconds>(link->search.began + kHintGrace - Clock::now());
             if (due.count() > 0) {
                 PauseSearch(link, due);
@@ -227,11 +296,20 @@ void OpenStep(CameraLink* link) {
     const int busy = known ? reason.busy : 0;
     bool first = false;
     SearchEpisode::Failure& failure = Remember(link->search, comNumber, &first);
+    char why[kLogLineBlockSize];
+    const bool explained = OpenFailureReason(comNumber, link->lastOpenResult, reason, why);
     if (first || failure.reason != error || failure.busy != busy) {
         LogRemark(link, "     Opening COM%d ", comNumber);
         LogRemark(link, "     Failed to open COM%d", comNumber);
-        LogOpenFailureReason(link, comNumber, link->lastOpenResult, reason);
+        if (explained) {
+            LogText(&link->logSink, why);
+        }
     }
+    // The tooltip gives the reason the log gave.
+    if (!explained) {
+        std::snprintf(why, sizeof why, "Failed to open COM%d", comNumber);
+    }
+    SetSearchNote(link, WithoutIndent(why));
     failure.reason = error;
     failure.busy = busy;
     failure.failures = std::min(failure.failures + 1, 8);

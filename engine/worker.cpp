@@ -32,6 +32,9 @@ void QueryStatusStep(CameraLink* link) {
     link->awaitingAck.store(0);
     SendCommandNoPayload(&link->channel, CMD_SYSTEM_STATUS_GET);
     if (WaitForAck(link, kQueryAckTimeoutMs) != 0) {
+        if (link->running.load() != 0 && !PortLost(link)) {
+            ReportSilentPort(link);
+        }
         link->state.store(LinkSearch);
         return;
     }
@@ -111,6 +114,20 @@ void ConnectionStep(CameraLink* link) {
     }
 }
 
+// Counts a request whose acknowledgement did not come; at the kSilentRequests-th in a row the
+// status reads StatusNotAnswering (GetLinkStatus), and the log says so once. The next received ACK
+// clears the count.
+void CountUnanswered(CameraLink* link, const Notice& notice) {
+    if (notice.result != kRequestUnacknowledged ||
+        link->unansweredRequests.fetch_add(1) + 1 != kSilentRequests) {
+        return;
+    }
+    char hint[kLogLineBlockSize];
+    DescribeLinkStatus(StatusNotAnswering, hint, sizeof hint);
+    LogRemark(link, "     The camera does not answer. %s", hint);
+    NoteViewChange(link);
+}
+
 // Tells how the last request went, once the ACK of its last command is in or can no longer come.
 void ReportOutcome(CameraLink* link, bool portGone) {
     PendingOutcome& pending = link->outcome;
@@ -122,6 +139,7 @@ void ReportOutcome(CameraLink* link, bool portGone) {
         pending.notice.result = portGone ? kRequestCameraLost : kRequestUnacknowledged;
         pending.notice.opcode = link->awaitedOpcode.load();
     }
+    CountUnanswered(link, pending.notice);
     PostLogNotice(&link->logSink, pending.notice);
 }
 
@@ -209,6 +227,7 @@ void NormalCycle(CameraLink* link) {
     if (execution.awaitsAck) {
         link->outcome = PendingOutcome{true, execution.notice};
     } else {
+        CountUnanswered(link, execution.notice);
         PostLogNotice(&link->logSink, execution.notice);
     }
 }

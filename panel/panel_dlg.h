@@ -215,6 +215,7 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     QScrollArea* scrollArea_ = nullptr;
     QSize describedSize_;
     int lastStatus_ = 0;
+    uint32_t lastStatusNote_ = 0;  // the engine's note version the status tooltip shows
     StateMirror mirror_;
     int agcBiasGain_ = 0;
     int agcBiasLevel_ = 0;

@@ -42,7 +42,8 @@ void C_Vesper_GUIDlg::OnTimer() {
 
 // What a tick would look at, unchanged since the last one.
 bool C_Vesper_GUIDlg::ShowsCurrentState() const {
-    return EngineStarted() && GetLinkStatus() == lastStatus_ && CameraConnected() == mirror_.connected &&
+    return EngineStarted() && GetLinkStatus() == lastStatus_ && LinkStatusNoteVersion() == lastStatusNote_ &&
+           CameraConnected() == mirror_.connected &&
            !CameraValueChanged(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP);
 }
 
@@ -74,6 +75,20 @@ void C_Vesper_GUIDlg::WakeRefresh() {
 
 void C_Vesper_GUIDlg::ShowLinkStatus(bool forced) {
     const int status = GetLinkStatus();
+    const uint32_t note = LinkStatusNoteVersion();
+    if (!forced && status == lastStatus_ && note == lastStatusNote_)
+        return;
+    // While searching, or when the camera does not answer, the status line says on hover why and
+    // what to do; the reason may change while the status stays.
+    lastStatusNote_ = note;
+    char hint[kLogLineBlockSize] = {};
+    DescribeLinkStatus(status, hint, sizeof hint);
+    // One sentence a line: the hint is too long for one.
+    QString tip =
+        QString::fromLocal8Bit(hint).toHtmlEscaped().replace(QLatin1String(". "), QLatin1String(".<br>"));
+    if (!tip.isEmpty())
+        tip = QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(tip);
+    ui_->textStatus->setToolTip(tip);
     if (!forced && status == lastStatus_)
         return;
     lastStatus_ = status;
@@ -86,19 +101,10 @@ void C_Vesper_GUIDlg::ShowLinkStatus(bool forced) {
                                          "Normal camera communication",
                                          "Selecting message sequence file",
                                          "Sending message sequence file",
-                                         "Waiting for command completion"};
-    const bool known = status >= 0 && status <= 9;
+                                         "Waiting for command completion",
+                                         "The camera does not answer"};
+    const bool known = status >= 0 && status <= StatusNotAnswering;
     ui_->textStatus->setText(QString::fromLatin1(known ? kTexts[status] : ""));
-    // While searching, the status line says on hover what is looked for and what to do.
-    char hint[kLogLineBlockSize] = {};
-    if (status == StatusSearching)
-        DescribeSearch(hint, sizeof hint);
-    // One sentence a line: the hint is too long for one.
-    QString tip =
-        QString::fromLocal8Bit(hint).toHtmlEscaped().replace(QLatin1String(". "), QLatin1String(".<br>"));
-    if (!tip.isEmpty())
-        tip = QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(tip);
-    ui_->textStatus->setToolTip(tip);
     QPushButton* buttons[] = {ui_->buttonLoadSequence, ui_->buttonSaveParameters, ui_->buttonFactoryDefaults};
     switch (status) {
         case StatusSearching:
@@ -122,6 +128,10 @@ void C_Vesper_GUIDlg::ShowLinkStatus(bool forced) {
             ui_->labelCalStatus->hide();
             ui_->textCalStatus->setEnabled(false);
             ui_->textCalStatus->hide();
+            break;
+        case StatusNotAnswering:  // still connected: what needs the camera stays at hand
+            for (QPushButton* b : buttons)
+                b->setEnabled(true);
             break;
         case StatusWaitingCompletion:
             break;

@@ -90,21 +90,40 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
         LogHas(std::string("RX  ACK Response Message for: ") + CommandName(CMD_GET_NON_VOLATILE_PARAMETERS)));
 }
 
+// The status line's tooltip while searching.
+std::string SearchNote() {
+    char note[kLogLineBlockSize];
+    DescribeLinkStatus(StatusSearching, note, sizeof note);
+    return note;
+}
+
+// What is looked for, or that the device list could not be read and why: each said once.
 TEST_F(EngineTest, WithoutABridgeTheSearchSaysOnceWhatItLooksFor) {
     const std::string named = dir + "/not-yet";
     RegisterNamedPort(named.c_str());
     StartEngine(true, false);
     ASSERT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusSearching; }, kGenerous));
-    ASSERT_TRUE(
-        LogHas("     No camera found: looked for USB serial bridges 0403:6001, 0403:6015 and FFFF:FFFF on "
-               "/dev/ttyUSB* and /dev/ttyACM*, and on " +
-               named +
-               ". Plug in the camera's bridge, name its port with --port PATH, or try the program "
-               "with --simulate"));
+    const std::string hint =
+        "No camera found: looked for USB serial bridges 0403:6001, 0403:6015 and FFFF:FFFF (a bridge whose "
+        "identifiers were never programmed) on /dev/ttyUSB* and /dev/ttyACM*, and on " +
+        named +
+        ". Plug in the camera's bridge, name its port with --port PATH, or try the program with --simulate";
+    ASSERT_TRUE(LogHas("     " + hint));
+    EXPECT_EQ(SearchNote(), hint);
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // passes after the safety rescan
     EXPECT_EQ(GetLinkStatus(), StatusSearching);
     EXPECT_EQ(Link()->comNumber.load(), 0);
     EXPECT_EQ(target.Lines().size(), 1u) << "once per episode, not per pass";
+
+    std::filesystem::remove(dir + "/class/tty");
+    const std::string unread =
+        "The device list could not be read (" + dir +
+        "/class/tty: No such file or directory), so no USB serial bridge can be found. "
+        "Name the camera's port with --port PATH, or try the program with --simulate";
+    ASSERT_TRUE(LogHas("     " + unread));
+    EXPECT_EQ(SearchNote(), unread);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(target.Lines().size(), 2u);
 }
 
 // The first failure says why; the port is tried again after a growing pause without repeating
@@ -128,6 +147,7 @@ TEST_F(EngineTest, APortThatDoesNotOpenIsLoggedOnceWithItsReasonAndTriedAgain) {
     EXPECT_EQ(WithoutStamp(lines[0]) + WithoutStamp(lines[1]),
               Opening(com) + "     Failed to open COM" + com);
     EXPECT_NE(lines[2].find(path), std::string::npos) << lines[2];
+    EXPECT_EQ("     " + SearchNote(), WithoutStamp(lines[2])) << "the tooltip gives the log's reason";
 
     point(dir + "/folder");  // fails for another reason
     ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 6; }, kGenerous));
@@ -152,7 +172,7 @@ TEST_F(EngineTest, CandidatesAreTriedInAscendingOrderAndTheSearchStartsOver) {
     const int first = RegisterNamedPort(camera.PortPath().c_str());
     const int next = RegisterNamedPort(second.PortPath().c_str());
     ASSERT_LT(first, next);
-    // The first five remarks about opening a port (the search's no-camera remark may come first,
+    // The first eight remarks about opening a port (the search's no-camera remark may come first,
     // when a pass ran before the ports were named).
     const auto attempts = [this] {
         std::vector<std::string> texts;
@@ -162,14 +182,22 @@ TEST_F(EngineTest, CandidatesAreTriedInAscendingOrderAndTheSearchStartsOver) {
                 texts.push_back(text);
             }
         }
-        texts.resize(std::min<size_t>(texts.size(), 5));
+        texts.resize(std::min<size_t>(texts.size(), 8));
         return texts;
     };
-    // Each attempt ends with the status query's 1500 ms time-out.
-    ASSERT_TRUE(WaitUntil([&] { return attempts().size() == 5; }, kConnectDeadline));
+    // Each attempt ends with the status query's 1500 ms time-out; that a port opened and did not
+    // answer is said once for each in the episode.
+    ASSERT_TRUE(WaitUntil([&] { return attempts().size() == 8; }, kConnectDeadline));
     const std::string a = std::to_string(first), b = std::to_string(next);
-    EXPECT_EQ(attempts(),
-              (std::vector<std::string>{Opening(a), Polling(a), Opening(b), Polling(b), Opening(a)}));
+    const auto silent = [](const std::string& com, const std::string& path) {
+        return "COM" + com + " (" + path +
+               ") opened, but no camera answered the status query on it. Check that it is the camera's "
+               "port, that the camera is powered on, and that its serial line is set to 921600 baud";
+    };
+    EXPECT_EQ(attempts(), (std::vector<std::string>{
+                              Opening(a), Polling(a), "     " + silent(a, camera.PortPath()), Opening(b),
+                              Polling(b), "     " + silent(b, second.PortPath()), Opening(a), Polling(a)}));
+    EXPECT_NE(SearchNote().find(") opened, but no camera answered"), std::string::npos) << SearchNote();
     EXPECT_EQ(Link()->connected.load(), 0);
     StopCameraLink();
     second.Stop();

@@ -184,6 +184,33 @@ TEST_P(LostAck, IsReportedAndDisarmedOnlyWithRecovery) {
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutRecovery, LostAck, ::testing::Bool());
 
+// Two requests without their ACK are no silence yet; from the third the status says the camera does
+// not answer (the log once), and its next ACK brings "normal" back.
+TEST_F(EngineTest, ACameraThatStopsAnsweringIsSaidSoUntilItsNextAck) {
+    Connect();
+    camera.DropAck(CMD_AGC_MODE_SET, true);
+    std::vector<int> statuses;
+    for (size_t done = 1; done <= 4; ++done) {
+        Enqueue({Request(REQ_AGC_MODE, static_cast<int32_t>(done % 2))});
+        ASSERT_TRUE(WaitUntil([&] { return target.Outcomes().size() >= done; }, kGenerous));
+        statuses.push_back(GetLinkStatus());
+    }
+    EXPECT_EQ(statuses,
+              (std::vector<int>{StatusNormal, StatusNormal, StatusNotAnswering, StatusNotAnswering}));
+    char hint[kLogLineBlockSize];
+    DescribeLinkStatus(StatusNotAnswering, hint, sizeof hint);
+    const auto lines = target.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) {
+                                return WithoutStamp(line) ==
+                                       std::string("     The camera does not answer. ") + hint;
+                            }),
+              1);
+    camera.ClearDroppedAcks();
+    Enqueue({Request(REQ_ICE_ENABLE, 1)});
+    EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusNormal; }, kGenerous));
+}
+
 TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
     Connect();
     // At most 253 values make a message; CR LF ends a line; blank lines are no messages; a tab

@@ -328,6 +328,12 @@ class PanelTest : public QObject {
             QCOMPARE(Show({1103}) + " " + CommandButtons(), QString(shown));
         }
         link->status.store(StatusNormal);
+        // Requests in a row without their ACK: "normal" would be a claim about nothing.
+        link->unansweredRequests.store(kSilentRequests);
+        panel_->OnTimer();
+        QCOMPARE(Show({1103}) + " " + CommandButtons(), QString("The camera does not answer 111"));
+        QVERIFY(Ctl(1103)->toolTip().contains("were not acknowledged"));
+        link->unansweredRequests.store(0);
 
         // Between connects only the polarity follows the camera.
         Settle();
@@ -722,6 +728,12 @@ class PanelTest : public QObject {
         panel_->History().Clear();
         SetLogTarget(panel_.get(), kLogMessageNumber);
         QTRY_COMPARE_WITH_TIMEOUT(LinesWith(panel_.get(), hint), 1, 5000);
+        // A port that cannot be opened: the tooltip follows with the log's reason, the status stays.
+        const QString why = QString("Cannot open %1: Is a directory").arg(QString::fromStdString(cam_.link));
+        QVERIFY(QDir().mkdir(QString::fromStdString(cam_.link)));
+        QTRY_COMPARE_WITH_TIMEOUT(Ctl<QLabel>(1103)->toolTip().contains(why), true, 5000);
+        QCOMPARE(LinesWith(panel_.get(), qPrintable("     " + why)), 1);
+        QVERIFY(QDir().rmdir(QString::fromStdString(cam_.link)));
         const QString threshold = Show({1078});
         cam_.Mark();
         QCOMPARE(Show({1011}) + " " + CommandButtons(), QString("1 000"));
