@@ -14,7 +14,8 @@ void PrintUsage(FILE* out) {
     std::fputs(
         "Usage: kelvra-camsim [--link PATH] [--verbose]\n"
         "Simulates the thermal camera core on a pseudo-terminal and prints the path of its\n"
-        "serial port. Serves until interrupted (SIGINT or SIGTERM).\n"
+        "serial port. Serves until interrupted (SIGINT or SIGTERM). SIGUSR1 makes it stop\n"
+        "acknowledging commands, and acknowledge them again at the next SIGUSR1.\n"
         "\n"
         "  --link PATH   keep a symbolic link at PATH to the port and print PATH instead\n"
         "  --verbose     print every frame received (RX) and sent (TX), one line each\n"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     sim::SimulatedCamera camera;
@@ -71,7 +73,15 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    bool silent = false;
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1) {
+        silent = !silent;
+        camera.ClearDroppedAcks();
+        for (int opcode = 0; silent && opcode < 256; ++opcode) {
+            camera.DropAck(static_cast<uint8_t>(opcode), true);
+        }
+        std::fprintf(stderr, "kelvra-camsim: %s\n", silent ? "acknowledging nothing" : "acknowledging again");
+    }
     camera.Stop();
     return 0;
 }
