@@ -115,7 +115,9 @@ int DescribeLinkStatus(int status, char* text, size_t size) {
                       "its cable plugged in; \"Normal camera communication\" returns with its next "
                       "acknowledgement",
                       kSilentRequests);
-    } else if (status == StatusSearching && link != nullptr) {
+    } else if ((status == StatusSearching || status == StatusOpening || status == StatusQuerying) &&
+               link != nullptr) {
+        // The search tries its ports again and again: what stopped the last try holds for this one.
         std::lock_guard<std::mutex> lock(link->noteLock);
         std::snprintf(text, size, "%s", link->searchNote);
     }

@@ -109,11 +109,11 @@ int StopCameraLink();
 bool EngineStarted();
 // The engine's status, or 0 without an engine.
 int GetLinkStatus();
-// What stands behind `status`, for the status line's tooltip: while searching, the latest
-// obstacle of the search (a port that cannot be opened and why, a port that opened and did not
-// answer, a device list that could not be read) or else what is looked for (DescribeSearch);
-// while the camera does not answer, what to check; "" for every other status. 0; -1 for a
-// missing buffer.
+// What stands behind `status`, for the status line's tooltip: while searching, opening or
+// querying, the latest obstacle of the search (a port that cannot be opened and why, a port that
+// opened and did not answer, a device list that could not be read), and while searching without
+// one, what is looked for (DescribeSearch); while the camera does not answer, what to check; ""
+// for every other status. 0; -1 for a missing buffer.
 int DescribeLinkStatus(int status, char* text, size_t size);
 // Changes whenever the search's obstacle does (0 without an engine): the tooltip is due again.
 uint32_t LinkStatusNoteVersion();

@@ -90,10 +90,10 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
         LogHas(std::string("RX  ACK Response Message for: ") + CommandName(CMD_GET_NON_VOLATILE_PARAMETERS)));
 }
 
-// The status line's tooltip while searching.
-std::string SearchNote() {
+// The status line's tooltip.
+std::string SearchNote(int status = StatusSearching) {
     char note[kLogLineBlockSize];
-    DescribeLinkStatus(StatusSearching, note, sizeof note);
+    DescribeLinkStatus(status, note, sizeof note);
     return note;
 }
 
@@ -198,6 +198,7 @@ TEST_F(EngineTest, CandidatesAreTriedInAscendingOrderAndTheSearchStartsOver) {
                               Opening(a), Polling(a), "     " + silent(a, camera.PortPath()), Opening(b),
                               Polling(b), "     " + silent(b, second.PortPath()), Opening(a), Polling(a)}));
     EXPECT_NE(SearchNote().find(") opened, but no camera answered"), std::string::npos) << SearchNote();
+    EXPECT_EQ(SearchNote(StatusQuerying), SearchNote()) << "shown while the next try queries";
     EXPECT_EQ(Link()->connected.load(), 0);
     StopCameraLink();
     second.Stop();
