@@ -199,13 +199,10 @@ TEST_F(EngineTest, ACameraThatStopsAnsweringIsSaidSoUntilItsNextAck) {
               (std::vector<int>{StatusNormal, StatusNormal, StatusNotAnswering, StatusNotAnswering}));
     char hint[kLogLineBlockSize];
     DescribeLinkStatus(StatusNotAnswering, hint, sizeof hint);
-    const auto lines = target.Lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [&](const std::string& line) {
-                                return WithoutStamp(line) ==
-                                       std::string("     The camera does not answer. ") + hint;
-                            }),
-              1);
+    const std::string said = "     The camera does not answer. " + std::string(hint);
+    const std::vector<std::string> lines = target.Lines();
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(), [&](auto& line) { return WithoutStamp(line) == said; }), 1);
     camera.ClearDroppedAcks();
     Enqueue({Request(REQ_ICE_ENABLE, 1)});
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusNormal; }, kGenerous));
