@@ -174,7 +174,10 @@ void DecodeFrame(const uint8_t* payload, int direction, uint8_t opcode, int payl
     }
 }
 
-int LogFrame(LogSink* sink, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength) {
+namespace {
+
+int LogLines(LogSink* sink, const uint8_t* wire, int wireLength, const uint8_t* payload, int direction,
+             uint8_t opcode, int payloadLength) {
     const LogTime time = CurrentLogTime();
     const bool acknowledges = direction == kFrameReceived && opcode == RSP_ACK;
     const bool factoryResetAck = acknowledges && PaddedPayload(payload, payloadLength).Word(0) ==
@@ -182,6 +185,12 @@ int LogFrame(LogSink* sink, const uint8_t* payload, int direction, uint8_t opcod
     char bytesLine[kLogLineBlockSize];
     char readingLine[kLogLineBlockSize];
     DecodeFrame(payload, direction, opcode, payloadLength, bytesLine, readingLine, sizeof bytesLine);
+    if (wire != nullptr) {
+        LineWriter bytes(bytesLine, sizeof bytesLine);
+        bytes.Append("%2s ", direction == kFrameSent ? "TX" : "RX");
+        for (int i = 0; i < wireLength; ++i)
+            bytes.Append(" 0x%02x", wire[i]);
+    }
     FormatLogLine(sink, bytesLine, time);
     FormatLogLine(sink, readingLine, time);
     if (factoryResetAck) {
@@ -189,4 +198,15 @@ int LogFrame(LogSink* sink, const uint8_t* payload, int direction, uint8_t opcod
         PostLogNotice(sink, Notice{LogNotice::PowerCycleWarning});
     }
     return acknowledges ? kFrameAcknowledges : 0;
+}
+
+}  // namespace
+
+int LogFrame(LogSink* sink, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength) {
+    return LogLines(sink, nullptr, 0, payload, direction, opcode, payloadLength);
+}
+
+int LogSentFrame(LogSink* sink, const uint8_t* wire, int wireLength, const uint8_t* payload, uint8_t opcode,
+                 int payloadLength) {
+    return LogLines(sink, wire, wireLength, payload, kFrameSent, opcode, payloadLength);
 }

@@ -22,3 +22,8 @@ constexpr int kFrameAcknowledges = 1;  // a received ACK: the link's communicati
 // of a factory reset also raises the power-cycle notice, after both lines. Returns the frame's
 // effects: kFrameAcknowledges for every received ACK, else 0.
 int LogFrame(LogSink* sink, const uint8_t* payload, int direction, uint8_t opcode, int payloadLength);
+
+// LogFrame for a frame sent, its bytes line made of the `wireLength` bytes of `wire` as they were
+// written: a message typed by hand shows as it went out, however it is framed.
+int LogSentFrame(LogSink* sink, const uint8_t* wire, int wireLength, const uint8_t* payload, uint8_t opcode,
+                 int payloadLength);

@@ -34,7 +34,7 @@ const char* LogHistory::Text(int slot) const {
     return Used(slot) ? slots_[static_cast<size_t>(slot)].text.c_str() : "";
 }
 
-int LogHistory::Replay(const std::function<bool(const char* text, bool synchronous)>& deliver) const {
+int LogHistory::Replay(const std::function<bool(const char* text)>& deliver) const {
     int delivered = 0;
     for (int slot = next_ + 1 == kSlotCount ? 0 : next_ + 1; slot != next_;
          slot = slot + 1 == kSlotCount ? 0 : slot + 1) {
@@ -42,7 +42,7 @@ int LogHistory::Replay(const std::function<bool(const char* text, bool synchrono
         if (!kept.used) {
             continue;
         }
-        if (deliver(kept.text.c_str(), delivered % kSynchronousEvery == 0)) {
+        if (deliver(kept.text.c_str())) {
             ++delivered;
         }
     }

@@ -12,8 +12,6 @@
 class LogHistory {
   public:
     static constexpr int kSlotCount = 5000;
-    // Every hundredth delivered line of a replay (0, 100, 200, ...) is delivered synchronously.
-    static constexpr int kSynchronousEvery = 100;
 
     LogHistory();  // every slot empty, next 0
     LogHistory(const LogHistory&) = delete;
@@ -31,11 +29,12 @@ class LogHistory {
     const char* Text(int slot) const;  // "" for a slot out of range or unused
 
     // Visits the kept lines oldest first: from the slot after Next() round to the slot before
-    // it (Next() itself is not visited), skipping unused slots. `deliver` gets the slot's text
-    // (zero-terminated, at most kLogLineMaxText characters) and whether this delivery is
-    // synchronous; it returns false when it could not take the line (no memory for its copy),
-    // and such a line is not counted. The count of delivered lines is returned.
-    int Replay(const std::function<bool(const char* text, bool synchronous)>& deliver) const;
+    // it (Next() itself is not visited), skipping unused slots, so every reader (the window, a
+    // saved file) gets the same lines in the same order. `deliver` gets the slot's text
+    // (zero-terminated, at most kLogLineMaxText characters); it returns false when it could not
+    // take the line (no memory for its copy), and such a line is not counted. The count of
+    // delivered lines is returned.
+    int Replay(const std::function<bool(const char* text)>& deliver) const;
 
   private:
     struct Slot {

@@ -10,7 +10,7 @@ bool WriteLogHistory(const LogHistory& history, const QString& path) {
     if (!file.open(QIODevice::WriteOnly))
         return false;
     bool written = true;
-    history.Replay([&](const char* text, bool) {
+    history.Replay([&](const char* text) {
         const auto length = static_cast<qint64>(strnlen(text, kLogLineMaxText));
         written = written && file.write(text, length) == length && file.write("\r\n", 2) == 2;
         return true;

@@ -206,8 +206,8 @@ void OnPortGone(PortKey key, void* userData);
 int OnFrameSent(uintptr_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode, int payloadLength,
                 const uint8_t* payload);
 // OnFrameSent for a given link, and the setters for a given link (tests use links of their own).
-int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int payloadLength,
-                    const uint8_t* payload);
+int HandleFrameSent(CameraLink* link, const uint8_t* frame, int frameLength, uint8_t opcode,
+                    int payloadLength, const uint8_t* payload);
 int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value);
 int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value);
 

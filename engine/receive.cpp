@@ -88,13 +88,14 @@ void OnPortGone(PortKey /*key*/, void* userData) {
     }
 }
 
-int OnFrameSent(uintptr_t hookValue, const uint8_t* frame, int /*frameLength*/, uint8_t opcode,
-                int payloadLength, const uint8_t* payload) {
-    return HandleFrameSent(reinterpret_cast<CameraLink*>(hookValue), frame, opcode, payloadLength, payload);
+int OnFrameSent(uintptr_t hookValue, const uint8_t* frame, int frameLength, uint8_t opcode, int payloadLength,
+                const uint8_t* payload) {
+    return HandleFrameSent(reinterpret_cast<CameraLink*>(hookValue), frame, frameLength, opcode,
+                           payloadLength, payload);
 }
 
-int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int payloadLength,
-                    const uint8_t* payload) {
+int HandleFrameSent(CameraLink* link, const uint8_t* frame, int frameLength, uint8_t opcode,
+                    int payloadLength, const uint8_t* payload) {
     if (frame == nullptr) {
         return -1;
     }
@@ -114,6 +115,9 @@ int HandleFrameSent(CameraLink* link, const uint8_t* frame, uint8_t opcode, int 
         }
         link->awaitingAck.store(1);
     }
-    LogFrame(link, payload, kFrameSent, opcode, payloadLength);
+    // The bytes as written, not as rebuilt from the opcode and payload: a frame typed by hand
+    // need not be well-formed.
+    LogSentFrame(link != nullptr ? &link->logSink : nullptr, frame, frameLength, payload, opcode,
+                 payloadLength);
     return 0;
 }

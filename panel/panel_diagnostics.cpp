@@ -45,19 +45,17 @@ void C_Vesper_GUIDlg::ReplayLogHistory() {
     QPointer<ManualMessageDialog> window = diagnostics_;
     if (window == nullptr)
         return;
-    history_.Replay([&](const char* text, bool synchronous) {
+    // Every kept line is in the window, oldest first, before any line that arrives after it:
+    // the window, "Save Log As..." and a copy of all its lines read the same.
+    history_.Replay([&](const char* text) {
         if (window == nullptr)
             return false;
         char* copy = NewLogBlock();
         if (copy == nullptr)
             return false;
         std::memcpy(copy, text, strnlen(text, kLogLineMaxText));  // the block is zero-filled
-        if (synchronous) {
-            LogLineEvent event(0, copy);
-            QCoreApplication::sendEvent(window, &event);
-        } else {
-            QCoreApplication::postEvent(window, new LogLineEvent(0, copy));
-        }
+        LogLineEvent event(0, copy);
+        QCoreApplication::sendEvent(window, &event);
         return true;
     });
 }

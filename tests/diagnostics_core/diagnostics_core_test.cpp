@@ -207,11 +207,6 @@ TEST(Decoder, LogFrameWritesTwoLinesAndReportsAcks) {
     EXPECT_EQ(target.Notices().size(), 1u);
 }
 
-struct Delivery {
-    std::string text;
-    bool synchronous;
-};
-
 class History : public ::testing::Test {
   protected:
     void Store(const std::string& text) { history.Store(text.c_str()); }
@@ -220,10 +215,10 @@ class History : public ::testing::Test {
             Store("line " + std::to_string(i));
         }
     }
-    std::vector<Delivery> Replay() const {
-        std::vector<Delivery> deliveries;
-        history.Replay([&](const char* text, bool synchronous) {
-            deliveries.push_back({text, synchronous});
+    std::vector<std::string> Replay() const {
+        std::vector<std::string> deliveries;
+        history.Replay([&](const char* text) {
+            deliveries.push_back(text);
             return true;
         });
         return deliveries;
@@ -231,21 +226,20 @@ class History : public ::testing::Test {
     LogHistory history;
 };
 
-TEST_F(History, KeepsTheLast4999ForAReplayOldestFirst) {
+// Oldest first and in time order, every line of them: the window and a saved file read alike.
+TEST_F(History, KeepsTheLast4999ForAReplayInTimeOrder) {
     history.Store(nullptr);
     EXPECT_EQ(history.Next(), 0);
     EXPECT_TRUE(Replay().empty());
     StoreNumbered(10);
     auto deliveries = Replay();
     ASSERT_EQ(deliveries.size(), 10u);
-    EXPECT_EQ(deliveries[9].text, "line 10");
-    EXPECT_TRUE(deliveries[0].synchronous);
-    EXPECT_FALSE(deliveries[1].synchronous);
+    EXPECT_EQ(deliveries[9], "line 10");
 
     history.Clear();
     StoreNumbered(4999);
     EXPECT_EQ(history.Next(), 4999);
-    EXPECT_EQ(Replay().front().text, "line 1") << "next = 4999 starts at slot 0";
+    EXPECT_EQ(Replay().front(), "line 1") << "next = 4999 starts at slot 0";
     Store("line 5000");
     Store("line 5001");
     EXPECT_EQ(history.Next(), 1);
@@ -253,25 +247,23 @@ TEST_F(History, KeepsTheLast4999ForAReplayOldestFirst) {
     deliveries = Replay();
     ASSERT_EQ(deliveries.size(), 4999u);
     for (size_t i = 0; i < deliveries.size(); ++i) {
-        ASSERT_EQ(deliveries[i].text, "line " + std::to_string(i + 3));
-        ASSERT_EQ(deliveries[i].synchronous, i % 100 == 0);
+        ASSERT_EQ(deliveries[i], "line " + std::to_string(i + 3));
     }
 }
 
 TEST_F(History, AFailedDeliveryIsNotCounted) {
     StoreNumbered(205);
-    std::vector<Delivery> delivered;
+    std::vector<std::string> delivered;
     int attempts = 0;
-    const int count = history.Replay([&](const char* text, bool synchronous) {
+    const int count = history.Replay([&](const char* text) {
         if (++attempts == 2) {
             return false;
         }
-        delivered.push_back({text, synchronous});
+        delivered.push_back(text);
         return true;
     });
     EXPECT_EQ(count, 204);
-    EXPECT_EQ(delivered[100].text, "line 102");
-    EXPECT_TRUE(delivered[100].synchronous);
+    EXPECT_EQ(delivered[100], "line 102");
 }
 
 TEST_F(History, LinesAtTheirOwnLengthCutAt2999) {

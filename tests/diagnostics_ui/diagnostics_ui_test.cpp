@@ -186,25 +186,27 @@ class DiagnosticsUiTest : public QObject {
         QVERIFY(!WriteLogHistory(history, dir.filePath("missing/log.txt")));
     }
 
+    // The bytes each text gives, and whether the window refuses it first (a typing mistake).
     void examples_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("start");
         QTest::addColumn<bool>("checksum");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("checksum behind") << "0107 00" << false << true << QByteArray::fromHex("010700F8");
-        QTest::newRow("both boxes") << "07 00" << true << true << QByteArray::fromHex("010700F8");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("checksum behind")
+            << "0107 00" << false << true << QByteArray::fromHex("010700F8") << false;
+        QTest::newRow("both boxes") << "07 00" << true << true << QByteArray::fromHex("010700F8") << false;
         QTest::newRow("0x prefixes") << "0x01 0x07 0x00 0xF8" << false << false
-                                     << QByteArray::fromHex("010700F8");
+                                     << QByteArray::fromHex("010700F8") << false;
         QTest::newRow("upper 0X, blanks after")
-            << "  0X01   0xa7" << false << false << QByteArray::fromHex("01A7");
-        QTest::newRow("blank counts zero") << "1 7" << false << false << QByteArray::fromHex("1070");
-        QTest::newRow("lone digit") << "5" << false << false << QByteArray::fromHex("50");
-        QTest::newRow("0x alone") << "0x" << false << false << QByteArray::fromHex("00");
-        QTest::newRow("not hex") << "zz" << false << false << QByteArray::fromHex("00");
-        QTest::newRow("mixed junk") << "g5 Fq" << false << false << QByteArray::fromHex("05F0");
-        QTest::newRow("empty, both boxes") << "" << true << true << QByteArray::fromHex("01FF");
-        QTest::newRow("empty") << "" << false << false << QByteArray();
-        QTest::newRow("blanks only") << "    " << false << true << QByteArray::fromHex("00");
+            << "  0X01   0xa7" << false << false << QByteArray::fromHex("01A7") << false;
+        QTest::newRow("blank counts zero") << "1 7" << false << false << QByteArray::fromHex("1070") << true;
+        QTest::newRow("lone digit") << "5" << false << false << QByteArray::fromHex("50") << true;
+        QTest::newRow("0x alone") << "0x" << false << false << QByteArray::fromHex("00") << true;
+        QTest::newRow("not hex") << "zz" << false << false << QByteArray::fromHex("00") << true;
+        QTest::newRow("mixed junk") << "g5 Fq" << false << false << QByteArray::fromHex("05F0") << true;
+        QTest::newRow("empty, both boxes") << "" << true << true << QByteArray::fromHex("01FF") << true;
+        QTest::newRow("blanks only") << "    " << false << true << QByteArray::fromHex("00") << true;
     }
 
     void examples() {
@@ -213,6 +215,32 @@ class DiagnosticsUiTest : public QObject {
         QFETCH(bool, checksum);
         QFETCH(QByteArray, bytes);
         QCOMPARE(Parse(text.toStdString(), start, checksum).toHex(' '), bytes.toHex(' '));
+        char reason[200];
+        QTEST(CheckTypedMessage(text.toStdString(), start, reason, sizeof reason) != 0, "refused");
+    }
+
+    // What the window says beside the send of bytes that are not one well-formed frame.
+    void frameRemarks() {
+        const std::pair<const char*, const char*> cases[] = {
+            {"010700F8", ""},
+            {"01",
+             "1 byte is no whole frame (start byte, opcode, length, checksum): the camera may wait for more"},
+            {"0107AFF8",
+             "the length byte announces 175 payload bytes, 0 follow: the camera may wait for more"},
+            {"01070000F8",
+             "the length byte announces 0 payload bytes, 1 follow: the camera may take the rest for "
+             "the next frame"},
+            {"01070000", "the checksum is 00, the bytes before it need F8: the camera drops the frame"},
+            {"020700F7",
+             "the first byte is 02, not the start byte 01: the camera skips bytes until it sees one"},
+        };
+        for (const auto& [hex, remark] : cases) {
+            const QByteArray bytes = QByteArray::fromHex(hex);
+            char text[300] = "unchanged";
+            const int problem = DescribeFrameProblem(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                                     static_cast<int>(bytes.size()), text, sizeof text);
+            QCOMPARE(QString(problem != 0 ? text : ""), QString(remark));
+        }
     }
 
     void longTextStopsAt256Bytes() {
@@ -235,6 +263,12 @@ class DiagnosticsUiTest : public QObject {
         // Only the first 2999 characters of the text are read.
         std::string huge(5000, 'f');
         QCOMPARE(Parse(huge, false, false).size(), 256);
+        // More than a message holds is refused rather than cut: 256 bytes, the start byte included.
+        char reason[200];
+        QCOMPARE(CheckTypedMessage(text.substr(0, 3 * 256), false, reason, sizeof reason), 0);
+        QCOMPARE(CheckTypedMessage(text.substr(0, 3 * 256), true, reason, sizeof reason), -1);
+        QCOMPARE(QString(reason),
+                 QString("Too long: a message holds at most 256 bytes, the start byte included."));
     }
 };
 

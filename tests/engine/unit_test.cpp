@@ -38,8 +38,8 @@ class LinkTest : public ::testing::Test {
     // What the worker's send routines do just before writing.
     int Sent(uint8_t opcode, std::vector<uint8_t> payload, bool withPayload = true) {
         const std::vector<uint8_t> frame = Frame(opcode, payload);
-        return HandleFrameSent(link.get(), frame.data(), opcode, static_cast<int>(payload.size()),
-                               withPayload ? payload.data() : nullptr);
+        return HandleFrameSent(link.get(), frame.data(), static_cast<int>(frame.size()), opcode,
+                               static_cast<int>(payload.size()), withPayload ? payload.data() : nullptr);
     }
 
     std::string Slot(int i) const { return link->cameraState.versionText[i]; }
@@ -109,7 +109,7 @@ TEST_F(LinkTest, AReadWithoutPayloadArmsNothingAndIsNotLogged) {
     EXPECT_EQ(Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {}, false), -1);
     EXPECT_EQ(link->awaitingAck.load(), 0);
     EXPECT_TRUE(target.Lines().empty());
-    EXPECT_EQ(HandleFrameSent(link.get(), nullptr, CMD_STARTUP, 0, nullptr), -1);
+    EXPECT_EQ(HandleFrameSent(link.get(), nullptr, 0, CMD_STARTUP, 0, nullptr), -1);
     // A one-byte index (typed by hand) reads its missing low byte as 0, not past the payload.
     link->readIndex.store(9);
     EXPECT_EQ(Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {0x2B}), 0);
