@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -20,8 +21,11 @@
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "shell/command_line.h"
+#include "shell/display.h"
 #include "shell/first_paint.h"
+#include "shell/ui_services.h"
 #include "shell/uninstall.h"
+#include "shell/window_memory.h"
 #include "sim/camera_sim.h"
 
 namespace {
@@ -107,9 +111,11 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     // The program's own path is left out: installed programs live under /usr.
     const QStringList options = arguments_.mid(1);
     if (WantsUninstall(options)) {
-        if (!RunUninstallHandOff(options))
-            std::fprintf(stderr, "kelvra: not a package code: %s\n",
-                         qPrintable(UninstallPackageCode(options)));
+        QString why;
+        if (RunUninstallHandOff(options, &why) != 0) {
+            std::fprintf(stderr, "kelvra: %s\n", qPrintable(why));
+            return 1;
+        }
         return 0;
     }
 
@@ -135,6 +141,12 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     std::unique_ptr<QApplication> ownApp;
     QStringList programOptions = WithoutToolkitOptions(options);
     if (QCoreApplication::instance() == nullptr) {
+        // Without a display the toolkit would abort with advice that does not fit.
+        QString why;
+        if (!DisplayReachable(options, &why)) {
+            std::fprintf(stderr, "kelvra: %s\n", qPrintable(why));
+            return 1;
+        }
         static int fallbackArgc = 1;
         static char fallbackName[] = "kelvra";
         static char* fallbackArgv[] = {fallbackName, nullptr};
@@ -176,7 +188,16 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
         std::fprintf(stderr, "kelvra: the simulated camera could not start\n");
     }
 
-    StartCameraLink();
+    if (StartCameraLink() != 0) {
+        const QString why =
+            QStringLiteral("The camera link could not be started: no memory or no thread was left for it.");
+        std::fprintf(stderr, "kelvra: %s\n", qPrintable(why));
+        Desktop().MessageBox(nullptr, why, QStringLiteral("Kelvra"), QMessageBox::Critical, QMessageBox::Ok);
+        return 1;
+    }
+    // Window places and dialog folders are kept between runs of the program (not of tests).
+    EnableWindowMemory(true);
+    const auto forget = qScopeGuard([] { EnableWindowMemory(false); });
     auto panel = std::make_unique<C_Vesper_GUIDlg>();
     ReportFirstPaint(panel.get());
     if (simulator_ != nullptr)

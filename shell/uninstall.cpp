@@ -1,14 +1,15 @@
 #include "shell/uninstall.h"
 
+#include <QRegularExpression>
+#include <algorithm>
+
 #include "shell/command_line.h"
 #include "shell/ui_services.h"
 
 namespace {
 
-// The arguments as one line, without the paths given to --port and the values of the
-// toolkit's own options: device paths such as /dev/serial/by-id/usb-... and style sheets
-// under /usr/share contain "/u" and must not remove the program.
-QString JoinedArguments(const QStringList& all) {
+// The arguments without the paths given to --port and the values of the toolkit's own options.
+QStringList OwnArguments(const QStringList& all) {
     const QStringList arguments = WithoutToolkitOptions(all);
     QStringList kept;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -16,29 +17,43 @@ QString JoinedArguments(const QStringList& all) {
             ++i;
             continue;
         }
-        if (arguments[i].startsWith(QLatin1String("--port=")))
-            continue;
-        kept.append(arguments[i]);
+        if (!arguments[i].startsWith(QLatin1String("--port=")))
+            kept.append(arguments[i]);
     }
-    return kept.join(QLatin1Char(' '));
+    return kept;
+}
+
+bool AsksForHandOff(const QString& argument) {
+    return argument == QLatin1String("/u") || argument.startsWith(QLatin1String("/u="));
 }
 
 }  // namespace
 
 bool WantsUninstall(const QStringList& arguments) {
-    return JoinedArguments(arguments).contains(QLatin1String("/u"), Qt::CaseSensitive);
+    const QStringList own = OwnArguments(arguments);
+    return std::any_of(own.begin(), own.end(), AsksForHandOff);
 }
 
 QString UninstallPackageCode(const QStringList& arguments) {
-    const QString line = JoinedArguments(arguments);
-    const qsizetype at = line.indexOf(QLatin1String("/u"), 0, Qt::CaseSensitive);
-    if (at < 0)
-        return QString();
-    QString rest = line.mid(at + 2).trimmed();
-    const qsizetype equals = rest.indexOf(QLatin1Char('='));
-    if (equals >= 0)
-        rest = rest.mid(equals + 1);
-    return rest.trimmed();
+    const QStringList own = OwnArguments(arguments);
+    for (qsizetype i = 0; i < own.size(); ++i) {
+        if (own[i].startsWith(QLatin1String("/u=")))
+            return own[i].mid(3).trimmed();
+        if (own[i] != QLatin1String("/u"))
+            continue;
+        QString code = own.value(i + 1).trimmed();
+        if (code == QLatin1String("="))
+            code = own.value(i + 2);
+        else if (code.startsWith(QLatin1Char('=')))
+            code = code.mid(1);
+        return code.trimmed();
+    }
+    return QString();
+}
+
+bool ValidPackageName(const QString& code) {
+    static const QRegularExpression name(QStringLiteral("^[a-z0-9][a-z0-9+.-]+(:[a-z0-9-]+)?$"));
+    return name.match(code).hasMatch();
 }
 
 UninstallCommand UninstallCommandFor(const QString& packageCode) {
@@ -46,14 +61,22 @@ UninstallCommand UninstallCommandFor(const QString& packageCode) {
                             {QStringLiteral("dpkg"), QStringLiteral("--remove"), packageCode}};
 }
 
-bool RunUninstallHandOff(const QStringList& arguments) {
+int RunUninstallHandOff(const QStringList& arguments, QString* why) {
     if (!WantsUninstall(arguments))
-        return false;
+        return -1;
     const QString code = UninstallPackageCode(arguments);
-    if (code.startsWith(QLatin1Char('-')))
-        return false;
+    if (!ValidPackageName(code)) {
+        if (why != nullptr)
+            *why = code.isEmpty() ? QStringLiteral("/u needs the name of the package to remove (/u=kelvra)")
+                                  : QStringLiteral("/u: \"%1\" is not a package name").arg(code);
+        return -2;
+    }
     const UninstallCommand command = UninstallCommandFor(code);
-    // A launch failure is not reported: the program ends either way.
-    Desktop().StartDetached(command.program, command.arguments);
-    return true;
+    if (!Desktop().StartDetached(command.program, command.arguments)) {
+        if (why != nullptr)
+            *why = QStringLiteral("%1 could not be started to remove %2; is it installed?")
+                       .arg(command.program, code);
+        return -3;
+    }
+    return 0;
 }

@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
+#include <QWidget>
 #include <climits>
 
 #include "shell/ui_services.h"
@@ -13,25 +15,43 @@ namespace {
 QString overridePath;
 bool overridden = false;
 
-// Beside the program first; then where the package puts documentation, relative to the
-// program (bin/ and share/doc/kelvra/ under one prefix), so an installed or relocated tree
-// and the build tree both find their guide.
-void OpenDocumentNearProgram(const char* name) {
+// The folders a document may be in: beside the program first; then where the package puts
+// documentation, relative to the program (bin/ and share/doc/kelvra/ under one prefix), so an
+// installed or relocated tree and the build tree both find their guide.
+QStringList DocumentFolders() {
     if (ProgramFilePath().isEmpty())
-        return;
+        return {};
     const QString folder = GetProgramFolder();
-    const QString candidates[] = {
-        folder + QLatin1Char('/') + QLatin1String(name),
-        QDir::cleanPath(folder + QLatin1String("/../") + QLatin1String(kInstalledDocFolder) +
-                        QLatin1Char('/') + QLatin1String(name)),
-    };
-    for (const QString& path : candidates) {
-        // The desktop's handler may complain about a missing file in a window of its own.
-        if (QFileInfo(path).isFile()) {
-            Desktop().OpenDocument(path);
-            return;
-        }
+    return {folder, QDir::cleanPath(folder + QLatin1String("/../") + QLatin1String(kInstalledDocFolder))};
+}
+
+// The first of `names` that exists in one of the folders, folder by folder.
+QString FindDocument(const QStringList& names) {
+    for (const QString& folder : DocumentFolders())
+        for (const QString& name : names)
+            if (const QString path = folder + QLatin1Char('/') + name; QFileInfo(path).isFile())
+                return path;
+    return QString();
+}
+
+// Opens the first of `paths`; when no program takes it, the next; when none is left, says so:
+// that nothing was found, or which file no program could open.
+void OpenInTurn(QStringList paths, QPointer<QWidget> parent, const QString& caption, const QString& tried) {
+    if (paths.isEmpty()) {
+        const QString text =
+            tried.isEmpty()
+                ? QStringLiteral("%1 was not found in %2.")
+                      .arg(caption, DocumentFolders().join(QStringLiteral(" or ")))
+                : QStringLiteral("No program could open %1. Open %2 with a PDF viewer or a web browser.")
+                      .arg(caption, QDir::toNativeSeparators(tried));
+        Desktop().MessageBox(parent, text, caption, QMessageBox::Information, QMessageBox::Ok);
+        return;
     }
+    const QString path = paths.takeFirst();
+    Desktop().OpenDocument(path, [paths, parent, caption, path](bool opened) {
+        if (!opened)
+            OpenInTurn(paths, parent, caption, path);
+    });
 }
 
 }  // namespace
@@ -80,9 +100,20 @@ QString GetProgramFolder() {
     return slash < 0 ? path : path.left(slash);
 }
 
-void OpenCameraManual() {
-    OpenDocumentNearProgram(kCameraManualFile);
+void OpenCameraManual(QWidget* parent) {
+    QStringList paths;
+    if (const QString manual = FindDocument({QLatin1String(kCameraManualFile)}); !manual.isEmpty())
+        paths << manual;
+    OpenInTurn(paths, parent, QStringLiteral("Camera Users' Manual"), QString());
 }
-void OpenSoftwareGuide() {
-    OpenDocumentNearProgram(kSoftwareGuideFile);
+
+void OpenSoftwareGuide(QWidget* parent) {
+    // The PDF, else the HTML edition beside it.
+    const QString paths[] = {FindDocument({QLatin1String(kSoftwareGuideFile)}),
+                             FindDocument({QStringLiteral("html/index.html")})};
+    QStringList found;
+    for (const QString& path : paths)
+        if (!path.isEmpty())
+            found << path;
+    OpenInTurn(found, parent, QStringLiteral("Kelvra User's Guide"), QString());
 }

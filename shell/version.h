@@ -22,7 +22,11 @@ inline constexpr char kSoftwareGuideFile[] = "CameraControlSoftwareUsersGuide.pd
 // Where the package installs the documents, relative to the prefix (bin/ is beside it).
 inline constexpr char kInstalledDocFolder[] = "share/doc/kelvra";
 
+class QWidget;
+
 // Open a manual with the desktop's viewer: the file beside the program, else the one in the
-// installed documentation folder. A file in neither place opens nothing and says nothing.
-void OpenCameraManual();
-void OpenSoftwareGuide();
+// installed documentation folder. When no program can open the guide's PDF (or it is missing), its
+// HTML edition, html/index.html in the same folder, is opened in its place. When nothing opens, a
+// message over `parent` says so and where the files are.
+void OpenCameraManual(QWidget* parent = nullptr);
+void OpenSoftwareGuide(QWidget* parent = nullptr);

@@ -279,7 +279,7 @@ def panel_controls():
 def about_controls():
     return [
         C(1106, "QLabel", "panelBackground", "", px(7, 7, 302, 165),
-          styleSheet="background-color: white;", frameShape=("enum", "QFrame::NoFrame")),
+          autoFillBackground=True, frameShape=("enum", "QFrame::NoFrame")),
         C(1026, "QLabel", "textVersion", "Kelvra, Version 1.0.4", px(101, 122, 114, 8),
           alignment=CENTER, textFormat=("enum", "Qt::PlainText")),
         C(1025, "QLabel", "textNotice", "", px(46, 141, 224, 8), alignment=CENTER),

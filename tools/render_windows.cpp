@@ -34,14 +34,15 @@ namespace {
 class NoOneThere final : public UiServices {
   public:
     QMessageBox::StandardButton MessageBox(QWidget*, const QString&, const QString&, QMessageBox::Icon,
-                                           QMessageBox::StandardButtons) override {
+                                           QMessageBox::StandardButtons,
+                                           QMessageBox::StandardButton) override {
         return QMessageBox::No;
     }
     QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
     QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
         return QString();
     }
-    bool OpenDocument(const QString&) override { return false; }
+    void OpenDocument(const QString&, std::function<void(bool)>) override {}
     bool StartDetached(const QString&, const QStringList&) override { return false; }
 };
 

@@ -20,30 +20,56 @@
 
 class AppTest : public QObject {
     Q_OBJECT
+    QTemporaryDir settings_;  // what the program keeps between runs goes here
+
   private slots:
-    void initTestCase() { InitKelvraResources(); }
+    void initTestCase() {
+        InitKelvraResources();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_.path());
+    }
     void cleanup() { SetProgramFilePathForTest(QString()); }
 
+    // The hand-off, a refused or impossible one (status 1), a wrong line, an engine that cannot start.
     void endsBeforeAnythingStarts_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("started");
-        QTest::newRow("uninstall") << QStringList{"/usr/lib/kelvra/kelvra", "/u={4F1C-0C2E}"} << 0
-                                   << QStringList{"pkexec|dpkg|--remove|{4F1C-0C2E}"};
-        QTest::newRow("wrong line") << QStringList{"/usr/bin/kelvra", "--port"} << 2 << QStringList();
+        QTest::addColumn<bool>("startable");
+        const QString remove = "pkexec|dpkg|--remove|kelvra";
+        QTest::newRow("uninstall") << QStringList{"/usr/lib/kelvra/kelvra", "/u=kelvra"} << 0
+                                   << QStringList{remove} << true;
+        QTest::newRow("no package") << QStringList{"/usr/bin/kelvra", "/u="} << 1 << QStringList() << true;
+        QTest::newRow("no pkexec") << QStringList{"/usr/bin/kelvra", "/u", "kelvra"} << 1
+                                   << QStringList{remove} << false;
+        QTest::newRow("wrong line") << QStringList{"/usr/bin/kelvra", "--port"} << 2 << QStringList() << true;
+        QTest::newRow("engine running") << QStringList{"/usr/bin/kelvra"} << 1 << QStringList() << true;
     }
     void endsBeforeAnythingStarts() {
         QFETCH(QStringList, arguments);
         ScriptedServices services;
         ScopedUiServices scoped(&services);
+        QFETCH(bool, startable);
+        services.startable = startable;
         bool engine = false, panel = false;
         services.onStart = [&] { engine = EngineStarted(); };
+        // One engine a process: another already running makes the program's own fail to start.
+        const bool occupied = QTest::currentDataTag() == QLatin1String("engine running");
+        if (occupied)
+            QCOMPARE(StartCameraLink(), 0);
+        const auto stop = qScopeGuard([&] {
+            if (occupied)
+                StopCameraLink();
+        });
         C_Vesper_GUIApp app(arguments);
         app.SetPanelShownHook([&] { panel = true; });
         QTEST(app.InitInstance(), "code");
         QTEST(services.started, "started");
         QVERIFY(!engine && !panel);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        QCOMPARE(services.boxes,
+                 occupied ? QStringList{"Kelvra: The camera link could not be started: no memory or "
+                                        "no thread was left for it."}
+                          : QStringList());
     }
 
     // In one run: the whole connection heard by the panel, the exit question (answered No), then
@@ -99,6 +125,7 @@ class AppTest : public QObject {
         QProcess run;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TMPDIR", temp.path());
+        environment.insert("XDG_CONFIG_HOME", temp.path());
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         run.setProcessEnvironment(environment);
         const QString missing = temp.filePath("not/yet/camera");
@@ -116,6 +143,23 @@ class AppTest : public QObject {
         QCOMPARE(QString(run.readAllStandardError()).split('\n').filter("kelvra: --port"),
                  QStringList{"kelvra: --port " + missing + " does not exist (yet); watching for it"});
         QCOMPARE(links(), 0);
+
+        // Said plainly on standard error, status 1: no display (instead of the toolkit's abort),
+        // and a removal that names no package.
+        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(variable);
+        run.setProcessEnvironment(environment);
+        const std::pair<QStringList, QString> refusals[] = {
+            {{"--simulate"},
+             "kelvra: no display was found (DISPLAY is not set). Kelvra is a desktop program"},
+            {{"/u="}, "kelvra: /u needs the name of the package to remove (/u=kelvra)\n"},
+        };
+        for (const auto& [arguments, said] : refusals) {
+            run.start(KELVRA_PROGRAM, arguments);
+            QVERIFY(run.waitForFinished(10000));
+            QCOMPARE(QString::number(run.exitStatus()) + QString::number(run.exitCode()), QString("01"));
+            QVERIFY2(run.readAllStandardError().startsWith(said.toUtf8()), qPrintable(said));
+        }
     }
 
     void titleAndAboutShowTheFourVersionNumbers() {
@@ -130,24 +174,44 @@ class AppTest : public QObject {
                  QStringList({"About Kelvra", "Kelvra - Version " + version,
                               "Copyright \u00A9 2026 The Kelvra developers. All rights reserved."}));
         QCOMPARE(FindControlAs<QLabel>(&about, 1105)->pixmap().size(), QSize(450, 174));
+        // A dark palette darkens the panel behind the texts too: nothing stays white.
+        QPalette dark = about.palette();
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        about.setPalette(dark);
+        QWidget* versionLine = FindControl(&about, 1026);
+        const QImage picture = about.grab().toImage();
+        QCOMPARE(picture.pixelColor(versionLine->geometry().topLeft() + QPoint(1, 1)), QColor(30, 30, 30));
     }
 
-    void documentsOpenOnlyWhenPresentBesideOrInstalled() {
+    // The guide beside the program, else where the package installs it; when no program opens its
+    // PDF, its HTML edition; when nothing opens or nothing is there, a message says so.
+    void documentsOpenWhereverTheyAreOrSaySo() {
         ScriptedServices services;
         ScopedUiServices scoped(&services);
         QTemporaryDir dir;
-        const auto open = [&](const QString& program) {
+        const auto open = [&](const QString& program, QStringList unopenable = {}) {
             SetProgramFilePathForTest(dir.filePath(program));
             services.documents.clear();
-            OpenCameraManual();
+            services.boxes.clear();
+            services.unopenable = unopenable;
             OpenSoftwareGuide();
-            return services.documents.join(' ').replace(dir.path(), "~");
+            return (services.documents + services.boxes).join(' ').replace(dir.path(), "~");
         };
-        QCOMPARE(open("kelvra"), QString());  // neither file exists: nothing opens, nothing is said
+        const QString folders = dir.path() + " or " + QDir::cleanPath(dir.path() + "/../share/doc/kelvra");
+        QCOMPARE(open("kelvra"), "Kelvra User's Guide: Kelvra User's Guide was not found in " +
+                                     QString(folders).replace(dir.path(), "~") + ".");
         QCOMPARE(GetProgramFolder(), dir.path());
         const QString guide = "CameraControlSoftwareUsersGuide.pdf";
         QVERIFY(QFile(dir.filePath(guide)).open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dir.path()).mkpath("html") &&
+                QFile(dir.filePath("html/index.html")).open(QIODevice::WriteOnly));
         QCOMPARE(open("kelvra"), "~/" + guide);
+        QCOMPARE(open("kelvra", {".pdf"}), "~/" + guide + " ~/html/index.html");
+        QCOMPARE(open("kelvra", {".pdf", ".html"}),
+                 "~/" + guide +
+                     " ~/html/index.html Kelvra User's Guide: No program could open Kelvra User's Guide. "
+                     "Open ~/html/index.html with a PDF viewer or a web browser.");
         // Installed: bin/kelvra finds share/doc/kelvra/ under the same prefix; a copy beside the
         // program still comes first.
         QVERIFY(QDir(dir.path()).mkpath("usr/bin") && QDir(dir.path()).mkpath("usr/share/doc/kelvra"));
@@ -155,7 +219,6 @@ class AppTest : public QObject {
         QCOMPARE(open("usr/bin/kelvra"), "~/usr/share/doc/kelvra/" + guide);
         QVERIFY(QFile::copy(dir.filePath(guide), dir.filePath("usr/bin/" + guide)));
         QCOMPARE(open("usr/bin/kelvra"), "~/usr/bin/" + guide);
-        QVERIFY(services.boxes.isEmpty());
         // A program at the root of the tree looks for its documents at the root.
         SetProgramFilePathForTest("/kelvra");
         QCOMPARE(GetProgramFolder(), QString());
@@ -167,35 +230,30 @@ class AppTest : public QObject {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("started");
         const QString remove = "pkexec|dpkg|--remove|";
-        QTest::newRow("equals and braced code") << QStringList{"/u={6A1F-22B0}"} << remove + "{6A1F-22B0}";
-        QTest::newRow("last of several")
-            << QStringList{"--simulate", "/u", "=", "{6A1F-22B0}"} << remove + "{6A1F-22B0}";
-        QTest::newRow("blank, no equals") << QStringList{"/u", " kelvra "} << remove + "kelvra";
-        QTest::newRow("nothing after equals") << QStringList{"/u="} << remove;
-        QTest::newRow("upper case") << QStringList{"/U=kelvra"} << "";
-        QTest::newRow("inside a word") << QStringList{"/update"} << remove + "pdate";
-        QTest::newRow("no arguments") << QStringList{} << "";
-        QTest::newRow("usb device path")
-            << QStringList{"--port", "/dev/serial/by-id/usb-Bridge-if00-port0"} << "";
-        QTest::newRow("usb device path, one argument")
-            << QStringList{"--port=/usr/local/ttyCam", "--simulate"} << "";
-        QTest::newRow("option-like code") << QStringList{"/u=--force-all"} << "";
-        // The values of the toolkit's own options are paths too, with one dash or two.
-        QTest::newRow("style sheet") << QStringList{"-stylesheet", "/usr/share/kelvra/dark.qss"} << "";
-        QTest::newRow("plugin path") << QStringList{"--platformpluginpath", "/usr/lib/qt6"} << "";
-        QTest::newRow("window icon, one argument") << QStringList{"-qwindowicon=/usr/share/k.png"} << "";
+        QTest::newRow("equals") << QStringList{"/u=kelvra"} << remove + "kelvra";
+        QTest::newRow("code in the next argument") << QStringList{"/u", " kelvra "} << remove + "kelvra";
+        QTest::newRow("equals on its own")
+            << QStringList{"--simulate", "/u", "=", "kelvra:amd64"} << remove + "kelvra:amd64";
         QTest::newRow("after a toolkit option")
             << QStringList{"-style", "fusion", "/u=kelvra"} << remove + "kelvra";
-        // The code travels as one argument, never through a shell.
-        QTest::newRow("shell text") << QStringList{"/u=pkg; rm -rf ~", "$(reboot)"}
-                                    << remove + "pkg; rm -rf ~ $(reboot)";
+        // Only an argument that is "/u" or begins with "/u=" asks for it, whatever others hold.
+        QTest::newRow("a path under /usr") << QStringList{"/usr/share/doc/kelvra/guide.pdf"} << "";
+        QTest::newRow("inside a word") << QStringList{"/update"} << "";
+        QTest::newRow("upper case") << QStringList{"/U=kelvra"} << "";
+        QTest::newRow("usb device path") << QStringList{"--port", "/u=/dev/ttyUSB0"} << "";
+        // Refused: no name, or not one the package manager could hold (an option, shell text).
+        QTest::newRow("alone") << QStringList{"/u"} << "";
+        QTest::newRow("nothing after equals") << QStringList{"/u="} << "";
+        QTest::newRow("braced code") << QStringList{"/u={6A1F-22B0}"} << "";
+        QTest::newRow("option-like code") << QStringList{"/u=--force-all"} << "";
+        QTest::newRow("shell text") << QStringList{"/u=pkg; rm -rf ~"} << "";
     }
     void uninstallHandOff() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, started);
         ScriptedServices services;
         ScopedUiServices scoped(&services);
-        QCOMPARE(RunUninstallHandOff(arguments), !started.isEmpty());
+        QCOMPARE(RunUninstallHandOff(arguments) == 0, !started.isEmpty());
         QCOMPARE(services.started.join('\n'), started);
     }
 
