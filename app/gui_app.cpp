@@ -205,6 +205,7 @@ int C_Vesper_GUIApp::InitInstance(int* argc, char** argv) {
     stopSignals.CloseOnSignal(panel.get());
     if (const QScreen* where = panel->screen())
         panel->FitToScreen(where->availableGeometry());
+    panel->RestorePlace();
     panel->show();
     if (panelShown_)
         QTimer::singleShot(0, [this] { panelShown_(); });

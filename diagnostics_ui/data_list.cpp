@@ -1,5 +1,6 @@
 #include "diagnostics_ui/data_list.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -22,8 +23,9 @@ constexpr int kTextMargin = 3;
 }  // namespace
 
 CDataList::CDataList(QWidget* parent) : QAbstractScrollArea(parent), menu_(new QMenu(this)) {
+    InstallDataListAccessibility();
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
@@ -77,6 +79,10 @@ int CDataList::AddString(std::string_view line) {
         std::memcpy(chunks_.back().get() + tailUsed_, line.data(), length);
     tailUsed_ += length;
     lines_.push_back(record);
+    if (longest_ < 0 || length > lines_[static_cast<size_t>(longest_)].length) {
+        longest_ = Count() - 1;
+        longestWidth_ = -1;
+    }
     ScheduleSync();
     return Count() - 1;
 }
@@ -141,6 +147,30 @@ void CDataList::UpdateScrollRange() {
     const int page = VisibleRows();
     bar->setPageStep(page);
     bar->setRange(0, std::max(0, Count() - page));
+    // Sideways as far as the longest line reaches; measured once each time it changes.
+    if (longestWidth_ < 0)
+        longestWidth_ = longest_ < 0 ? 0 : fontMetrics().horizontalAdvance(Text(longest_));
+    QScrollBar* across = horizontalScrollBar();
+    const int width = viewport()->width();
+    across->setPageStep(width);
+    across->setSingleStep(std::max(1, 4 * fontMetrics().averageCharWidth()));
+    across->setRange(0, std::max(0, 2 * kTextMargin + longestWidth_ - width));
+}
+
+void CDataList::FindLongest() {
+    longest_ = -1;
+    longestWidth_ = -1;
+    for (int row = 0; row < Count(); ++row)
+        if (longest_ < 0 ||
+            lines_[static_cast<size_t>(row)].length > lines_[static_cast<size_t>(longest_)].length)
+            longest_ = row;
+}
+
+QRect CDataList::RowRect(int row) const {
+    const int top = TopIndex();
+    if (row < top || row >= std::min(Count(), top + VisibleRows() + 1))
+        return QRect();
+    return QRect(0, (row - top) * rowHeight_, viewport()->width(), rowHeight_);
 }
 
 void CDataList::SetTopIndex(int row) {
@@ -183,6 +213,7 @@ void CDataList::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         rowHeight_ = fontMetrics().height() + 2;
+        longestWidth_ = -1;
         Sync();
     }
     if (event->type() == QEvent::FontChange || event->type() == QEvent::ActivationChange ||
@@ -211,8 +242,9 @@ void CDataList::paintEvent(QPaintEvent* event) {
     const int last = std::min(Count() - 1, top + area.bottom() / rowHeight_);
     const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
     const int baseline = 1 + fontMetrics().ascent();
+    const int across = horizontalScrollBar()->value();
     // No glyph is narrower than half a pixel, so the rest of a long line would not show.
-    const size_t shownChars = static_cast<size_t>(2 * width);
+    const size_t shownChars = static_cast<size_t>(2 * (width + across));
     for (int row = first; row <= last; ++row) {
         const QRect rect(0, (row - top) * rowHeight_, width, rowHeight_);
         if (lines_[static_cast<size_t>(row)].selected) {
@@ -222,7 +254,7 @@ void CDataList::paintEvent(QPaintEvent* event) {
             painter.setPen(palette().color(group, QPalette::Text));
         }
         const std::string_view line = Line(row).substr(0, shownChars);
-        painter.drawText(kTextMargin, rect.top() + baseline,
+        painter.drawText(kTextMargin - across, rect.top() + baseline,
                          QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
         if (row == caret_ && hasFocus()) {
             QStyleOptionFocusRect option;
@@ -304,6 +336,7 @@ void CDataList::SetCurrentRow(int row) {
     caret_ = anchor_ = row;
     EnsureVisible(row);
     viewport()->update();
+    AnnounceCaret();
 }
 
 void CDataList::MoveCaret(int row, bool extend) {
@@ -314,6 +347,15 @@ void CDataList::MoveCaret(int row, bool extend) {
     SelectOnly(anchor_, caret_);
     EnsureVisible(caret_);
     viewport()->update();
+    AnnounceCaret();
+}
+
+void CDataList::AnnounceCaret() {
+    if (caret_ < 0 || !hasFocus() || !QAccessible::isActive())
+        return;
+    QAccessibleEvent event(this, QAccessible::Focus);
+    event.setChild(caret_);
+    QAccessible::updateAccessibility(&event);
 }
 
 // ---- Clipboard ----
@@ -364,6 +406,7 @@ void CDataList::Cut() {
     selectedFirst_ = 0;
     selectedLast_ = -1;
     caret_ = anchor_ = kept == 0 ? -1 : std::min(firstCut, Count() - 1);
+    FindLongest();
     Sync();
 }
 
@@ -410,6 +453,14 @@ void CDataList::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_End:
             to = Count() - 1;
             break;
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+            // Long lines: the keyboard scrolls sideways as the scroll bar does.
+            horizontalScrollBar()->triggerAction(event->key() == Qt::Key_Left
+                                                     ? QAbstractSlider::SliderSingleStepSub
+                                                     : QAbstractSlider::SliderSingleStepAdd);
+            event->accept();
+            return;
         default:
             // Enter and Escape go on to the window.
             event->ignore();
@@ -445,6 +496,7 @@ void CDataList::mousePressEvent(QMouseEvent* event) {
         SelectOnly(row, row);
     }
     viewport()->update();
+    AnnounceCaret();
 }
 
 void CDataList::mouseMoveEvent(QMouseEvent* event) {
@@ -483,13 +535,15 @@ void CDataList::contextMenuEvent(QContextMenuEvent* event) {
 bool CDataList::viewportEvent(QEvent* event) {
     if (event->type() != QEvent::ToolTip)
         return QAbstractScrollArea::viewportEvent(event);
-    // A line cut off at the right shows whole in its tooltip, wrapped, blanks kept, in the
+    // A line cut off at either side shows whole in its tooltip, wrapped, blanks kept, in the
     // list's font so that columns of a dump line up.
     const auto* help = static_cast<QHelpEvent*>(event);
     const int row = RowAt(help->pos().y());
     const QString text = Text(row);
-    if (row >= 0 && kTextMargin + fontMetrics().horizontalAdvance(text) > viewport()->width()) {
-        const QRect rect(0, (row - TopIndex()) * rowHeight_, viewport()->width(), rowHeight_);
+    const int across = horizontalScrollBar()->value();
+    if (row >= 0 &&
+        (across > 0 || kTextMargin + fontMetrics().horizontalAdvance(text) > viewport()->width())) {
+        const QRect rect = RowRect(row);
         const QString html = QStringLiteral("<p style='white-space:pre-wrap; font-family:\"%1\"'>%2</p>")
                                  .arg(font().family().toHtmlEscaped(), text.toHtmlEscaped());
         QToolTip::showText(help->globalPos(), html, viewport(), rect);

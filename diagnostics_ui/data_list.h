@@ -1,6 +1,7 @@
 // The list of log lines in the diagnostics window: lines in arrival order, extended
 // selection, and Ctrl+A / Ctrl+C / Ctrl+X to select all, copy and cut. Lines are kept as
-// 8-bit text and shown as Latin-1; the list has no limit of its own.
+// 8-bit text and shown as Latin-1; the list has no limit of its own. A line wider than the list
+// scrolls sideways. Screen readers see a list whose items are the lines.
 //
 // A busy link adds thousands of lines a second and the window may stay open for days, so
 // nothing here grows with the line count except the storage itself: text goes into fixed
@@ -53,6 +54,8 @@ class CDataList : public QAbstractScrollArea {
     int RowHeight() const { return rowHeight_; }
     // Copy, Select All and Save Log As...; the last emits saveLogRequested.
     QMenu* ContextMenu() const { return menu_; }
+    // Where row `row` is drawn, in the viewport's coordinates (empty when it is out of view).
+    QRect RowRect(int row) const;
 
   public slots:
     // The selected lines in list order, each followed by CR LF, as the clipboard's text.
@@ -104,6 +107,10 @@ class CDataList : public QAbstractScrollArea {
     void SelectOnly(int first, int last);
     void Mark(int row, bool selected);
     void MoveCaret(int row, bool extend);
+    // Tells a screen reader which line has the caret.
+    void AnnounceCaret();
+    // The longest line, whose width sets the sideways scroll range.
+    void FindLongest();
 
     std::vector<std::unique_ptr<char[]>> chunks_;
     size_t tailUsed_ = 0;  // bytes used in the last chunk
@@ -115,7 +122,9 @@ class CDataList : public QAbstractScrollArea {
     int selectedFirst_ = 0;
     int selectedLast_ = -1;
     int caret_ = -1;
-    int anchor_ = -1;  // where a shift selection starts
+    int anchor_ = -1;        // where a shift selection starts
+    int longest_ = -1;       // the row of the longest line
+    int longestWidth_ = -1;  // its width in pixels; -1 until measured
 
     QBasicTimer syncTimer_;
     bool followPending_ = false;
@@ -124,3 +133,7 @@ class CDataList : public QAbstractScrollArea {
     QMenu* menu_;
     QAction* copyAction_;
 };
+
+// The list's accessibility interface (data_list_access.cpp): made for every CDataList, rows as
+// list items.
+void InstallDataListAccessibility();

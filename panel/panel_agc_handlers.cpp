@@ -8,6 +8,7 @@
 #include "panel/panel_internal.h"
 #include "shell/ui_services.h"
 #include "shell/version.h"
+#include "shell/window_memory.h"
 #include "ui_panel.h"
 
 // ---- Handlers: AGC ----
@@ -120,9 +121,11 @@ void C_Vesper_GUIDlg::OnThresholdChanged() {
     if (*p < '0' || *p > '9')
         return;
     unsigned value = 0;
-    // Only the low eight bits travel, so the digits can be folded in modulo 256.
-    while (*p >= '0' && *p <= '9')
-        value = (value * 10 + static_cast<unsigned>(*p++ - '0')) & 0xFFu;
+    while (*p >= '0' && *p <= '9' && value <= kThresholdMax)
+        value = value * 10 + static_cast<unsigned>(*p++ - '0');
+    // One byte travels: a number beyond it would reach the camera as another one.
+    if (value > kThresholdMax)
+        return;
     Queue(REQ_TEMPORAL_NR_THRESHOLD, static_cast<uint8_t>(value));
 }
 
@@ -142,7 +145,7 @@ void C_Vesper_GUIDlg::OnFactoryDefaults() {
         QStringLiteral(
             "All factory parameters will be reset to default settings.  Are you sure you would like "
             "to do this?"),
-        QStringLiteral("Warning"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No);
+        QStringLiteral("Warning"), QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer == QMessageBox::Yes)
         Queue(REQ_FACTORY_DEFAULTS);
 }
@@ -159,8 +162,10 @@ void C_Vesper_GUIDlg::OnDetectorShutdown() {
 
 void C_Vesper_GUIDlg::OnLoadSequenceFile() {
     const int remembered = BeginSequenceSelection();
-    const QString path = Desktop().OpenFileName(
-        this, QDir::homePath(), QStringLiteral("Sequence Files (*.dseq)"), QStringLiteral("dseq"));
+    const QString path =
+        Desktop().OpenFileName(this, LastFolder(kSequenceFolderKey, QDir::homePath()),
+                               QStringLiteral("Sequence Files (*.dseq)"), QStringLiteral("dseq"));
+    RememberFolder(kSequenceFolderKey, path);
     // Only our own mark is taken back: a status the worker set meanwhile (the camera lost,
     // say) stays, or the panel would show a link that is no longer there.
     EndSequenceSelection(remembered);
@@ -174,8 +179,8 @@ void C_Vesper_GUIDlg::OnLoadSequenceFile() {
 }
 
 void C_Vesper_GUIDlg::OnSoftwareGuide() {
-    OpenSoftwareGuide();
+    OpenSoftwareGuide(this);
 }
 void C_Vesper_GUIDlg::OnCameraManual() {
-    OpenCameraManual();
+    OpenCameraManual(this);
 }

@@ -8,8 +8,10 @@
 #include <QScreen>
 #include <QThread>
 #include <algorithm>
+#include <array>
 #include <cstring>
 
+#include "diagnostics/traffic_log.h"
 #include "diagnostics_ui/log_event.h"
 #include "diagnostics_ui/log_file.h"
 #include "diagnostics_ui/manual_message_dialog.h"
@@ -17,6 +19,7 @@
 #include "panel/panel_internal.h"
 #include "resources/strings.h"
 #include "shell/ui_services.h"
+#include "shell/window_memory.h"
 #include "ui_panel.h"
 
 namespace {
@@ -39,6 +42,14 @@ void C_Vesper_GUIDlg::StoreLogLine(uintptr_t firstParameter, char* block) {
         }
     }
     FreeLogBlock(block);
+}
+
+void C_Vesper_GUIDlg::KeepOwnLine(const QString& text) {
+    char* block = NewLogBlock();
+    if (block == nullptr)
+        return;
+    ComposeLogLine(text.toLocal8Bit().constData(), CurrentLogTime(), block);
+    StoreLogLine(0, block);
 }
 
 void C_Vesper_GUIDlg::ReplayLogHistory() {
@@ -66,9 +77,11 @@ namespace {
 
 // "Save Log As..." in the diagnostics window: the kept history to a file the user names.
 void SaveLogAs(QWidget* parent, const LogHistory& history) {
+    const QString folder = LastFolder(kLogFolderKey, QDir::homePath());
     const QString path =
-        Desktop().SaveFileName(parent, QDir::home().filePath(QStringLiteral("kelvra-log.txt")),
+        Desktop().SaveFileName(parent, QDir(folder).filePath(QStringLiteral("kelvra-log.txt")),
                                QStringLiteral("Text files (*.txt)"), QStringLiteral("txt"));
+    RememberFolder(kLogFolderKey, path);
     if (path.isEmpty() || WriteLogHistory(history, path))
         return;
     Desktop().MessageBox(
@@ -84,15 +97,28 @@ void C_Vesper_GUIDlg::ToggleDiagnostics() {
         connect(window, &ManualMessageDialog::diagnosticsClosed, this, &C_Vesper_GUIDlg::OnDiagnosticsClosed);
         connect(window, &ManualMessageDialog::saveLogRequested, this,
                 [this, window] { SaveLogAs(window, history_); });
-        // Beside the panel, not over its controls. Both windows get the same decorations.
+        connect(window, &ManualMessageDialog::logRemark, this, &C_Vesper_GUIDlg::KeepOwnLine);
+        // Where the user left it, with its size; else beside the panel. Never over the panel's
+        // status line and bottom buttons. Both windows get the same decorations.
         const QRect owner = frameGeometry();
         const QSize decorations = owner.size() - size();
+        QRect kept;
+        const bool remembered = RememberedPlace(kDiagnosticsGeometryKey, &kept);
+        if (remembered) {
+            window->resize(kept.size());
+            window->move(kept.topLeft());
+        }
         if (const QScreen* where = screen()) {
-            const Beside placed =
-                PlaceBeside(owner, window->size() + decorations, where->availableGeometry());
-            if (placed.owner != owner.topLeft())
-                move(placed.owner);
-            window->move(placed.window);
+            const QRect available = where->availableGeometry();
+            const QRect keep = KeptInView();
+            if (!remembered || QRect(kept.topLeft(), kept.size() + decorations).intersects(keep)) {
+                const Beside placed = PlaceBeside(owner, window->size() + decorations, available, keep,
+                                                  window->minimumSize() + decorations);
+                if (placed.owner != owner.topLeft())
+                    move(placed.owner);
+                window->resize(placed.size - decorations);
+                window->move(placed.window);
+            }
         }
         window->show();
         diagnostics_ = window;
@@ -122,49 +148,87 @@ void C_Vesper_GUIDlg::OnDiagnosticsClosed() {
         a->setChecked(false);
 }
 
-Beside PlaceBeside(const QRect& owner, const QSize& size, const QRect& available) {
-    const auto clampX = [&](int x) {
-        return std::max(available.left(), std::min(x, available.right() + 1 - size.width()));
+QRect C_Vesper_GUIDlg::KeptInView() const {
+    const QRect frame = frameGeometry();
+    const int top = mapToGlobal(ui_->groupStatus->mapTo(this, QPoint(0, 0))).y();
+    return QRect(QPoint(frame.left(), std::clamp(top, frame.top(), frame.bottom())), frame.bottomRight());
+}
+
+Beside PlaceBeside(const QRect& owner, const QSize& size, const QRect& available, const QRect& keep,
+                   const QSize& minimum) {
+    const auto clampX = [&](int x, int width) {
+        return std::max(available.left(), std::min(x, available.right() + 1 - width));
     };
-    const auto clampY = [&](int y) {
-        return std::max(available.top(), std::min(y, available.bottom() + 1 - size.height()));
+    const auto clampY = [&](int y, int height) {
+        return std::max(available.top(), std::min(y, available.bottom() + 1 - height));
     };
     // Right, below, left, above, each level with the owner's near edge.
-    const QPoint sides[] = {
-        {owner.right() + 1 + kWindowGap, owner.top()},
-        {owner.left(), owner.bottom() + 1 + kWindowGap},
-        {owner.left() - kWindowGap - size.width(), owner.top()},
-        {owner.left(), owner.top() - kWindowGap - size.height()},
+    const auto sides = [&](const QRect& at, const QSize& window) {
+        return std::array<QPoint, 4>{QPoint(at.right() + 1 + kWindowGap, at.top()),
+                                     QPoint(at.left(), at.bottom() + 1 + kWindowGap),
+                                     QPoint(at.left() - kWindowGap - window.width(), at.top()),
+                                     QPoint(at.left(), at.top() - kWindowGap - window.height())};
     };
     const bool sideways[] = {true, false, true, false};
     // As the owner stands, the window slid along its side to stay on the area.
+    const auto beside = sides(owner, size);
     for (int i = 0; i < 4; ++i) {
-        const QPoint at = sideways[i] ? QPoint(sides[i].x(), clampY(sides[i].y()))
-                                      : QPoint(clampX(sides[i].x()), sides[i].y());
+        const QPoint at = sideways[i] ? QPoint(beside[i].x(), clampY(beside[i].y(), size.height()))
+                                      : QPoint(clampX(beside[i].x(), size.width()), beside[i].y());
         if (available.contains(QRect(at, size)))
-            return {at, owner.topLeft()};
+            return {at, owner.topLeft(), size};
     }
-    // Otherwise both move, the owner as little as gets the pair onto the area (or as near as it
-    // comes), and the window may then have to cover part of it: as little as can be.
-    Beside best{};
-    qint64 leastCovered = -1;
-    for (const QPoint& side : sides) {
+    // The owner moves as little as gets the pair onto the area.
+    for (const QPoint& side : beside) {
         const QRect pair = owner.united(QRect(side, size));
+        if (pair.width() > available.width() || pair.height() > available.height())
+            continue;
         const QPoint shift(
             std::max(available.left() - pair.left(), std::min(0, available.right() - pair.right())),
             std::max(available.top() - pair.top(), std::min(0, available.bottom() - pair.bottom())));
-        QRect moved = owner.translated(shift);
-        moved.moveTo(
-            std::max(available.left(), std::min(moved.left(), available.right() + 1 - moved.width())),
-            std::max(available.top(), std::min(moved.top(), available.bottom() + 1 - moved.height())));
-        const QPoint beside = side + moved.topLeft() - owner.topLeft();
-        const QRect placed(QPoint(clampX(beside.x()), clampY(beside.y())), size);
-        const QRect covered = placed.intersected(moved);
-        const qint64 area = qint64(covered.width()) * covered.height();
-        if (leastCovered < 0 || area < leastCovered) {
-            leastCovered = area;
-            best = {placed.topLeft(), moved.topLeft()};
+        return {side + shift, owner.topLeft() + shift, size};
+    }
+    // The window shrinks (not below `minimum`) into the largest room beside the owner, the owner
+    // pushed to the far edge as far as that takes.
+    Beside best{};
+    qint64 largest = -1;
+    for (int i = 0; i < 4; ++i) {
+        QRect moved = owner;
+        moved.moveTo(clampX(i == 0   ? available.left()
+                            : i == 2 ? available.right()
+                                     : owner.left(),
+                            owner.width()),
+                     clampY(i == 1   ? available.top()
+                            : i == 3 ? available.bottom()
+                                     : owner.top(),
+                            owner.height()));
+        const int room = i == 0   ? available.right() - moved.right() - kWindowGap
+                         : i == 1 ? available.bottom() - moved.bottom() - kWindowGap
+                         : i == 2 ? moved.left() - available.left() - kWindowGap
+                                  : moved.top() - available.top() - kWindowGap;
+        const QSize fitted =
+            sideways[i] ? QSize(std::min(size.width(), room), std::min(size.height(), available.height()))
+                        : QSize(std::min(size.width(), available.width()), std::min(size.height(), room));
+        if (fitted.width() < minimum.width() || fitted.height() < minimum.height())
+            continue;
+        const QPoint side = sides(moved, fitted)[static_cast<size_t>(i)];
+        const QPoint at = sideways[i] ? QPoint(side.x(), clampY(side.y(), fitted.height()))
+                                      : QPoint(clampX(side.x(), fitted.width()), side.y());
+        const qint64 area = qint64(fitted.width()) * fitted.height();
+        if (area > largest) {
+            largest = area;
+            best = {at, moved.topLeft(), fitted};
         }
     }
-    return best;
+    if (largest >= 0)
+        return best;
+    // No room beside it at all: the window covers the owner, but not the part to keep in view.
+    const QRect above(available.topLeft(), QPoint(available.right(), keep.top() - 1 - kWindowGap));
+    const QRect below(QPoint(available.left(), keep.bottom() + 1 + kWindowGap), available.bottomRight());
+    const QRect& room = above.height() >= below.height() ? above : below;
+    const QSize fitted(std::min(size.width(), available.width()),
+                       std::max(1, std::min(size.height(), room.height())));
+    return {QPoint(clampX(owner.left(), fitted.width()),
+                   &room == &above ? room.bottom() + 1 - fitted.height() : room.top()),
+            owner.topLeft(), fitted};
 }

@@ -24,6 +24,7 @@
 #include "shell/icon_combo.h"
 #include "shell/ui_services.h"
 #include "shell/version.h"
+#include "shell/window_memory.h"
 #include "ui_panel.h"
 
 namespace {
@@ -118,6 +119,8 @@ void C_Vesper_GUIDlg::OnInitDialog() {
     const QSize shrunk(exitRect.right() + 1 + 20, exitRect.bottom() + 1 + menuHeight + 20);
     setFixedSize(shrunk);
     describedSize_ = shrunk;
+    HideOutOfView(shrunk.width());
+    DescribeControls();
 
     // The outcome of a save, on the status group's title row; the status line keeps its texts.
     QGroupBox* statusGroup = ui_->groupStatus;
@@ -127,7 +130,12 @@ void C_Vesper_GUIDlg::OnInitDialog() {
     saveOutcome_->setGeometry(ui_->textStatus->x() + ui_->textStatus->width() / 3, 0,
                               ui_->textStatus->width() * 2 / 3, ui_->textStatus->y() - 2);
     saveOutcomeTimer_.setSingleShot(true);
-    connect(&saveOutcomeTimer_, &QTimer::timeout, saveOutcome_, &QLabel::clear);
+    // Shown only while it has something to say, so a screen reader meets no empty label.
+    saveOutcome_->hide();
+    connect(&saveOutcomeTimer_, &QTimer::timeout, saveOutcome_, [this] {
+        saveOutcome_->clear();
+        saveOutcome_->hide();
+    });
 
     ShowLinkStatus(true);
     if (EngineStarted())
@@ -161,13 +169,49 @@ void C_Vesper_GUIDlg::BuildSystemMenu() {
         });
     }
     AddSettingsProfileEntries(this, systemMenu_);
+    // The sequence file's button lies out of view: the menu reaches it, while the button could be
+    // used.
+    systemMenu_->addSeparator();
+    QAction* load = systemMenu_->addAction(QStringLiteral("&Load Sequence File..."));
+    load->setData(kCommandLoadSequence);
+    connect(load, &QAction::triggered, this, [this] {
+        if (ui_->buttonLoadSequence->isEnabled())
+            OnLoadSequenceFile();
+    });
+    connect(systemMenu_, &QMenu::aboutToShow, this,
+            [this, load] { load->setEnabled(ui_->buttonLoadSequence->isEnabled()); });
+    systemMenu_->addSeparator();
+    QAction* quit = systemMenu_->addAction(QStringLiteral("&Quit"));
+    quit->setData(kCommandQuit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &C_Vesper_GUIDlg::RequestClose);
+    BuildHelpMenu();
     layout()->setMenuBar(menuBar_);
 }
 
-QAction* C_Vesper_GUIDlg::MenuEntry(int command) const {
-    if (systemMenu_ == nullptr)
+void C_Vesper_GUIDlg::BuildHelpMenu() {
+    helpMenu_ = menuBar_->addMenu(QStringLiteral("&Help"));
+    helpMenu_->setObjectName(QStringLiteral("helpMenu"));
+    QAction* guide = helpMenu_->addAction(QStringLiteral("Kelvra User's &Guide"));
+    guide->setData(kCommandSoftwareGuide);
+    guide->setShortcut(QKeySequence::HelpContents);
+    connect(guide, &QAction::triggered, this, [this] { OnSysCommand(kCommandSoftwareGuide); });
+    QAction* about = helpMenu_->addAction(LoadStringResource(101));
+    about->setData(kCommandAbout);
+    connect(about, &QAction::triggered, this, [this] { OnSysCommand(kCommandAbout); });
+}
+
+void C_Vesper_GUIDlg::HideOutOfView(int visibleWidth) {
+    for (QWidget* control : ui_->client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (control->x() >= visibleWidth)
+            control->hide();
+}
+
+QAction* C_Vesper_GUIDlg::MenuEntry(int command, bool inHelp) const {
+    const QMenu* menu = inHelp ? helpMenu_ : systemMenu_;
+    if (menu == nullptr)
         return nullptr;
-    for (QAction* action : systemMenu_->actions())
+    for (QAction* action : menu->actions())
         if (!action->isSeparator() && action->data().toInt() == command)
             return action;
     return nullptr;
@@ -181,10 +225,10 @@ void C_Vesper_GUIDlg::OnSysCommand(int command) {
             break;
         }
         case kCommandCameraManual:
-            OpenCameraManual();
+            OpenCameraManual(this);
             break;
         case kCommandSoftwareGuide:
-            OpenSoftwareGuide();
+            OpenSoftwareGuide(this);
             break;
         case kCommandDiagnostics:
             ToggleDiagnostics();
@@ -205,7 +249,7 @@ void C_Vesper_GUIDlg::RequestClose() {
         return;
     const auto answer = Desktop().MessageBox(this, QStringLiteral("Are you sure you want to exit?"),
                                              QStringLiteral("Exit Now?"), QMessageBox::Question,
-                                             QMessageBox::Yes | QMessageBox::No);
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     OnOK();
@@ -215,6 +259,7 @@ void C_Vesper_GUIDlg::OnOK() {
     if (closing_)
         return;
     closing_ = true;
+    RememberPlace(this, kPanelGeometryKey);
     if (EngineStarted()) {
         SetLogTarget(nullptr, 0);
         SetViewResting(false);
@@ -228,6 +273,12 @@ void C_Vesper_GUIDlg::OnOK() {
 
 void C_Vesper_GUIDlg::accept() {
     RequestClose();
+}
+
+void C_Vesper_GUIDlg::RestorePlace() {
+    // The place only: the panel's size is its own (or the screen's, when it scrolls).
+    if (QRect kept; RememberedPlace(kPanelGeometryKey, &kept))
+        move(kept.topLeft());
 }
 
 void C_Vesper_GUIDlg::reject() {}
@@ -249,11 +300,10 @@ void C_Vesper_GUIDlg::keyPressEvent(QKeyEvent* event) {
             return;
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            // Enter presses the button that has the focus. In a field it has nothing to apply
+            // (each change is sent as it is typed), and it never asks to exit.
+            if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
                 button->click();
-            } else {
-                accept();
-            }
             event->accept();
             return;
         default:
@@ -322,6 +372,7 @@ void C_Vesper_GUIDlg::ShowNotice(const Notice& notice) {
 void C_Vesper_GUIDlg::ShowSaveOutcome(const QString& text) {
     saveOutcome_->setText(text);
     saveOutcome_->setToolTip(text);
+    saveOutcome_->show();
     saveOutcomeTimer_.start(kSaveOutcomeShownMs);
 }
 

@@ -36,6 +36,9 @@ constexpr int kCommandAbout = 0x10;
 constexpr int kCommandCameraManual = 0x20;
 constexpr int kCommandSoftwareGuide = 0x30;
 constexpr int kCommandDiagnostics = 0x40;
+// Entries beside the described ones: the sequence file (otherwise a button out of view) and Quit.
+constexpr int kCommandLoadSequence = 0x70;
+constexpr int kCommandQuit = 0x80;
 
 constexpr int kRefreshTimerPeriodMs = 75;
 
@@ -61,6 +64,8 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     // When the window does not fit `available` (a screen's free area), its controls scroll
     // inside it; otherwise it keeps its fixed size.
     void FitToScreen(const QRect& available);
+    // Puts the window where the user left it in the last run, when the window memory is on.
+    void RestorePlace();
 
     // Opens the diagnostics window, or closes the open one.
     void ToggleDiagnostics();
@@ -72,6 +77,9 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     // `block`.
     void StoreLogLine(uintptr_t firstParameter, char* block);
     void ReplayLogHistory();
+    // A traffic-log line the engine does not write (a request its queue refused), stamped now
+    // and kept as the engine's lines are.
+    void KeepOwnLine(const QString& text);
     LogHistory& History() { return history_; }
 
     // One tick of the refresh timer: parameter copy, then status display. When the tick leaves
@@ -83,7 +91,11 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     int LastShownStatus() const { return lastStatus_; }
 
     QMenuBar* MenuBar() const { return menuBar_; }
-    QAction* MenuEntry(int command) const;
+    // The window menu's entry with `command`; the Help menu's with `inHelp`.
+    QAction* MenuEntry(int command, bool inHelp = false) const;
+    // The part of the frame the diagnostics window must leave in view: the status line and the
+    // buttons beside and below it, in screen coordinates.
+    QRect KeptInView() const;
 
     // Gain/level pairs and flags, for tests.
     int AgcBiasGain() const { return agcBiasGain_; }
@@ -103,7 +115,7 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     void keyPressEvent(QKeyEvent* event) override;
 
   public slots:
-    void accept() override;  // Enter: the close request
+    void accept() override;  // the close request (Enter never comes here)
     void reject() override;  // Escape: nothing
 
   private:
@@ -123,6 +135,15 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
 
     void OnInitDialog();
     void BuildSystemMenu();
+    void BuildHelpMenu();
+    // The column beyond the window's edge is hidden: out of view, it must not take the focus
+    // or be reported as showing.
+    void HideOutOfView(int visibleWidth);
+    // Names, buddies, tooltips and the tab order (panel_access.cpp).
+    void DescribeControls();
+    // A keyboard or wheel move of a slider is sent once the moving stops, as a release is.
+    void SliderMoved(QSlider* slider);
+    void SliderSettled();
     void ConnectMessageMap();
     void UpdateData();
 
@@ -213,6 +234,10 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     QLabel* saveOutcome_ = nullptr;  // beside the status group's title, for a while
     QTimer saveOutcomeTimer_;
     QScrollArea* scrollArea_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QTimer sliderSettle_;
+    QPointer<QSlider> settlingSlider_;
+    int settleStart_ = 0;
     QSize describedSize_;
     int lastStatus_ = 0;
     uint32_t lastStatusNote_ = 0;  // the engine's note version the status tooltip shows

@@ -1,5 +1,6 @@
 // The panel's message map: from control id and notification to handler, the sliders that
-// report only when the mouse lets go, and the queueing of requests.
+// report when the mouse lets go or a keyboard or wheel move has stopped, and the queueing of
+// requests.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLineEdit>
@@ -12,6 +13,14 @@
 #include "panel/panel_internal.h"
 #include "resources/control_id.h"
 #include "ui_panel.h"
+
+namespace {
+
+// How long a slider must rest after a key or the wheel moved it before its position is sent: a
+// held key or a spun wheel sends once, when the moving stops.
+constexpr int kSliderSettleMs = 300;
+
+}  // namespace
 
 // One table from control id and notification to handler.
 const C_Vesper_GUIDlg::Route C_Vesper_GUIDlg::kMessageMap[] = {
@@ -97,13 +106,26 @@ void C_Vesper_GUIDlg::ConnectMessageMap() {
                 break;
         }
     }
-    // The sliders report only when the mouse lets go of them; keyboard moves queue nothing.
+    // The sliders report when the mouse lets go of them, and when a keyboard or wheel move stops.
     for (QSlider* slider : {ui_->sliderRoi, ui_->sliderGain, ui_->sliderLevel})
         slider->installEventFilter(this);
+    sliderSettle_.setSingleShot(true);
+    sliderSettle_.setInterval(kSliderSettleMs);
+    connect(&sliderSettle_, &QTimer::timeout, this, &C_Vesper_GUIDlg::SliderSettled);
 }
 
 bool C_Vesper_GUIDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::Wheel) {
+        for (QSlider* slider : {ui_->sliderRoi, ui_->sliderGain, ui_->sliderLevel})
+            if (watched == slider)
+                SliderMoved(slider);
+    }
     if (event->type() == QEvent::MouseButtonRelease) {
+        // The release sends the position; a keyboard move waiting to be sent is in it.
+        if (watched == settlingSlider_) {
+            sliderSettle_.stop();
+            settlingSlider_ = nullptr;
+        }
         // After the slider has taken the release, so its position is final.
         if (watched == ui_->sliderRoi) {
             QMetaObject::invokeMethod(
@@ -119,6 +141,33 @@ bool C_Vesper_GUIDlg::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// Called before the slider takes the key or the wheel: the position it had is kept, and each
+// further move starts the wait again. Another slider's pending move is sent first.
+void C_Vesper_GUIDlg::SliderMoved(QSlider* slider) {
+    if (settlingSlider_ != slider) {
+        if (sliderSettle_.isActive())
+            SliderSettled();
+        settlingSlider_ = slider;
+        settleStart_ = slider->value();
+    }
+    sliderSettle_.start();
+}
+
+// Sent as after a release, when the keys or the wheel did move the slider.
+void C_Vesper_GUIDlg::SliderSettled() {
+    sliderSettle_.stop();
+    QSlider* slider = settlingSlider_;
+    settlingSlider_ = nullptr;
+    if (slider == nullptr || slider->value() == settleStart_)
+        return;
+    if (slider == ui_->sliderRoi) {
+        OnRoiReleased();
+    } else {
+        QEvent apply(kGainLevelApplyEventType);
+        QCoreApplication::sendEvent(this, &apply);
+    }
 }
 
 // Leading decimal digits as a number; anything else counts 0 (a non-number reads as 0).
@@ -143,9 +192,16 @@ bool C_Vesper_GUIDlg::Queue(int32_t type, int32_t first, int32_t second) {
 }
 
 bool C_Vesper_GUIDlg::Queue(const CameraRequest& request) {
-    // A refused request (no engine) is dropped without a word.
-    EnqueueRequest(&request);
-    return true;
+    const int refused = EnqueueRequest(&request);
+    if (refused == 0)
+        return true;
+    // Never dropped without a word: the log says what was not sent and why.
+    const RequestType* type = FindRequestType(request.type);
+    KeepOwnLine(QStringLiteral("     Not sent: %1 (request %2): %3")
+                    .arg(QLatin1String(type != nullptr ? type->what : "a request"))
+                    .arg(request.type)
+                    .arg(QueueRefusalText(refused)));
+    return false;
 }
 
 void C_Vesper_GUIDlg::OnNothing() {}

@@ -327,4 +327,5 @@ void C_Vesper_GUIDlg::ShowGainLevelLabels() {
 void C_Vesper_GUIDlg::ShowGainLevelCaption() {
     ui_->groupGainLevelBias->setTitle(manualMode_ ? QStringLiteral("Manual Gain/Level")
                                                   : QStringLiteral("AGC Gain/Level Bias"));
+    ui_->groupGainLevelBias->setAccessibleName(ui_->groupGainLevelBias->title());
 }

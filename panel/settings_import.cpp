@@ -13,9 +13,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diagnostics_ui/manual_message_dialog.h"
 #include "engine/settings.h"
+#include "panel/panel_dlg.h"
 #include "protocol/parameters.h"
 #include "shell/ui_services.h"
+#include "shell/window_memory.h"
 
 namespace {
 
@@ -37,11 +40,20 @@ std::vector<ParameterAssignment> Changes(const std::vector<ProfileDifference>& d
 }
 
 // Marks the differing entries for the save, then the save itself, as the panel's button queues it.
-void QueueImport(const std::vector<ParameterAssignment>& changes) {
+// A refusal is said in the window and in the traffic log.
+void QueueImport(QWidget* parent, const std::vector<ParameterAssignment>& changes) {
     const CameraRequest marks = MakeMarkRequest(changes.data(), static_cast<int>(changes.size()));
     const CameraRequest save = MakeRequest(REQ_SAVE_PARAMETERS);
-    if (EnqueueRequest(&marks) == 0)
-        EnqueueRequest(&save);
+    int refused = EnqueueRequest(&marks);
+    if (refused == 0)
+        refused = EnqueueRequest(&save);
+    if (refused == 0)
+        return;
+    const QString reason = QueueRefusalText(refused);
+    if (C_Vesper_GUIDlg* panel = C_Vesper_GUIDlg::Instance())
+        panel->KeepOwnLine(QStringLiteral("     Not sent: the imported settings: ") + reason);
+    Tell(parent, QStringLiteral("Import Settings"), QStringLiteral("Nothing was written: ") + reason,
+         QMessageBox::Warning);
 }
 
 }  // namespace
@@ -67,13 +79,20 @@ void ExportSettings(QWidget* parent) {
     const SettingsProfile profile = ConnectedCameraProfile();
     const QString name =
         profile.camera.serialNumber.isEmpty() ? QStringLiteral("camera") : profile.camera.serialNumber;
-    const QString path = Desktop().SaveFileName(parent, QDir::homePath() + QLatin1Char('/') + name + ".json",
-                                                kFilter, QStringLiteral("json"));
+    const QString folder = LastFolder(kProfileFolderKey, QDir::homePath());
+    const QString path = Desktop().SaveFileName(parent, QDir(folder).filePath(name + ".json"), kFilter,
+                                                QStringLiteral("json"));
     if (path.isEmpty())
         return;
+    RememberFolder(kProfileFolderKey, path);
     QString error;
-    if (!WriteProfileFile(path, profile, &error))
+    if (!WriteProfileFile(path, profile, &error)) {
         Tell(parent, caption, error, QMessageBox::Critical);
+        return;
+    }
+    Tell(parent, caption,
+         QStringLiteral("The camera's settings were written to %1.").arg(QDir::toNativeSeparators(path)),
+         QMessageBox::Information);
 }
 
 void ImportSettings(QWidget* parent) {
@@ -84,9 +103,11 @@ void ImportSettings(QWidget* parent) {
              QMessageBox::Warning);
         return;
     }
-    const QString path = Desktop().OpenFileName(parent, QDir::homePath(), kFilter, QStringLiteral("json"));
+    const QString path = Desktop().OpenFileName(parent, LastFolder(kProfileFolderKey, QDir::homePath()),
+                                                kFilter, QStringLiteral("json"));
     if (path.isEmpty())
         return;
+    RememberFolder(kProfileFolderKey, path);
     SettingsProfile profile;
     QString error;
     if (!ReadProfileFile(path, &profile, &error)) {
@@ -101,7 +122,7 @@ void ImportSettings(QWidget* parent) {
                 "This profile was saved from a camera of %1; the connected camera is of %2. Import it "
                 "all the same?")
                 .arg(KindText(profile.camera), KindText(camera)),
-            caption, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
+            caption, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
     }
@@ -126,7 +147,7 @@ void ImportSettings(QWidget* parent) {
     }
     ImportSettingsDialog dialog(parent, QFileInfo(path).fileName(), differences);
     if (dialog.exec() == QDialog::Accepted)
-        QueueImport(changes);
+        QueueImport(parent, changes);
 }
 
 ImportSettingsDialog::ImportSettingsDialog(QWidget* parent, const QString& file,
@@ -172,8 +193,9 @@ ImportSettingsDialog::ImportSettingsDialog(QWidget* parent, const QString& file,
     layout->addWidget(table_);
 
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("Write and Save"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QDialogButtonBox::Cancel);
+    buttons->addButton(QStringLiteral("&Write and Save"), QDialogButtonBox::AcceptRole);
+    // Writing changes the camera: Enter cancels, as No does in the other questions.
+    buttons->addButton(QDialogButtonBox::Cancel)->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

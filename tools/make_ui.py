@@ -141,16 +141,16 @@ def panel_controls():
     c.append(C(1006, "QLineEdit", "editAutoCalPeriod", "", (44, 50, 64, 26), g, readOnly=True, alignment=CENTER))
     c.append(btn(1008, "buttonAutoCalUp", "+", (112, 50, 28, 26), g))
     c.append(C(1043, "QLabel", "labelAutoCalPeriod", "Auto Cal. Period (m)", (148, 50, 170, 26), g))
-    c.append(btn(1003, "buttonCalShutter", "Manual 1-Pt Shutter", (12, 84, 150, 28), g))
-    c.append(btn(1004, "buttonCalNoShutter", "Manual 1-Pt No Shutter", (168, 84, 150, 28), g))
+    c.append(btn(1003, "buttonCalShutter", "&Manual 1-Pt Shutter", (12, 84, 150, 28), g))
+    c.append(btn(1004, "buttonCalNoShutter", "Manual 1-Pt &No Shutter", (168, 84, 150, 28), g))
 
     c.append(C(1079, "QGroupBox", "groupLensCal", "Lens Cal", (10, 298, 330, 138)))
     g = "groupLensCal"
     c.append(C(1119, "QLabel", "labelLensCalHint",
                "To Calibrate lens cal. Place camera facing a flat field. Click Start Calibration, "
                "click Save to Camera", (12, 20, 306, 44), g, wordWrap=True))
-    c.append(btn(1094, "buttonLensCalStart", "Start Calibration", (12, 70, 150, 28), g))
-    c.append(btn(1100, "buttonLensCalSave", "Save to Camera", (168, 70, 150, 28), g))
+    c.append(btn(1094, "buttonLensCalStart", "Start &Calibration", (12, 70, 150, 28), g))
+    c.append(btn(1100, "buttonLensCalSave", "Save &to Camera", (168, 70, 150, 28), g))
     c.append(C(1113, "QCheckBox", "checkLensCal", "Enable Lens Cal", (12, 106, 200, 22), g))
 
     # Column 2: polarity, orientation, colour, video.
@@ -167,7 +167,7 @@ def panel_controls():
         c.append(C(cid, "QRadioButton", name, text, (12, 22 + i * 25, 190, 22), "groupOrientation"))
 
     c.append(C(1044, "QGroupBox", "groupColorization", "HSV Colorization", (x2, 226, 220, 66)))
-    c.append(C(1045, "QLabel", "labelPalette", "Color Palette:", (12, 26, 84, 26), "groupColorization"))
+    c.append(C(1045, "QLabel", "labelPalette", "Color &Palette:", (12, 26, 84, 26), "groupColorization"))
     c.append(C(1104, "CWComboIconBox", "comboPaletteIcons", None, (98, 26, 110, 26), "groupColorization"))
 
     c.append(C(1036, "QGroupBox", "groupVideoMode", "Video Mode", (x2, 298, 220, 138)))
@@ -214,16 +214,16 @@ def panel_controls():
     c.append(C(1075, "QGroupBox", "groupTemporalNr", "Temporal Noise Reduction", (10, 336, 340, 80), "groupAgc"))
     g = "groupTemporalNr"
     c.append(C(1076, "QCheckBox", "checkTemporalNr", "Enable", (12, 30, 100, 22), g))
-    c.append(C(1077, "QLabel", "labelThreshold", "Threshold:", (130, 28, 80, 26), g, alignment=RIGHT))
+    c.append(C(1077, "QLabel", "labelThreshold", "Th&reshold:", (130, 28, 80, 26), g, alignment=RIGHT))
     c.append(C(1078, "QLineEdit", "editThreshold", "", (216, 28, 70, 26), g))
 
-    # Bottom row.
+    # Bottom row. Letters after "&" are the buttons' and fields' Alt keys, unique in the window.
     c.append(C(1121, "QGroupBox", "groupStatus", "Camera Communication Status", (10, 444, 540, 58)))
     c.append(C(1103, "QLabel", "textStatus", "Camera Communication Status - Unknown", (12, 22, 516, 26),
                "groupStatus", frameShape=SUNKEN))
-    c.append(btn(1029, "buttonSaveParameters", "Save Non-Volatile Parameters", (560, 458, 180, 36)))
-    c.append(btn(1102, "buttonFactoryDefaults", "Factory Defaults", (746, 458, 100, 36)))
-    c.append(btn(1046, "buttonExit", "Exit Program", (852, 458, 88, 36)))
+    c.append(btn(1029, "buttonSaveParameters", "&Save Non-Volatile Parameters", (560, 458, 180, 36)))
+    c.append(btn(1102, "buttonFactoryDefaults", "Factory &Defaults", (746, 458, 100, 36)))
+    c.append(btn(1046, "buttonExit", "E&xit Program", (852, 458, 88, 36)))
 
     # Detector power: created hidden.
     c.append(C(1109, "QGroupBox", "groupDetectorPower", "Detector power", (980, 8, 200, 60), visible=False))
@@ -293,10 +293,10 @@ def diagnostics_controls():
         C(2024, "CDataList", "listLog", None, px(7, 6, 604, 205)),
         C(2017, "QLineEdit", "editMessage", "", px(6, 218, 522, 14)),
         # Wider than the dialog units give: the captions need more room in the usual Linux fonts.
-        C(1040, "QCheckBox", "checkStartByte", "Prepend Start Byte", (12, 388, 140, 16)),
-        C(1041, "QCheckBox", "checkChecksum", "Postpend Checksum", (160, 388, 146, 16)),
+        C(1040, "QCheckBox", "checkStartByte", "Prepend Start &Byte", (12, 388, 140, 16)),
+        C(1041, "QCheckBox", "checkChecksum", "Postpend &Checksum", (160, 388, 146, 16)),
         C(1042, "QCheckBox", "checkWaitResponse", "Wait for Response", (314, 388, 140, 16), enabled=False),
-        C(2018, "QPushButton", "buttonSend", "Send Message", px(534, 218, 79, 14), default=True),
+        C(2018, "QPushButton", "buttonSend", "&Send Message", px(534, 218, 79, 14), default=True),
         C(1028, "QPushButton", "buttonDone", "Done", px(560, 243, 50, 14), autoDefault=False),
     ]
 
@@ -308,7 +308,7 @@ def main():
              custom=[("CWComboIconBox", "QComboBox", "shell/icon_combo.h")])
     write_ui(out / "about.ui", "AboutTemplate", "About Kelvra", (474, 328), about_controls())
     write_ui(out / "diagnostics.ui", "DiagnosticsTemplate", "Message Diagnostics", (927, 429),
-             diagnostics_controls(), custom=[("CDataList", "QTreeView", "diagnostics_ui/data_list.h")])
+             diagnostics_controls(), custom=[("CDataList", "QAbstractScrollArea", "diagnostics_ui/data_list.h")])
 
 
 if __name__ == "__main__":

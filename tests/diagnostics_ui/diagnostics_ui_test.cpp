@@ -1,8 +1,10 @@
 // The diagnostics window's pieces: the log list (selection by keys and mouse, the clipboard's text,
 // cutting, the tooltip of a long line, the context menu), the kept log written to a file, and
 // hexadecimal typed as a message, byte for byte.
+#include <QAccessible>
 #include <QClipboard>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTextDocumentFragment>
 #include <QToolTip>
 #include <QtTest>
@@ -148,6 +150,31 @@ class DiagnosticsUiTest : public QObject {
         }
         QCOMPARE(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText(), longLine);
         QToolTip::hideText();
+        // The list scrolls sideways as far as the longest line, by the keys too.
+        QScrollBar* across = list_->horizontalScrollBar();
+        QVERIFY(across->maximum() >
+                list_->fontMetrics().horizontalAdvance(longLine) - list_->viewport()->width());
+        QTest::keyClick(list_, Qt::Key_Right);
+        QVERIFY(across->value() > 0);
+    }
+
+    // A screen reader sees a list of the lines: their number and texts, the caret's line.
+    void screenReaderReadsTheLines() {
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(list_);
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->childCount(), 50);
+        QAccessibleInterface* fifth = list->child(4);
+        QCOMPARE(fifth->text(QAccessible::Name) + QString::number(list->indexOfChild(fifth)),
+                 QString("12:00:00.005 line 54"));
+        list_->setFocus();
+        Press("Click3");
+        QCOMPARE(list->focusChild()->text(QAccessible::Name), QString("12:00:00.004 line 4"));
+        QVERIFY(list->focusChild()->state().selected);
+        const QPoint middle = list_->viewport()->mapToGlobal(RowPoint(2));
+        QCOMPARE(list->childAt(middle.x(), middle.y()), list->child(2));
+        list_->Cut();  // line 4 goes: the rows read the lines now in their places
+        QCOMPARE(list->childCount(), 49);
+        QCOMPARE(list->child(3)->text(QAccessible::Name), QString("12:00:00.005 line 5"));
     }
 
     void contextMenuActions() {

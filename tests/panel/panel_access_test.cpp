@@ -1,0 +1,283 @@
+// The panel for everyone, against the real engine and a simulated camera: the Tab key's way
+// through it, Enter and the shortcuts, what a screen reader hears, what the windows remember (in a
+// scratch settings folder), where the diagnostics window goes; and what the log and the windows say
+// of a request the queue refuses, of a typed message, and of a slider moved by keys or the wheel.
+#include <QtTest>
+#include <QtWidgets>
+#include <memory>
+
+#include "diagnostics_ui/data_list.h"
+#include "diagnostics_ui/manual_message_dialog.h"
+#include "panel/panel_dlg.h"
+#include "panel/panel_internal.h"
+#include "panel_fixture.h"
+#include "resources/control_id.h"
+#include "resources/resources.h"
+#include "shell/version.h"
+#include "shell/window_memory.h"
+
+class PanelAccessTest : public QObject {
+    Q_OBJECT
+
+    CameraOnPty cam_;
+    ScriptedServices services_;
+    std::unique_ptr<ScopedUiServices> scoped_;
+    std::unique_ptr<C_Vesper_GUIDlg> panel_;
+    QTemporaryDir settings_;
+
+    QWidget* Ctl(int id) {
+        QWidget* c = FindControl(panel_.get(), id);
+        if (c == nullptr)
+            qFatal("no control %d", id);
+        return c;
+    }
+    // A new panel, shown and active, with the camera's values copied in and the queue drained.
+    void Open() {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
+        panel_->OnTimer();
+        panel_->show();
+        QApplication::setActiveWindow(panel_.get());
+        QVERIFY(QTest::qWaitForWindowActive(panel_.get()));
+        Drain();
+    }
+    // Everything queued so far has reached the camera; the record starts afresh.
+    void Drain() {
+        cam_.Mark();
+        qobject_cast<QAbstractButton*>(Ctl(1003))->click();
+        QVERIFY(cam_.SawInOrder({Cmd(0x27, 3)}));
+        cam_.Mark();
+    }
+    // The Tab key's way from the first control round to it again: control ids, "radio" for the
+    // checked button of a group (the group's one stop; the arrow keys move in it).
+    QString TabWay() {
+        QWidget* first = Ctl(1002);
+        first->setFocus(Qt::TabFocusReason);
+        QStringList way;
+        do {
+            auto* radio = qobject_cast<QRadioButton*>(QApplication::focusWidget());
+            way << (radio != nullptr && radio->isChecked()
+                        ? "radio"
+                        : QString::number(ControlId(QApplication::focusWidget())));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        } while (QApplication::focusWidget() != first && way.size() < 100);
+        return way.join(' ');
+    }
+
+  private slots:
+    void initTestCase() {
+        InitKelvraResources();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_.path());
+        scoped_ = std::make_unique<ScopedUiServices>(&services_);
+    }
+    void cleanupTestCase() {
+        panel_.reset();
+        cam_.Stop();
+        scoped_.reset();
+    }
+    void init() { services_ = ScriptedServices(); }
+    void cleanup() {
+        if (panel_ != nullptr)
+            panel_->OnOK();
+        panel_.reset();
+        SetProgramFilePathForTest(QString());
+        QCoreApplication::processEvents();
+    }
+
+    // No engine yet: nothing queued goes without a word in the log, nor a typed message, which
+    // the window also says beside its button. Then the camera for the tests that follow.
+    void refusedRequestsAreSaid() {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
+        qobject_cast<QAbstractButton*>(Ctl(1003))->click();
+        QCOMPARE(LinesWith(panel_.get(),
+                           "Not sent: field calibration (request 18): the camera link is not running."),
+                 1);
+        panel_->ToggleDiagnostics();
+        ManualMessageDialog* window = panel_->Diagnostics();
+        FindControlAs<QLineEdit>(window, 2017)->setText("01 07 00 F8");
+        FindControlAs<QPushButton>(window, 2018)->click();
+        QCOMPARE(window->SendRemark(), QString("Not sent: the camera link is not running."));
+        QCOMPARE(LinesWith(panel_.get(), "The typed message was not sent: the camera link is not running."),
+                 1);
+        panel_->OnOK();
+        QVERIFY(cam_.Start({}));
+        QVERIFY(cam_.WaitConnected());
+    }
+
+    // Tab visits the visible controls in reading order and nothing else; the hidden column is
+    // hidden from a screen reader too. Enter asks nothing in a field or on a check box and presses
+    // a button; Ctrl+Q and "Factory Defaults" ask with No as the default; F1 opens the guide; Alt
+    // and a label's letter reach its field, which takes a byte's numbers only.
+    void keyboardAndScreenReader() {
+        Open();
+        QCOMPARE(TabWay(),
+                 QString("1002 1007 1006 1008 1003 1004 1094 1100 1113 radio radio 1104 1038 1039 radio "
+                         "1066 1018 1019 1020 1021 1068 1022 1023 1069 1024 1076 1078 1029 1102 1046"));
+        for (QWidget* control : ControlsById(panel_.get())) {
+            const QRect at(control->mapTo(panel_.get(), QPoint(0, 0)), control->size());
+            if (!panel_->rect().contains(at))
+                QVERIFY2(!control->isVisible() &&
+                             QAccessible::queryAccessibleInterface(control)->state().invisible,
+                         qPrintable(control->objectName()));
+        }
+
+        const bool temporal = qobject_cast<QCheckBox*>(Ctl(1076))->isChecked();
+        for (int id : {1078, 1076}) {
+            Ctl(id)->setFocus();
+            QTest::keyClick(Ctl(id), Qt::Key_Return);
+        }
+        QCOMPARE(qobject_cast<QCheckBox*>(Ctl(1076))->isChecked(), temporal);
+        Ctl(1004)->setFocus();
+        QTest::keyClick(Ctl(1004), Qt::Key_Enter);
+        QVERIFY(cam_.SawInOrder({Cmd(0x27, 4)}));
+
+        QTest::keyClick(panel_.get(), Qt::Key_Q, Qt::ControlModifier);
+        qobject_cast<QAbstractButton*>(Ctl(1102))->click();
+        QCOMPARE(services_.boxes, QStringList({"Exit Now?: Are you sure you want to exit?",
+                                               "Warning: All factory parameters will be reset to default "
+                                               "settings.  Are you sure you would like to do this?"}));
+        QCOMPARE(services_.defaults, QList<QMessageBox::StandardButton>(2, QMessageBox::No));
+
+        QTemporaryDir dir;
+        SetProgramFilePathForTest(dir.filePath("kelvra"));
+        QVERIFY(QFile(dir.filePath("CameraControlSoftwareUsersGuide.pdf")).open(QIODevice::WriteOnly));
+        QTest::keyClick(panel_.get(), Qt::Key_F1);
+        QCOMPARE(services_.documents, QStringList{dir.filePath("CameraControlSoftwareUsersGuide.pdf")});
+
+        QTest::keyClick(panel_.get(), Qt::Key_R, Qt::AltModifier);
+        QCOMPARE(ControlId(QApplication::focusWidget()), 1078);
+        qobject_cast<QLineEdit*>(Ctl(1078))->clear();
+        QTest::keyClicks(Ctl(1078), "300");
+        QCOMPARE(qobject_cast<QLineEdit*>(Ctl(1078))->text(), QString("30"));
+
+        // Every control a user can reach has a name of its own within its group; groups are named
+        // by their own titles; a slider is read with its label and its value.
+        QHash<QWidget*, QStringList> namesInGroup;
+        for (QWidget* control : panel_->findChildren<QWidget*>()) {
+            if (!control->isVisible() || !(control->focusPolicy() & Qt::TabFocus) || ControlId(control) == 0)
+                continue;
+            const QString name = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+            QStringList& names = namesInGroup[control->parentWidget()];
+            QVERIFY2(!name.isEmpty() && !names.contains(name),
+                     qPrintable(control->objectName() + ": " + name));
+            names << name;
+        }
+        for (QGroupBox* group : panel_->findChildren<QGroupBox*>())
+            if (group->isVisible())
+                QCOMPARE(QAccessible::queryAccessibleInterface(group)->text(QAccessible::Name),
+                         group->title());
+        QStringList labels;
+        for (const auto& [label, relation] :
+             QAccessible::queryAccessibleInterface(Ctl(1068))->relations(QAccessible::Label))
+            labels << label->text(QAccessible::Name);
+        QVERIFY(labels.contains("Gain:") && labels.contains(qobject_cast<QLabel*>(Ctl(1072))->text()));
+    }
+
+    // A slider moved by keys or the wheel sends its position once the moving stops, as a release.
+    void slidersByKeyboardAndWheel() {
+        Open();
+        qobject_cast<QAbstractButton*>(Ctl(1062))->click();  // automatic: the bias pair, 82 and 83
+        auto* gain = qobject_cast<QSlider*>(Ctl(1068));
+        auto* level = qobject_cast<QSlider*>(Ctl(1069));
+        Drain();
+        const int start = gain->value();
+        gain->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(gain, Qt::Key_Right);
+        QTRY_COMPARE(cam_.Sent(0x82), QString::number(start + 3));
+        QCOMPARE(qobject_cast<QLabel*>(Ctl(1072))->text(), QString::number(start + 3));
+        const int was = level->value();
+        QWheelEvent wheel(QPointF(5, 5), level->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(level, &wheel);
+        QVERIFY(level->value() != was);
+        QTRY_COMPARE(cam_.Sent(0x83), QString("%1 %2").arg(was).arg(level->value()));
+    }
+
+    // Typing mistakes are refused with a reason and send nothing; a malformed frame goes out as
+    // typed, with a remark, and the log shows exactly the bytes written.
+    void typedMessages() {
+        Open();
+        panel_->ToggleDiagnostics();
+        ManualMessageDialog* window = panel_->Diagnostics();
+        auto* edit = FindControlAs<QLineEdit>(window, 2017);
+        FindControlAs<QCheckBox>(window, 1041)->setChecked(true);  // the checksum behind
+        const std::pair<const char*, const char*> cases[] = {
+            {"ZZ", "Not sent: \"Z\" at column 1 is not a hexadecimal digit (0-9, A-F)."},
+            {"01 07 00 \u00e9", "Not sent: \"\u00e9\" at column 10 is not a hexadecimal digit (0-9, A-F)."},
+            {"01 07 00 00",
+             "Sent as typed, though not one well-formed frame: the length byte announces 0 payload "
+             "bytes, 1 follow: the camera may take the rest for the next frame."},
+            {"01 07 00", ""},
+        };
+        for (const auto& [text, remark] : cases) {
+            edit->setText(QString::fromUtf8(text));
+            QTest::keyClick(edit, Qt::Key_Return);
+            QCOMPARE(window->SendRemark(), QString::fromUtf8(remark));
+        }
+        QVERIFY(cam_.SawInOrder({Frame(0x07)}));
+        QTRY_COMPARE(LinesWith(panel_.get(), "TX  0x01 0x07 0x00 0x00 0xf8"), 1);
+        QCOMPARE(LinesWith(panel_.get(), "TX  0x01 0x07 0x00 0xf8"), 1);
+    }
+
+    // Window places, the diagnostics window's size and a file dialog's folder come back in the next
+    // run; nothing else is kept, none of the camera's settings.
+    void windowsRememberWhatTheUserArranged() {
+        EnableWindowMemory(true);
+        const auto off = qScopeGuard([] { EnableWindowMemory(false); });
+        const QRect screen(0, 0, 600, 400);  // the test's screen is smaller than the panel
+        Open();
+        panel_->FitToScreen(screen);
+        panel_->ToggleDiagnostics();
+        panel_->Diagnostics()->resize(640, 300);
+        panel_->Diagnostics()->move(60, 20);
+        panel_->move(40, 30);
+        QTemporaryDir logs;
+        services_.saveName = logs.filePath("first.txt");
+        panel_->Diagnostics()->List()->ContextMenu()->actions().constLast()->trigger();
+        panel_->ToggleDiagnostics();
+        panel_->OnOK();
+
+        Open();
+        panel_->FitToScreen(screen);
+        panel_->RestorePlace();
+        QCOMPARE(panel_->pos(), QPoint(40, 30));
+        panel_->ToggleDiagnostics();
+        QCOMPARE(QRect(panel_->Diagnostics()->pos(), panel_->Diagnostics()->size()), QRect(60, 20, 640, 300));
+        panel_->Diagnostics()->List()->ContextMenu()->actions().constLast()->trigger();
+        QCOMPARE(services_.dialogs,
+                 QStringList({QDir::home().filePath("kelvra-log.txt") + " | Text files (*.txt)",
+                              logs.filePath("kelvra-log.txt") + " | Text files (*.txt)"}));
+        QSettings kept(WindowMemoryFile(), QSettings::NativeFormat);
+        QCOMPARE(kept.allKeys(), QStringList({"folders/savedLogs", "windows/diagnostics", "windows/panel"}));
+    }
+
+    // Beside the panel where there is room; shrunk into the largest room beside it; at worst over
+    // the panel, but never over its status line and bottom buttons (`keep`).
+    void diagnosticsPlacement() {
+        const QRect panel(100, 50, 400, 300);
+        const QRect keep(100, 290, 400, 60);
+        // Screen -> where the window goes (and its size) and where the panel moves.
+        const std::tuple<QSize, QRect, QPoint> cases[] = {
+            {{1400, 900}, {508, 50, 300, 200}, {100, 50}},  // right
+            {{800, 900}, {100, 358, 300, 200}, {100, 50}},  // below
+            {{750, 400}, {450, 50, 300, 200}, {42, 50}},    // right, once the panel moves aside
+            {{600, 500}, {100, 308, 300, 192}, {100, 0}},   // below, shrunk, the panel at the top
+            {{450, 400}, {100, 82, 300, 200}, {100, 50}},   // no room: over the panel, above its bottom
+        };
+        for (const auto& [screen, window, owner] : cases) {
+            const Beside placed =
+                PlaceBeside(panel, QSize(300, 200), QRect(QPoint(0, 0), screen), keep, QSize(200, 120));
+            QCOMPARE(QRect(placed.window, placed.size), window);
+            QCOMPARE(placed.owner, owner);
+            QVERIFY(!window.intersects(keep.translated(owner - panel.topLeft())));
+        }
+        // A 1366x768 screen: the panel's frame and the window's as they are there.
+        const Beside placed = PlaceBeside(QRect(193, 78, 960, 532), QSize(927, 429), QRect(0, 0, 1366, 768),
+                                          QRect(193, 540, 960, 70), QSize(360, 200));
+        QCOMPARE(QRect(placed.window, placed.size), QRect(193, 540, 927, 228));
+        QCOMPARE(placed.owner, QPoint(193, 0));
+    }
+};
+
+QTEST_MAIN(PanelAccessTest)
+#include "panel_access_test.moc"
