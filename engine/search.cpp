@@ -321,11 +321,13 @@ void OpenStep(CameraLink* link) {
 
 void DescribeOpenFailure(const OpenFailure& failure, const struct stat* node, const char* groupName,
                          char* text, size_t size) {
+    // A path that would fill the log line is cut, so the advice after it is always read.
+    char path[2048];
+    std::snprintf(path, sizeof path, "%.2047s", failure.devicePath);
     if (failure.devicePath[0] == '\0') {
         std::snprintf(text, size, "     COM%d has no device node", failure.portNumber);
     } else if (failure.busy != 0) {
-        std::snprintf(text, size, "     %s is in use by another program; the search will try it again",
-                      failure.devicePath);
+        std::snprintf(text, size, "     %s is in use by another program; the search will try it again", path);
     } else if (failure.errorNumber == EACCES || failure.errorNumber == EPERM) {
         // Joining the group helps only when the group may read and write the node; root's group
         // is no group for a user to join.
@@ -336,18 +338,18 @@ void DescribeOpenFailure(const OpenFailure& failure, const struct stat* node, co
                 text, size,
                 "     No permission to open %s: add your user to the group \"%s\" (sudo usermod -aG %s "
                 "$USER); the membership takes effect at the next login",
-                failure.devicePath, groupName, groupName);
+                path, groupName, groupName);
         } else {
             std::snprintf(
                 text, size,
                 "     No permission to open %s: your user needs read and write access to it; install "
                 "the package's udev rule for the camera's bridges (60-kelvra.rules), or see \"Access "
                 "to the serial port\" in the Kelvra User's Guide",
-                failure.devicePath);
+                path);
         }
     } else {
         char reason[256];
-        std::snprintf(text, size, "     Cannot open %s: %s", failure.devicePath,
+        std::snprintf(text, size, "     Cannot open %s: %s", path,
                       strerror_r(failure.errorNumber, reason, sizeof reason));
     }
 }

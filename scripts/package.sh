@@ -2,7 +2,7 @@
 # Builds the Debian package: a Release build for the prefix /usr with Debian's hardening flags,
 # packed by CPack into build/package/kelvra_<version>_<arch>.deb.
 #   scripts/package.sh                 build the package
-#   scripts/package.sh --lintian       build it and check it with lintian
+#   scripts/package.sh --lintian       build it and check it with lintian --pedantic
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build=build/package
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DKELVRA_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+  -DKELVRA_BENCH=OFF -DKELVRA_WERROR=ON -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
   -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
@@ -21,5 +21,6 @@ rm -f "$build"/kelvra_*.deb
 deb="$(ls "$build"/kelvra_*.deb)"
 echo "$deb"
 if [ "${1:-}" = "--lintian" ]; then
-  lintian --info "$deb"
+  # Anything lintian says, down to its pedantic remarks, fails the check.
+  lintian --info --pedantic --fail-on error,warning,info,pedantic "$deb"
 fi

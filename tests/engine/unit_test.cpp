@@ -360,6 +360,9 @@ TEST(OpenFailure, SaysWhatTheUserCanDo) {
     EXPECT_EQ(Describe("", ENOENT), "     COM7 has no device node");
     EXPECT_EQ(Describe("/dev/ttyUSB6", ENOENT),
               std::string("     Cannot open /dev/ttyUSB6: ") + std::strerror(ENOENT));
+    // A path too long for the log line is cut, not the advice after it.
+    const std::string cut = Describe(("/dev/serial/by-id/" + std::string(4000, 'x')).c_str(), EACCES);
+    EXPECT_EQ(cut.substr(cut.size() - 26), "in the Kelvra User's Guide") << cut.size();
 }
 
 }  // namespace
