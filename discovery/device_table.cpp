@@ -10,10 +10,11 @@ const AcceptedId AcceptedIds[] = {
     {0, 0},
 };
 
+const AcceptedId CameraPortIds[] = {{0x0403, 0x6001}, {0x0483, 0x374B}, {0, 0}};
+
 namespace {
 
 constexpr AcceptedId kPrimaryIds[] = {{0x0403, 0x6001}, {0, 0}};
-constexpr AcceptedId kCameraIds[] = {{0x0403, 0x6001}, {0x0483, 0x374B}, {0, 0}};
 
 bool PairIn(const AcceptedId* list, uint32_t vendorId, uint32_t productId) {
     for (; list->vendorId != 0 && list->productId != 0; ++list) {
@@ -92,7 +93,7 @@ bool IsCameraPortPresent(const DeviceTable* table, int comNumber) {
         return false;
     }
     for (const DeviceRecord& r : table->records) {
-        if (r.inUse && r.comNumber == comNumber && PairIn(kCameraIds, r.vendorId, r.productId)) {
+        if (r.inUse && r.comNumber == comNumber && PairIn(CameraPortIds, r.vendorId, r.productId)) {
             return true;
         }
     }

@@ -32,6 +32,9 @@ struct AcceptedId {
 // Bridges the search may choose: FFFF/FFFF, 0403/6001, 0403/6015, then the end pair 0/0.
 // A list ends at the first pair whose vendor or product id is 0. 0xFFFF is no wildcard.
 extern const AcceptedId AcceptedIds[];
+// Bridges the presence check counts as the camera's: 0403/6001, 0483/374B, then 0/0. With
+// AcceptedIds, the bridges the package's udev rule and metadata name (tools/bridge_ids).
+extern const AcceptedId CameraPortIds[];
 
 struct DeviceRecord {
     uint8_t inUse;                       // 1 when the slot is filled
