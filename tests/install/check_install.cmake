@@ -1,4 +1,5 @@
-# cmake -DBUILD_DIR=... -DDESTDIR=... -DGUIDE_CHECK=... -P check_install.cmake
+# cmake -DBUILD_DIR=... -DDESTDIR=... -DGUIDE_CHECK=... -DSOURCE_DIR=... -DBRIDGE_IDS=...
+#       -DPACKAGE_VERSION=... -P check_install.cmake
 cmake_minimum_required(VERSION 3.25)
 set(failures 0)
 macro(fail message)
@@ -33,7 +34,7 @@ set(desktop share/applications/org.kelvra.Kelvra.desktop)
 set(metainfo share/metainfo/org.kelvra.Kelvra.metainfo.xml)
 set(guide share/doc/kelvra/CameraControlSoftwareUsersGuide.pdf)
 set(expected bin/kelvra bin/kelvra-ctl bin/kelvra-camsim ${desktop} ${metainfo} ${guide}
-    share/man/man1/kelvra.1.gz share/man/man1/kelvra-ctl.1.gz share/man/man1/kelvra-camsim.1.gz
+    share/doc/kelvra/html/index.html share/doc-base/kelvra-guide share/man/man1/kelvra.1.gz share/man/man1/kelvra-ctl.1.gz share/man/man1/kelvra-camsim.1.gz
     share/doc/kelvra/copyright share/doc/kelvra/changelog.gz lib/udev/rules.d/60-kelvra.rules)
 foreach(size 16 22 24 32 48 64 128 256)
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/kelvra.png)
@@ -69,6 +70,17 @@ if(NOT rc EQUAL 0 OR NOT pages OR CMAKE_MATCH_1 LESS 10 OR NOT info MATCHES "Tit
 endif()
 
 expect_clean("the installed program's guide" COMMAND "${GUIDE_CHECK}" "${usr}/bin/kelvra" "${usr}/${guide}")
+# The guide as a reader meets it, its doc-base entry, the guide's table of installed files, the
+# bridges' identifiers.
+expect_clean("the installed documents" COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/check_documents.py "${usr}"
+             "${SOURCE_DIR}/docs/guide.md" "${BRIDGE_IDS}")
+
+# The changelog's newest entry is the package's version.
+execute_process(COMMAND gzip -dc "${usr}/share/doc/kelvra/changelog.gz" OUTPUT_VARIABLE changelog)
+string(REGEX MATCH "^kelvra \\(([^)]*)\\)" top "${changelog}")
+if(NOT CMAKE_MATCH_1 STREQUAL PACKAGE_VERSION)
+  fail("the changelog's newest entry is ${CMAKE_MATCH_1}, the package's version ${PACKAGE_VERSION}")
+endif()
 
 if(failures)
   message(FATAL_ERROR "the installed tree has faults")
