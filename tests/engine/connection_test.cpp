@@ -109,7 +109,8 @@ TEST_F(EngineTest, WithoutABridgeTheSearchSaysOnceWhatItLooksFor) {
         named +
         ". Plug in the camera's bridge, name its port with --port PATH, or try the program with --simulate";
     ASSERT_TRUE(LogHas("     " + hint));
-    EXPECT_EQ(SearchNote(), hint);
+    // The note follows the log line.
+    EXPECT_TRUE(WaitUntil([&] { return SearchNote() == hint; }, kGenerous)) << SearchNote();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // passes after the safety rescan
     EXPECT_EQ(GetLinkStatus(), StatusSearching);
     EXPECT_EQ(Link()->comNumber.load(), 0);
@@ -121,7 +122,7 @@ TEST_F(EngineTest, WithoutABridgeTheSearchSaysOnceWhatItLooksFor) {
         "/class/tty: No such file or directory), so no USB serial bridge can be found. "
         "Name the camera's port with --port PATH, or try the program with --simulate";
     ASSERT_TRUE(LogHas("     " + unread));
-    EXPECT_EQ(SearchNote(), unread);
+    EXPECT_TRUE(WaitUntil([&] { return SearchNote() == unread; }, kGenerous)) << SearchNote();
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     EXPECT_EQ(target.Lines().size(), 2u);
 }
