@@ -8,9 +8,10 @@ if(CMAKE_SCRIPT_MODE_FILE)
   cmake_minimum_required(VERSION 3.25)
 endif()
 
-set(KELVRA_LAYERS serial discovery protocol diagnostics engine sim resources shell diagnostics_ui profile ctl panel
+set(KELVRA_LAYERS files serial discovery protocol diagnostics engine sim resources shell diagnostics_ui profile ctl panel
                   app)
 
+set(KELVRA_LAYER_files_PATHS files/)
 set(KELVRA_LAYER_serial_PATHS serial/)
 set(KELVRA_LAYER_discovery_PATHS discovery/)
 set(KELVRA_LAYER_protocol_PATHS protocol/)
@@ -25,19 +26,20 @@ set(KELVRA_LAYER_ctl_PATHS ctl/)
 set(KELVRA_LAYER_panel_PATHS panel/)
 set(KELVRA_LAYER_app_PATHS app/)
 
+set(KELVRA_LAYER_files_USES "")
 set(KELVRA_LAYER_serial_USES "")
 set(KELVRA_LAYER_discovery_USES serial)
 set(KELVRA_LAYER_protocol_USES serial)
 set(KELVRA_LAYER_diagnostics_USES protocol serial)
-set(KELVRA_LAYER_engine_USES diagnostics protocol discovery serial)
+set(KELVRA_LAYER_engine_USES diagnostics protocol discovery serial files)
 set(KELVRA_LAYER_sim_USES protocol serial)
 set(KELVRA_LAYER_resources_USES "")
 set(KELVRA_LAYER_shell_USES resources)
-set(KELVRA_LAYER_diagnostics_ui_USES shell resources engine diagnostics protocol serial)
-set(KELVRA_LAYER_profile_USES engine diagnostics protocol serial)
-set(KELVRA_LAYER_ctl_USES profile sim engine diagnostics protocol discovery serial)
-set(KELVRA_LAYER_panel_USES profile diagnostics_ui shell resources engine diagnostics protocol serial)
-set(KELVRA_LAYER_app_USES panel profile diagnostics_ui shell resources sim engine diagnostics protocol serial)
+set(KELVRA_LAYER_diagnostics_ui_USES shell resources engine diagnostics protocol serial files)
+set(KELVRA_LAYER_profile_USES engine diagnostics protocol serial files)
+set(KELVRA_LAYER_ctl_USES profile sim engine diagnostics protocol discovery serial files)
+set(KELVRA_LAYER_panel_USES profile diagnostics_ui shell resources engine diagnostics protocol serial files)
+set(KELVRA_LAYER_app_USES panel profile diagnostics_ui shell resources sim engine diagnostics protocol serial files)
 
 # Headers only their own layer may include: the engine's record and its internal helpers. Every
 # layer above reaches the engine through engine/camera_link.h and never names a CameraLink field.

@@ -25,10 +25,27 @@ QString Name(int index) {
     return QLatin1String(ParameterName(static_cast<unsigned>(index)));
 }
 
-QJsonObject EntryJson(int index, uint16_t value) {
+QJsonObject EntryJson(int index, uint16_t value, bool known) {
     return {{QStringLiteral("index"), index},
             {QStringLiteral("name"), Name(index)},
-            {QStringLiteral("value"), value}};
+            {QStringLiteral("value"), known ? QJsonValue(value) : QJsonValue()}};
+}
+
+CameraValues CurrentValues() {
+    CameraValues values{};
+    ReadCameraValues(values.value, values.known);
+    return values;
+}
+
+QString ValueText(uint16_t value, bool known) {
+    return known ? QString::number(value) : QStringLiteral("unknown");
+}
+
+QString ParameterList(const std::vector<int>& indices) {
+    QStringList names;
+    for (int index : indices)
+        names.append(QStringLiteral("parameter %1 (%2)").arg(index).arg(Name(index)));
+    return names.join(QStringLiteral(", "));
 }
 
 // Connects as the options say; the traffic log goes to standard error with --verbose.
@@ -56,10 +73,11 @@ bool LoadProfile(Context& context, SettingsProfile* profile) {
 QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences) {
     QJsonArray list;
     for (const ProfileDifference& d : differences)
-        list.append(QJsonObject{{QStringLiteral("index"), d.index},
-                                {QStringLiteral("name"), Name(d.index)},
-                                {QStringLiteral("camera"), d.camera},
-                                {QStringLiteral("file"), d.file}});
+        list.append(
+            QJsonObject{{QStringLiteral("index"), d.index},
+                        {QStringLiteral("name"), Name(d.index)},
+                        {QStringLiteral("camera"), d.cameraKnown ? QJsonValue(d.camera) : QJsonValue()},
+                        {QStringLiteral("file"), d.file}});
     return list;
 }
 

@@ -9,6 +9,7 @@
 
 #include "ctl/ctl_session.h"
 #include "profile/settings_profile.h"
+#include "protocol/parameters.h"
 
 // A command's output: lines for people on standard output, reasons for failing on standard
 // error, and with --json one JSON object on standard output instead of the lines.
@@ -52,7 +53,9 @@ struct Context {
     bool force = false;
     bool startByte = false;
     bool checksum = false;
+    bool assumeStored = false;
     QString format;
+    QString output;  // --output: a file instead of standard output
     Report* report = nullptr;
 };
 
@@ -71,7 +74,19 @@ int RunDiff(Context& context);
 
 // Shared by the commands (command_helpers.cpp).
 QString Name(int index);
-QJsonObject EntryJson(int index, uint16_t value);
+// An entry as JSON; an unknown value is null.
+QJsonObject EntryJson(int index, uint16_t value, bool known = true);
+
+// The camera's values 0..254 and whether each is known.
+struct CameraValues {
+    uint16_t value[kReadableParameterCount];
+    bool known[kReadableParameterCount];
+};
+CameraValues CurrentValues();
+// The value as text: the number, or "unknown".
+QString ValueText(uint16_t value, bool known);
+// "parameter 100 (Name)", for each of `indices`, joined with commas.
+QString ParameterList(const std::vector<int>& indices);
 // Connects as the options say; the traffic log goes to standard error with --verbose.
 int Connect(Context& context, CtlSession& session);
 bool LoadProfile(Context& context, SettingsProfile* profile);

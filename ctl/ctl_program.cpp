@@ -58,20 +58,23 @@ const Command kCommands[] = {
     {"monitor", "", "Print the decoded traffic log until interrupted.",
      "Every line of the traffic log, as the Message Diagnostics window shows it, until Ctrl+C.", "",
      RunMonitor},
-    {"dump", "", "Write the camera's settings profile to standard output.",
+    {"dump", "", "Write the camera's settings profile to standard output (or --output FILE).",
      "The profile holds the program's version, the date, the camera's identity and every readable parameter "
-     "by index, name and value.",
-     "format", RunDump},
+     "by index, name and value. A value the camera did not answer is unknown: null in the profile, and the "
+     "exit status is 1. --output writes the file whole or not at all.",
+     "format output", RunDump},
     {"restore", "PROFILE", "Write the profile's values that differ, read each back and store.",
-     "Prints what changed. A profile of another model or part number needs --force; --dry-run only prints "
-     "the differences.",
-     "dry-run force", RunRestore},
+     "Prints what changed. A camera value that is unknown is written as if it differed. When nothing "
+     "differs the store command is still sent, in case an earlier store did not take, unless "
+     "--assume-stored says the values are stored. A profile of another model or part number needs --force; "
+     "--dry-run only prints the differences.",
+     "dry-run force assume-stored", RunRestore},
     {"diff", "PROFILE", "Compare the camera with a profile; exit status 1 when they differ.",
      "Prints the entries whose value differs; exit status 0 when none does.", "", RunDiff},
 };
 
 // Options that take a value, so the word after them is no command.
-const char* const kValueOptions[] = {"--port", "--com", "--timeout", "--format"};
+const char* const kValueOptions[] = {"--port", "--com", "--timeout", "--format", "--output", "-o"};
 
 const Command* FindCommand(const QString& name) {
     for (const Command& command : kCommands)
@@ -107,6 +110,12 @@ QCommandLineOption CommandOption(const QString& name) {
                 QStringLiteral("FORMAT"), QStringLiteral("json")};
     if (name == QLatin1String("dry-run"))
         return {name, QStringLiteral("Only show the entries that differ.")};
+    if (name == QLatin1String("output"))
+        return {QStringList{QStringLiteral("o"), name},
+                QStringLiteral("Write the profile to FILE (whole or not at all) instead of standard output."),
+                QStringLiteral("FILE")};
+    if (name == QLatin1String("assume-stored"))
+        return {name, QStringLiteral("When no value differs, send nothing: the camera's values are stored.")};
     return {name, QStringLiteral("Restore a profile of another model or part number.")};
 }
 
@@ -162,7 +171,8 @@ int Report::Fail(int code, const QString& reason) {
 }
 
 int Report::Finish(int code) {
-    if (json_ && !(raw_ && code == kExitDone)) {
+    // Output that went out as it is (a profile, the monitor's lines) is the whole of it.
+    if (json_ && !raw_) {
         object_.insert(QStringLiteral("command"), command_);
         object_.insert(QStringLiteral("exitCode"), code);
         std::fputs(QJsonDocument(object_).toJson(QJsonDocument::Indented).constData(), stdout);
@@ -246,8 +256,14 @@ int RunCtl(const QStringList& arguments) {
     context.force = flag("force");
     context.startByte = flag("start-byte");
     context.checksum = flag("checksum");
+    context.assumeStored = flag("assume-stored");
     if (QString::fromLatin1(command->options).contains(QLatin1String("format")))
         context.format = parser.value(QStringLiteral("format"));
+    if (QString::fromLatin1(command->options).contains(QLatin1String("output"))) {
+        context.output = parser.value(QStringLiteral("output"));
+        if (parser.isSet(QStringLiteral("output")) && context.output.isEmpty())
+            return UsageError(QStringLiteral("--output takes the name of a file"), parser.isSet(json));
+    }
 
     bool ok = false;
     context.session.timeoutMs = parser.value(timeout).toInt(&ok);

@@ -27,8 +27,17 @@
 
 namespace {
 
-QString EntryLine(int index, uint16_t value) {
-    return QStringLiteral("%1  %2 %3").arg(index, 3).arg(Name(index), -40).arg(value, 5);
+QString EntryLine(int index, uint16_t value, bool known) {
+    return QStringLiteral("%1  %2 %3").arg(index, 3).arg(Name(index), -40).arg(ValueText(value, known), 5);
+}
+
+// Values the camera did not send are no values: the command says which, and fails.
+int FailOnUnknown(Report& report, const std::vector<int>& unknown, const QString& what) {
+    return report.Fail(kExitRefused,
+                       QStringLiteral("%1 value(s) unknown%2: %3; the camera did not answer their "
+                                      "reads with one value each (--verbose shows the traffic)")
+                           .arg(unknown.size())
+                           .arg(what, ParameterList(unknown)));
 }
 
 QJsonObject IdentityJson(const CameraIdentity& camera) {
@@ -147,15 +156,17 @@ int RunGet(Context& context) {
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
-    uint16_t values[kReadableParameterCount];
-    ReadCameraValues(values);
+    const CameraValues values = CurrentValues();
     QJsonArray list;
+    std::vector<int> unknown;
     for (int index : indices) {
-        report.Print(EntryLine(index, values[index]));
-        list.append(EntryJson(index, values[index]));
+        report.Print(EntryLine(index, values.value[index], values.known[index]));
+        list.append(EntryJson(index, values.value[index], values.known[index]));
+        if (!values.known[index])
+            unknown.push_back(index);
     }
     report.Put(QStringLiteral("parameters"), list);
-    return kExitDone;
+    return unknown.empty() ? kExitDone : FailOnUnknown(report, unknown, QString());
 }
 
 int RunMonitor(Context& context) {
@@ -172,6 +183,14 @@ int RunMonitor(Context& context) {
                             .constData());
         else
             std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    session.onDropped = [json](uint64_t dropped) {
+        if (json)
+            std::printf("{\"dropped\":%llu}\n", static_cast<unsigned long long>(dropped));
+        else
+            std::printf("kelvra-ctl: %llu line(s) dropped here: standard output did not keep up\n",
+                        static_cast<unsigned long long>(dropped));
         std::fflush(stdout);
     };
     if (const int code = Connect(context, session))
@@ -218,16 +237,27 @@ int RunDump(Context& context) {
     if (const int code = Connect(context, session))
         return code;
     const SettingsProfile profile = ConnectedCameraProfile();
-    if (report.Json() || context.format == QLatin1String("json")) {
-        report.Raw(WriteProfile(profile));
-        return kExitDone;
-    }
-    report.Print(QStringLiteral("Program:        %1").arg(profile.program));
-    report.Print(QStringLiteral("Date:           %1").arg(profile.date));
-    PrintIdentity(report, profile.camera);
+    std::vector<int> unknown;
     for (const ProfileEntry& entry : profile.parameters)
-        report.Print(EntryLine(entry.index, entry.value));
-    return kExitDone;
+        if (!entry.known)
+            unknown.push_back(entry.index);
+    const QString saved = QStringLiteral(" (written as null)");
+    if (!context.output.isEmpty()) {
+        QString error;
+        if (!WriteProfileFile(context.output, profile, &error))
+            return report.Fail(kExitUsage, error);
+        report.Put(QStringLiteral("file"), context.output);
+        report.Say(QStringLiteral("wrote %1").arg(context.output));
+    } else if (report.Json() || context.format == QLatin1String("json")) {
+        report.Raw(WriteProfile(profile));
+    } else {
+        report.Print(QStringLiteral("Program:        %1").arg(profile.program));
+        report.Print(QStringLiteral("Date:           %1").arg(profile.date));
+        PrintIdentity(report, profile.camera);
+        for (const ProfileEntry& entry : profile.parameters)
+            report.Print(EntryLine(entry.index, entry.value, entry.known));
+    }
+    return unknown.empty() ? kExitDone : FailOnUnknown(report, unknown, saved);
 }
 
 int RunDiff(Context& context) {
@@ -242,21 +272,31 @@ int RunDiff(Context& context) {
     if (!SameCameraKind(profile.camera, camera))
         report.Say(QStringLiteral("note: the profile is of %1, the camera is of %2")
                        .arg(KindText(profile.camera), KindText(camera)));
-    uint16_t values[kReadableParameterCount];
-    ReadCameraValues(values);
-    const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
+    const CameraValues values = CurrentValues();
+    const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values.value, values.known);
     report.Put(QStringLiteral("differences"), DifferencesJson(differences));
     report.Put(QStringLiteral("same"), differences.empty());
-    for (const ProfileDifference& d : differences)
+    int unknown = 0;
+    for (const ProfileDifference& d : differences) {
+        unknown += d.cameraKnown ? 0 : 1;
         report.Print(QStringLiteral("%1  %2 camera %3, file %4")
                          .arg(d.index, 3)
                          .arg(Name(d.index), -40)
-                         .arg(d.camera)
+                         .arg(ValueText(d.camera, d.cameraKnown))
                          .arg(d.file));
+    }
+    if (const int empty = UnknownEntries(profile))
+        report.Say(
+            QStringLiteral("note: the profile holds no value for %1 parameter(s); they are not compared")
+                .arg(empty));
     if (differences.empty()) {
         report.Say(QStringLiteral("the camera holds every value of the profile"));
         return kExitDone;
     }
-    report.Say(QStringLiteral("%1 parameter(s) differ").arg(differences.size()));
+    report.Say(QStringLiteral("%1 parameter(s) differ%2")
+                   .arg(differences.size())
+                   .arg(unknown > 0
+                            ? QStringLiteral(" or may differ (%1 camera value(s) unknown)").arg(unknown)
+                            : QString()));
     return kExitRefused;
 }

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 #include "serial/com_names.h"
 #include "serial/port_table.h"
@@ -130,6 +131,7 @@ Notice CtlSession::Run(const CameraRequest& request) {
 
 void CtlSession::Pump(int ms) {
     std::deque<Event> events;
+    uint64_t dropped = 0;
     {
         std::unique_lock<std::mutex> guard(lock_);
         if (ms > 0)
@@ -137,6 +139,8 @@ void CtlSession::Pump(int ms) {
                               [this] { return !events_.empty() || woken_; });
         woken_ = false;
         events.swap(events_);
+        heldLines_ = 0;
+        dropped = std::exchange(dropped_, 0);
     }
     for (const Event& event : events) {
         if (event.isNotice) {
@@ -145,6 +149,8 @@ void CtlSession::Pump(int ms) {
             onLine(event.line);
         }
     }
+    if (dropped > 0 && onDropped)
+        onDropped(dropped);
 }
 
 void CtlSession::Wake() {
@@ -181,7 +187,12 @@ void CtlSession::Stop() {
 bool CtlSession::PostLogLine(uint32_t, uintptr_t, char* block) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        events_.push_back({false, std::string(block), Notice{}});
+        if (heldLines_ < kHeldLines) {
+            events_.push_back({false, std::string(block), Notice{}});
+            ++heldLines_;
+        } else {
+            ++dropped_;
+        }
     }
     FreeLogBlock(block);
     arrived_.notify_one();

@@ -43,6 +43,11 @@ class CtlSession : public LogTarget {
 
     // Called on the program's thread with every traffic-log line, as the engine stamped it.
     std::function<void(const std::string& line)> onLine;
+    // Lines the program's thread has not taken yet are held up to kHeldLines; the rest are
+    // dropped and counted, so a consumer that stalls (standard output not read) costs no memory.
+    // Called after the lines held with how many were dropped behind them.
+    std::function<void(uint64_t dropped)> onDropped;
+    static constexpr size_t kHeldLines = 10000;
 
     // Starts the engine and waits until the camera is connected. kExitDone, or kExitNoCamera /
     // kExitPortUnusable with the reason in `error`.
@@ -80,6 +85,8 @@ class CtlSession : public LogTarget {
     std::mutex lock_;
     std::condition_variable arrived_;
     std::deque<Event> events_;    // guarded by lock_
+    size_t heldLines_ = 0;        // guarded by lock_: lines in events_
+    uint64_t dropped_ = 0;        // guarded by lock_: lines not held since the last Pump
     bool woken_ = false;          // guarded by lock_
     std::deque<Notice> notices_;  // program thread only: handed over, not yet taken
     bool powerCycle_ = false;

@@ -3,12 +3,14 @@
 // then it connects, queues one request at a time and reports success only for what the camera
 // acknowledged.
 #include <signal.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +20,7 @@
 #include "ctl/port_list.h"
 #include "ctl/setting_plan.h"
 #include "diagnostics/typed_message.h"
+#include "files/user_file.h"
 #include "profile/settings_profile.h"
 #include "protocol/commands.h"
 #include "protocol/parameters.h"
@@ -69,23 +72,32 @@ QString SaveFailure(const Notice& notice) {
     return QStringLiteral("the store command: ") + Failure(notice);
 }
 
-// The save with read-back and store. kExitDone, or kExitRefused after saying why. Each entry
-// of `expected` must read back as the value written.
+// The save with read-back and store. kExitDone, or kExitRefused after saying why: the engine
+// reads back every value it writes, and one the camera did not keep fails the save. `expected`
+// holds the values written, for the message.
 int Save(Context& context, CtlSession& session, const std::vector<Assignment>& expected) {
     Report& report = *context.report;
     const Notice done = session.Run(MakeRequest(REQ_SAVE_PARAMETERS));
     report.Put(QStringLiteral("written"), done.count);
     if (done.result != kRequestAcknowledged)
         return report.Fail(kExitRefused, SaveFailure(done));
-    uint16_t values[kReadableParameterCount];
-    ReadCameraValues(values);
-    for (const Assignment& a : expected)
-        if (values[a.index] != a.value)
-            return report.Fail(kExitRefused, QStringLiteral("parameter %1 (%2) reads back as %3, not %4")
-                                                 .arg(a.index)
-                                                 .arg(Name(a.index))
-                                                 .arg(values[a.index])
-                                                 .arg(a.value));
+    if (done.notKept > 0) {
+        const int index = done.notKeptIndex;
+        uint16_t now = 0;
+        QString reading = ReadCameraValue(index, &now) ? QStringLiteral("reads back as %1").arg(now)
+                                                       : QStringLiteral("could not be read back");
+        for (const Assignment& a : expected)
+            if (a.index == index && reading.startsWith(QLatin1String("reads")))
+                reading += QStringLiteral(", not %1").arg(a.value);
+        return report.Fail(kExitRefused,
+                           QStringLiteral("parameter %1 (%2) %3%4")
+                               .arg(index)
+                               .arg(Name(index), reading)
+                               .arg(done.notKept > 1 ? QStringLiteral(" (%1 parameters did not take "
+                                                                      "their values)")
+                                                           .arg(done.notKept)
+                                                     : QString()));
+    }
     report.Say(QStringLiteral("saved: %1 parameter(s) written and read back, then stored").arg(done.count));
     return kExitDone;
 }
@@ -126,11 +138,22 @@ int RunSet(Context& context) {
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
-    uint16_t current[kReadableParameterCount];
-    ReadCameraValues(current);
-    refused = PlanSettings(assignments, context.save, current, &plan);
+    const CameraValues current = CurrentValues();
+    refused = PlanSettings(assignments, context.save, current.value, &plan);
     if (!refused.isEmpty())
         return report.Fail(kExitUsage, refused);
+    // A pair given half keeps the other's camera value, which must then be known (unless the two
+    // are set together, never from the camera's values).
+    for (const PlannedRequest& step : plan.requests)
+        for (int index : step.indices)
+            if (const RequestType* row = FindRequestType(step.request.type);
+                !current.known[index] && (row == nullptr || !row->together) &&
+                std::none_of(assignments.begin(), assignments.end(),
+                             [index](const Assignment& a) { return a.index == index; }))
+                return report.Fail(kExitUsage,
+                                   QStringLiteral("%1: the camera's value of %2 is unknown (it could "
+                                                  "not be read), so it cannot be kept; give it too")
+                                       .arg(step.what, Name(index)));
 
     QJsonArray settings;
     for (const PlannedRequest& step : plan.requests) {
@@ -198,8 +221,13 @@ int RunPlay(Context& context) {
     if (context.arguments.size() != 1)
         return report.Fail(kExitUsage, QStringLiteral("give one sequence file"));
     const QFileInfo file(context.arguments[0]);
-    if (!file.isFile() || !file.isReadable())
-        return report.Fail(kExitUsage, QStringLiteral("%1 is not a readable file").arg(context.arguments[0]));
+    // The engine opens it as it opens every file a user names; this says why before connecting.
+    char reason[512] = {};
+    const int fd = OpenUserFile(QFile::encodeName(file.filePath()).constData(), kLargestSequenceFile,
+                                {reason, sizeof reason});
+    if (fd < 0)
+        return report.Fail(kExitUsage, QString::fromLocal8Bit(reason));
+    ::close(fd);
     const QByteArray path = QFile::encodeName(file.absoluteFilePath());
     CameraRequest request;
     if (!MakePathRequest(std::string_view(path.constData(), static_cast<size_t>(path.size())), &request))
@@ -273,9 +301,8 @@ int RunRestore(Context& context) {
                            QStringLiteral("the profile is of %1, the camera is of %2; --force restores "
                                           "it all the same")
                                .arg(KindText(profile.camera), KindText(camera)));
-    uint16_t values[kReadableParameterCount];
-    ReadCameraValues(values);
-    const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
+    const CameraValues values = CurrentValues();
+    const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values.value, values.known);
     report.Put(QStringLiteral("differences"), DifferencesJson(differences));
     report.Put(QStringLiteral("dryRun"), context.dryRun);
     std::vector<Assignment> writes;
@@ -283,7 +310,7 @@ int RunRestore(Context& context) {
         writes.push_back({d.index, d.file});
     // The values set would refuse are refused here too, before anything is written.
     char refused[kLogLineBlockSize];
-    if (CheckSettingChanges(values, writes.data(), static_cast<int>(writes.size()), refused,
+    if (CheckSettingChanges(values.value, writes.data(), static_cast<int>(writes.size()), refused,
                             sizeof refused) != 0)
         return report.Fail(kExitUsage,
                            QStringLiteral("the profile cannot be restored: %1").arg(QLatin1String(refused)));
@@ -291,15 +318,26 @@ int RunRestore(Context& context) {
         report.Print(QStringLiteral("%1  %2 %3 -> %4")
                          .arg(d.index, 3)
                          .arg(Name(d.index), -40)
-                         .arg(d.camera)
+                         .arg(ValueText(d.camera, d.cameraKnown))
                          .arg(d.file));
+    if (const int empty = UnknownEntries(profile))
+        report.Say(
+            QStringLiteral("note: the profile holds no value for %1 parameter(s); they are not written")
+                .arg(empty));
     if (context.dryRun) {
         report.Say(
             QStringLiteral("%1 parameter(s) differ; nothing written (--dry-run)").arg(differences.size()));
         return kExitDone;
     }
+    if (differences.empty() && context.assumeStored) {
+        report.Say(QStringLiteral("the camera holds every value of the profile already; nothing sent"));
+        return Done(report);
+    }
     if (differences.empty()) {
-        report.Say(QStringLiteral("the camera holds every value of the profile already"));
+        // An earlier restore may have written them and lost its store: store them now.
+        report.Say(QStringLiteral("the camera holds every value of the profile already; storing them"));
+        if (const int code = Save(context, session, {}))
+            return code;
         return Done(report);
     }
     const Notice marked = session.Run(MarkRequest(writes));

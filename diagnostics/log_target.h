@@ -38,6 +38,10 @@ struct Notice {
     int32_t count = 0;   // a save: parameters written and read back; a sequence: messages sent
     int32_t index = -1;  // a save: the parameter it stopped at; a sequence: the first line not
                          // acknowledged (0 none)
+    // A save: parameters written and acknowledged that did not read back as written (or could
+    // not be read back), and the first of them (-1 none).
+    int32_t notKept = 0;
+    int32_t notKeptIndex = -1;
 };
 
 class LogTarget {

@@ -1,23 +1,23 @@
 #include "diagnostics_ui/log_file.h"
 
-#include <QSaveFile>
+#include <QFile>
 #include <cstring>
+#include <string>
 
 #include "diagnostics/log_history.h"
+#include "files/user_file.h"
 
-bool WriteLogHistory(const LogHistory& history, const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    bool written = true;
-    history.Replay([&](const char* text) {
-        const auto length = static_cast<qint64>(strnlen(text, kLogLineMaxText));
-        written = written && file.write(text, length) == length && file.write("\r\n", 2) == 2;
+bool WriteLogHistory(const LogHistory& history, const QString& path, QString* error) {
+    std::string text;
+    history.Replay([&](const char* line) {
+        text.append(line, strnlen(line, kLogLineMaxText));
+        text += "\r\n";
         return true;
     });
-    if (!written) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    char reason[512] = {};
+    if (WriteUserFile(QFile::encodeName(path).constData(), text, {reason, sizeof reason}) == 0)
+        return true;
+    if (error != nullptr)
+        *error = QString::fromLocal8Bit(reason);
+    return false;
 }

@@ -291,7 +291,8 @@ int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value) {
     }
     ParameterEntry& pending = link->cameraState.pendingValues.entries[index];
     const ParameterEntry& camera = link->cameraState.cameraValues.entries[index];
-    if (value != pending.value.load() || value != camera.value.load()) {
+    // A camera value that is not known is never taken as equal.
+    if (value != pending.value.load() || value != camera.value.load() || camera.known.load() == 0) {
         pending.value.store(value);
         pending.flag.store(1);
     }
@@ -310,12 +311,22 @@ int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value) {
         return -2;
     }
     ParameterEntry& camera = link->cameraState.cameraValues.entries[index];
-    if (value != camera.value.load()) {
+    if (value != camera.value.load() || camera.known.load() == 0) {
         camera.value.store(value);
+        camera.known.store(1);
         camera.flag.store(1);
         NoteViewChange(link);
     }
     return 0;
+}
+
+void ForgetCameraValue(CameraLink* link, int index) {
+    ParameterEntry& camera = link->cameraState.cameraValues.entries[index];
+    if (camera.known.exchange(0) != 0) {
+        camera.value.store(0);
+        camera.flag.store(1);
+        NoteViewChange(link);
+    }
 }
 
 bool CopyCameraIdentity(char (*versionText)[kVersionTextSlotSize], uint8_t* infoBlock) {
@@ -347,22 +358,23 @@ ParameterEntry* CameraEntry(int index) {
 
 bool ReadCameraValue(int index, uint16_t* value) {
     const ParameterEntry* entry = CameraEntry(index);
-    if (entry == nullptr || value == nullptr) {
+    if (entry == nullptr || value == nullptr || entry->known.load() == 0) {
         return false;
     }
     *value = entry->value.load();
     return true;
 }
 
-bool ReadCameraValues(uint16_t* values) {
-    bool read = true;
+int ReadCameraValues(uint16_t* values, bool* known) {
+    int unknown = 0;
     for (int index = 0; index < kReadableParameterCount; ++index) {
-        if (!ReadCameraValue(index, &values[index])) {
+        known[index] = ReadCameraValue(index, &values[index]);
+        if (!known[index]) {
             values[index] = 0;
-            read = false;
+            ++unknown;
         }
     }
-    return read;
+    return EngineStarted() ? unknown : -1;
 }
 
 bool CameraValueChanged(int index) {
@@ -370,14 +382,26 @@ bool CameraValueChanged(int index) {
     return entry != nullptr && entry->flag.load() != 0;
 }
 
-bool TakeCameraValue(int index, uint16_t* value) {
+bool TakeCameraValue(int index, uint16_t* value, bool* known) {
     ParameterEntry* entry = CameraEntry(index);
     if (entry == nullptr || value == nullptr) {
         return false;
     }
     const bool changed = entry->flag.exchange(0) != 0;
     *value = entry->value.load();
+    if (known != nullptr) {
+        *known = entry->known.load() != 0;
+    }
     return changed;
+}
+
+bool GetLinkCounters(LinkCounters* counters) {
+    const CameraLink* link = g_link.load();
+    if (link == nullptr || counters == nullptr) {
+        return false;
+    }
+    *counters = {link->framesDropped.load(), link->readsRetried.load(), link->valuesUnknown.load()};
+    return true;
 }
 
 void LogRemark(CameraLink* link, const char* format, ...) {

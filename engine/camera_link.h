@@ -62,6 +62,9 @@ constexpr int32_t REQ_RAW_MESSAGE = 999;
 constexpr int32_t REQ_MARK_PARAMETERS = 1000;
 constexpr int kMaxMarkedParameters = (2000 - 4) / 4;
 
+// A sequence file holds far fewer bytes than this; a larger one was chosen by mistake.
+constexpr long long kLargestSequenceFile = 16LL << 20;
+
 constexpr int kRequestPayloadSize = 2000;
 constexpr int kMaxRawMessageLength = kRequestPayloadSize - 4;  // 1996: after the 32-bit count
 
@@ -168,18 +171,32 @@ int CameraComNumber();
 bool CameraAnswering();
 // Copies versionText and infoBlock (either may be null). false without an engine.
 bool CopyCameraIdentity(char (*versionText)[kVersionTextSlotSize], uint8_t* infoBlock);
+// A camera value is known once the camera has sent it: a read counts only when exactly one value
+// arrived between its sending and its acknowledgement, and one that went wrong on every try
+// leaves the value unknown. An unknown value is never to be shown, saved or compared as a number.
+//
 // The value of entry `index` as last read from the camera, leaving its changed flag alone.
-// false (nothing stored) for an index out of range or without an engine.
+// false (nothing stored) when the value is unknown, for an index out of range or without an
+// engine.
 bool ReadCameraValue(int index, uint16_t* value);
-// Values 0..254 as last read (`values` holds kReadableParameterCount entries); zeros without an
-// engine, and then false.
-bool ReadCameraValues(uint16_t* values);
-// True when entry `index` changed since the panel last took it.
+// Values 0..254 as last read and whether each is known (both hold kReadableParameterCount
+// entries; an unknown value reads as 0). The number of unknown values; -1 without an engine.
+int ReadCameraValues(uint16_t* values, bool* known);
+// True when entry `index` changed (or became unknown) since the panel last took it.
 bool CameraValueChanged(int index);
-// Takes entry `index`: clears its changed flag, then stores its value, so a change that lands in
-// between is seen once more instead of being lost. True when it had changed; false (nothing
-// stored) for an index out of range or without an engine.
-bool TakeCameraValue(int index, uint16_t* value);
+// Takes entry `index`: clears its changed flag, then stores its value and whether it is known, so
+// a change that lands in between is seen once more instead of being lost. True when it had
+// changed; false (nothing stored) for an index out of range or without an engine.
+bool TakeCameraValue(int index, uint16_t* value, bool* known = nullptr);
+
+// What the receive path and the parameter reads have met since the engine started.
+struct LinkCounters {
+    uint32_t framesDropped;  // frames the parser dropped: bad length or checksum, cut off by silence
+    uint32_t readsRetried;   // parameter reads tried again
+    uint32_t valuesUnknown;  // reads given up: the value was left unknown
+};
+// false without an engine.
+bool GetLinkCounters(LinkCounters* counters);
 
 // The panel's side of the status and of its resting refresh.
 // Shows StatusSelectingSequence while the sequence-file dialog is open; returns the status to

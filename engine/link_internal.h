@@ -37,10 +37,12 @@ struct RequestNode {
 
 // One camera parameter, shared between threads. The writer stores the value, then sets the
 // flag; the panel clears the flag, then reads the value (TakeCameraValue), so a change that
-// lands in between is shown once more instead of being lost.
+// lands in between is shown once more instead of being lost. In cameraValues `known` says that
+// the camera has sent the value (an entry never read, or whose read went wrong, is unknown).
 struct ParameterEntry {
     std::atomic<uint8_t> flag{0};
     std::atomic<uint16_t> value{0};
+    std::atomic<uint8_t> known{0};
 };
 
 // Indexed by parameter number; only 0..254 ever travel to or from the camera.
@@ -123,6 +125,19 @@ struct CameraLink {
     std::atomic<uint8_t> awaitingAck{0};
     std::atomic<uint8_t> awaitedOpcode{0};
     std::atomic<uint8_t> readIndex{0};  // index of the last parameter read sent
+    // The read awaited: the values received since it was sent, and the last of them. Its ACK
+    // stores the value only when exactly one came.
+    std::atomic<int32_t> readValues{0};
+    std::atomic<uint16_t> readValue{0};
+    // Values received while no read was awaited.
+    std::atomic<uint32_t> strayValues{0};
+    // When the last bytes arrived (steady clock, ns), and whether a frame is half received.
+    std::atomic<int64_t> lastReceived{0};
+    std::atomic<uint8_t> partialFrame{0};
+    // What GetLinkCounters reports.
+    std::atomic<uint32_t> framesDropped{0};
+    std::atomic<uint32_t> readsRetried{0};
+    std::atomic<uint32_t> valuesUnknown{0};
     std::atomic<int32_t> textCount{0};  // text packets since the last version query
     CameraState cameraState;
 
@@ -175,11 +190,19 @@ int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t op
 int WaitForAck(CameraLink* link, int timeoutMs);
 bool OpenCameraPort(CameraLink* link);
 int ReadAllParameters(CameraLink* link);
+// Reads parameter `index` until exactly one value arrives between the read's sending and its
+// ACK: an attempt that brings none, or more, or no ACK is tried again once the line has settled,
+// at most kReadAttempts times. 0 read; 1 given up, the entry is unknown (with a log remark); -2
+// no ACK came twice running, the port went away or the engine is stopping.
+int ReadParameter(CameraLink* link, int index);
+constexpr int kReadAttempts = 3;
 // How far a save got.
 struct SaveOutcome {
     int written;             // parameters written and acknowledged
     int stoppedAt;           // the parameter it stopped at; -1 when it did not stop
     uint8_t unacknowledged;  // 0xB0 or 0xB5: the command whose ACK did not come
+    int notKept;             // parameters that did not read back as written
+    int firstNotKept;        // the first of them; -1 when none
 };
 // Writes and reads back every marked parameter. 0; -2 a write or read-back was not
 // acknowledged; -3 the port went away. Entries not written stay marked either way.
@@ -210,6 +233,8 @@ int HandleFrameSent(CameraLink* link, const uint8_t* frame, int frameLength, uin
                     int payloadLength, const uint8_t* payload);
 int SetPendingParameter(CameraLink* link, uint16_t index, uint16_t value);
 int SetCameraParameter(CameraLink* link, uint16_t index, uint16_t value);
+// The camera's value of `index` is not known (any more): a changed entry for the panel.
+void ForgetCameraValue(CameraLink* link, int index);
 
 // Turns one sequence-file line into a frame. The frame length, or 0 when no value on the
 // line holds a hexadecimal digit (blank lines, spaces alone): such a line is not sent.
@@ -219,6 +244,12 @@ int ParseSequenceLine(const char* line, uint8_t frame[kMaxFrameLength]);
 constexpr int kQueryAckTimeoutMs = 1500;  // status and version queries, each sequence-file line
 constexpr int kLongAckTimeoutMs = 2500;   // information block, every parameter read and write
 constexpr int kCycleAckTimeoutMs = 1000;  // start of each cycle, between two commands of a request
+// A silence this long ends any frame: one takes under 3 ms at 921600 baud, and a bridge that
+// ignores the low-latency request holds the tail of a reply back for up to 16 ms.
+constexpr int kLineQuietMs = 30;
+// Before a read is tried again, the line must be quiet (and nothing half received) for
+// kLineQuietMs; a line that never goes quiet is given at most this long.
+constexpr int kSettleMaxMs = 500;
 
 // Wakes every wait of the worker so it looks at its condition again (any thread).
 void WakeWorker(CameraLink* link);

@@ -9,7 +9,8 @@
 
 namespace {
 
-void HandleFrame(CameraLink* link, const FrameAssembler& frame) {
+void HandleFrame(const FrameAssembler& frame, void* context) {
+    CameraLink* link = static_cast<CameraLink*>(context);
     LogFrame(link, frame.payload, kFrameReceived, frame.opcode, frame.length);
     CameraState& camera = link->cameraState;
     switch (frame.opcode) {
@@ -33,6 +34,11 @@ void HandleFrame(CameraLink* link, const FrameAssembler& frame) {
             if (link->awaitingAck.load() != 0 && frame.length >= 2 &&
                 ReadBigEndianWord(frame.payload, &acknowledged) == 0 &&
                 acknowledged == link->awaitedOpcode.load()) {
+                // A read counts only with exactly one value between its sending and its ACK: none
+                // (lost, or behind the ACK) or two (a stray) leave the entry as it was.
+                if (acknowledged == CMD_GET_NON_VOLATILE_PARAMETERS && link->readValues.load() == 1) {
+                    SetCameraParameter(link, link->readIndex.load(), link->readValue.load());
+                }
                 link->awaitingAck.store(0);
                 WakeWorker(link);
             }
@@ -46,12 +52,18 @@ void HandleFrame(CameraLink* link, const FrameAssembler& frame) {
             }
             break;
         case RSP_VALUE: {
-            // Only the answer to a parameter read: readIndex names the entry only then.
+            // Only the answer to a parameter read: readIndex names the entry only then, and the
+            // read's ACK decides whether it is stored.
             uint16_t value = 0;
+            if (frame.length < 2 || ReadBigEndianWord(frame.payload, &value) != 0) {
+                break;
+            }
             if (link->awaitingAck.load() != 0 &&
-                link->awaitedOpcode.load() == CMD_GET_NON_VOLATILE_PARAMETERS && frame.length >= 2 &&
-                ReadBigEndianWord(frame.payload, &value) == 0) {
-                SetCameraParameter(link, link->readIndex.load(), value);
+                link->awaitedOpcode.load() == CMD_GET_NON_VOLATILE_PARAMETERS) {
+                link->readValue.store(value);
+                link->readValues.fetch_add(1);
+            } else {
+                link->strayValues.fetch_add(1);
             }
             break;
         }
@@ -70,13 +82,18 @@ int OnBytesReceived(const uint8_t* bytes, int32_t count, void* userData) {
     if (link == nullptr) {
         return 0;
     }
-    for (int32_t i = 0; i < count; ++i) {
-        FrameAssembler::PushByte(&link->assembler, bytes[i]);
-        if (link->assembler.complete != 0) {
-            HandleFrame(link, link->assembler);
-            link->assembler.complete = 0;
-        }
+    int dropped = 0;
+    if (count == 0) {
+        // The line has gone quiet: a frame still half received never completes.
+        dropped = DropPartialFrame(&link->assembler, HandleFrame, link);
+    } else {
+        link->lastReceived.store(std::chrono::steady_clock::now().time_since_epoch().count());
     }
+    for (int32_t i = 0; i < count; ++i) {
+        dropped += ReceiveByte(&link->assembler, bytes[i], HandleFrame, link);
+    }
+    link->framesDropped.fetch_add(static_cast<uint32_t>(dropped));
+    link->partialFrame.store(link->assembler.state != Idle ? 1 : 0);
     return 0;
 }
 
@@ -112,6 +129,7 @@ int HandleFrameSent(CameraLink* link, const uint8_t* frame, int frameLength, uin
         if (opcode == CMD_GET_NON_VOLATILE_PARAMETERS) {
             // Low byte of the big-endian index; bytes past the payload count as 0.
             link->readIndex.store(payloadLength >= 2 ? payload[1] : 0);
+            link->readValues.store(0);
         }
         link->awaitingAck.store(1);
     }

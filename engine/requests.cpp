@@ -171,6 +171,8 @@ void SaveParameters(Run& run) {
     execution.sent = true;
     execution.notice.count = save.written;
     execution.notice.index = save.stoppedAt;
+    execution.notice.notKept = save.notKept;
+    execution.notice.notKeptIndex = save.firstNotKept;
     if (result == -3) {
         run.Fail(kRequestCameraLost, 0);
         execution.awaitsAck = false;
@@ -189,6 +191,7 @@ int WriteChangedParameters(CameraLink* link, SaveOutcome* outcome) {
     SaveOutcome local{};
     SaveOutcome& save = outcome != nullptr ? *outcome : local;
     save = SaveOutcome{};
+    save.firstNotKept = -1;
     const int marked = MarkedCount(link->cameraState.pendingValues);
     for (int index = 0; index < kReadableParameterCount; ++index) {
         ParameterEntry& entry = link->cameraState.pendingValues.entries[index];
@@ -208,14 +211,19 @@ int WriteChangedParameters(CameraLink* link, SaveOutcome* outcome) {
             return StopSave(link, index, true);
         }
         ++save.written;
-        SendCommandWord(&link->channel, CMD_GET_NON_VOLATILE_PARAMETERS, static_cast<uint16_t>(index));
-        const bool readAcknowledged = WaitForAck(link, kLongAckTimeoutMs) == 0;
+        const uint16_t written = entry.value.load();
+        const bool readBack = ReadParameter(link, index) >= 0;
         if (PortLost(link)) {
             return SaveLost(link, index, false, save.written, marked);
         }
-        if (!readAcknowledged) {
+        if (!readBack) {
             save.unacknowledged = CMD_GET_NON_VOLATILE_PARAMETERS;
             return StopSave(link, index, false);
+        }
+        // Acknowledged is not kept: the read-back says what the camera holds now.
+        const ParameterEntry& camera = link->cameraState.cameraValues.entries[index];
+        if (camera.known.load() == 0 || camera.value.load() != written) {
+            save.firstNotKept = save.notKept++ == 0 ? index : save.firstNotKept;
         }
     }
     save.stoppedAt = -1;

@@ -9,10 +9,12 @@
 
 #include "engine/camera_link.h"
 #include "engine/link_internal.h"
+#include "files/user_file.h"
 
 namespace {
 
 constexpr int kSequenceLineMax = 1288;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
@@ -32,8 +34,9 @@ uint8_t Nibble(char c) {
     return 0;
 }
 
+// A tab separates values as a space does.
 const char* SkipSpaces(const char* rest) {
-    while (*rest == ' ') {
+    while (*rest == ' ' || *rest == '\t') {
         ++rest;
     }
     return rest;
@@ -84,21 +87,21 @@ bool IsTextByte(uint8_t b) {
 // Opens `path` for playing, or says in the log why it will not be played. Never blocks: a
 // FIFO or a device is refused before anything is read from it.
 FILE* OpenSequenceFile(CameraLink* link, const char* path) {
-    char reason[256];
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    char reason[512];
+    const int fd = OpenUserFile(path, kLargestSequenceFile, {reason, sizeof reason});
+    if (fd == -1) {
         LogRemark(link, "     Cannot open sequence file %s: %s", path,
                   strerror_r(errno, reason, sizeof reason));
         return nullptr;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        LogRemark(link, "     Sequence file %s was not played: it is not a regular file", path);
-        ::close(fd);
+    if (fd < 0) {
+        LogRemark(link, "     Sequence file %s was not played: %s", path,
+                  fd == -2 ? "it is not a regular file" : "it is too large to be a sequence file");
         return nullptr;
     }
     uint8_t chunk[65536];
     long long offset = 0;
+    bool marked = false;  // begins with a byte-order mark
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) {
@@ -113,6 +116,9 @@ FILE* OpenSequenceFile(CameraLink* link, const char* path) {
         if (n == 0) {
             break;
         }
+        if (offset == 0) {
+            marked = n >= 3 && std::memcmp(chunk, kByteOrderMark, 3) == 0;
+        }
         for (ssize_t i = 0; i < n; ++i) {
             if (!IsTextByte(chunk[i])) {
                 LogRemark(
@@ -125,7 +131,7 @@ FILE* OpenSequenceFile(CameraLink* link, const char* path) {
         }
         offset += n;
     }
-    FILE* file = ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "r") : nullptr;
+    FILE* file = ::lseek(fd, marked ? 3 : 0, SEEK_SET) >= 0 ? ::fdopen(fd, "r") : nullptr;
     if (file == nullptr) {
         LogRemark(link, "     Cannot read sequence file %s: %s", path,
                   strerror_r(errno, reason, sizeof reason));
@@ -134,22 +140,49 @@ FILE* OpenSequenceFile(CameraLink* link, const char* path) {
     return file;
 }
 
-int PlayLines(CameraLink* link, FILE* file, const char* path, SequenceOutcome* outcome) {
-    char line[kSequenceLineMax + 1];
-    uint8_t frame[kMaxFrameLength];
-    int lineNumber = 1;
-    while (link->running.load() != 0) {
-        std::memset(line, 0, sizeof line);
-        if (std::fgets(line, sizeof line, file) == nullptr) {
+// The next line as the player takes it: at most kSequenceLineMax characters, then its line end
+// as '\n' (LF, CR LF and CR alone each end a line). The characters of a longer line beyond those
+// are skipped (`overlong`). False at the end of the file.
+bool ReadSequenceLine(FILE* file, char (&line)[kSequenceLineMax + 2], bool* overlong) {
+    size_t length = 0;
+    bool any = false;
+    *overlong = false;
+    for (int c = std::getc(file); c != EOF; c = std::getc(file)) {
+        any = true;
+        if (c == '\n' || c == '\r') {
+            if (c == '\r') {
+                const int next = std::getc(file);
+                if (next != '\n' && next != EOF) {
+                    std::ungetc(next, file);
+                }
+            }
+            if (!*overlong) {
+                line[length++] = '\n';
+            }
             break;
         }
+        if (length < kSequenceLineMax) {
+            line[length++] = static_cast<char>(c);
+        } else {
+            *overlong = true;
+        }
+    }
+    line[length] = '\0';
+    return any;
+}
+
+int PlayLines(CameraLink* link, FILE* file, const char* path, SequenceOutcome* outcome) {
+    char line[kSequenceLineMax + 2];
+    uint8_t frame[kMaxFrameLength];
+    bool overlong = false;
+    for (int lineNumber = 1; link->running.load() != 0 && ReadSequenceLine(file, line, &overlong);
+         ++lineNumber) {
         outcome->lastLine = lineNumber;
-        // A CR LF pair is one line end; a piece of an overlong line continues its line.
-        size_t length = std::strlen(line);
-        const bool lineEnds = length > 0 && line[length - 1] == '\n';
-        if (length >= 2 && line[length - 2] == '\r' && lineEnds) {
-            line[length - 2] = '\n';
-            line[length - 1] = '\0';
+        if (overlong) {
+            LogRemark(link,
+                      "     Sequence file %s: line %d is longer than %d characters; the rest of it was "
+                      "skipped",
+                      path, lineNumber, kSequenceLineMax);
         }
         const int frameLength = ParseSequenceLine(line, frame);
         if (frameLength > 0) {
@@ -168,9 +201,6 @@ int PlayLines(CameraLink* link, FILE* file, const char* path, SequenceOutcome* o
                     lineNumber, path, outcome->framesSent);
                 return -2;
             }
-        }
-        if (lineEnds) {
-            ++lineNumber;
         }
     }
     return 0;

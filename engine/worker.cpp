@@ -25,6 +25,7 @@ void ClearTable(ParameterTable& table) {
     for (ParameterEntry& entry : table.entries) {
         entry.value.store(0);
         entry.flag.store(0);
+        entry.known.store(0);
     }
 }
 
@@ -242,7 +243,7 @@ bool OpenCameraPort(CameraLink* link) {
     link->portKey.store(0);
     // Reset before the port's event thread can deliver the first byte.
     ResetFrameAssembler(&link->assembler);
-    const PortKey key = OpenPort(link->comNumber.load(), link, OnBytesReceived, OnPortGone);
+    const PortKey key = OpenPort(link->comNumber.load(), link, OnBytesReceived, OnPortGone, kLineQuietMs);
     link->lastOpenResult = key;
     if (key == 0 || key == -1) {
         return false;
@@ -256,8 +257,7 @@ bool OpenCameraPort(CameraLink* link) {
 
 int ReadAllParameters(CameraLink* link) {
     for (int index = 0; index < kReadableParameterCount; ++index) {
-        SendCommandWord(&link->channel, CMD_GET_NON_VOLATILE_PARAMETERS, static_cast<uint16_t>(index));
-        if (WaitForAck(link, kLongAckTimeoutMs) != 0) {
+        if (ReadParameter(link, index) < 0) {
             return -2;
         }
     }

@@ -82,11 +82,11 @@ void SaveLogAs(QWidget* parent, const LogHistory& history) {
         Desktop().SaveFileName(parent, QDir(folder).filePath(QStringLiteral("kelvra-log.txt")),
                                QStringLiteral("Text files (*.txt)"), QStringLiteral("txt"));
     RememberFolder(kLogFolderKey, path);
-    if (path.isEmpty() || WriteLogHistory(history, path))
+    QString error;
+    if (path.isEmpty() || WriteLogHistory(history, path, &error))
         return;
-    Desktop().MessageBox(
-        parent, QStringLiteral("The log could not be written to %1.").arg(QDir::toNativeSeparators(path)),
-        QStringLiteral("Save Log As"), QMessageBox::Warning, QMessageBox::Ok);
+    Desktop().MessageBox(parent, QStringLiteral("The log could not be saved: %1.").arg(error),
+                         QStringLiteral("Save Log As"), QMessageBox::Warning, QMessageBox::Ok);
 }
 
 }  // namespace

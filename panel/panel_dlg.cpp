@@ -334,6 +334,13 @@ QString Parameters(int count) {
 QString SaveOutcomeText(const Notice& notice) {
     switch (notice.result) {
         case kRequestAcknowledged:
+            // Acknowledged is not kept: the read-back said otherwise.
+            if (notice.notKept > 0)
+                return QStringLiteral("Save incomplete: parameter 0x%1 - %2 did not take its value%3")
+                    .arg(notice.notKeptIndex, 4, 16, QLatin1Char('0'))
+                    .arg(QLatin1String(ParameterName(static_cast<unsigned>(notice.notKeptIndex))))
+                    .arg(notice.notKept > 1 ? QStringLiteral(" (nor did %1 more)").arg(notice.notKept - 1)
+                                            : QString());
             return notice.count == 0 ? QStringLiteral("Saved; no parameter had changed")
                                      : QStringLiteral("Saved ") + Parameters(notice.count);
         case kRequestUnacknowledged:

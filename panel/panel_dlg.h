@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QTimer>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 
@@ -154,7 +155,12 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     void RestWhenCurrent();
     void WakeRefresh();
     void ConnectCopy();
+    // Takes a camera value into the mirror; an unknown one reads as 0 and is noted in unknown_.
     uint16_t Consume(int index);
+    // Controls whose camera value is unknown show no value: no button of the group checked, a
+    // check box partly checked, an empty field or list, "unknown" for a number; each says so on
+    // hover. A value the user then chooses is sent as always.
+    void ShowUnknownValues();
     void ClearIdentity();
     void ShowIdentity();
     void ShowRoiLabel();
@@ -242,6 +248,7 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     int lastStatus_ = 0;
     uint32_t lastStatusNote_ = 0;  // the engine's note version the status tooltip shows
     StateMirror mirror_;
+    std::bitset<kParameterCount> unknown_;  // camera values the last copy found unknown
     int agcBiasGain_ = 0;
     int agcBiasLevel_ = 0;
     int manualGain_ = 0;

@@ -1,7 +1,12 @@
 // The refresh timer: the status line, the identity, and the copy of the camera's values into
 // the controls when the camera has just connected.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <cstring>
+#include <vector>
 
 #include "engine/settings.h"
 #include "panel/panel_dlg.h"
@@ -174,7 +179,9 @@ void C_Vesper_GUIDlg::ShowIdentity() {
 }
 
 uint16_t C_Vesper_GUIDlg::Consume(int index) {
-    TakeCameraValue(index, &mirror_.values[index]);
+    bool known = false;
+    TakeCameraValue(index, &mirror_.values[index], &known);
+    unknown_[static_cast<size_t>(index)] = !known;
     return mirror_.values[index];
 }
 
@@ -192,6 +199,7 @@ void C_Vesper_GUIDlg::CopyParameters() {
     if (CameraValueChanged(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP)) {
         const uint16_t polarity = Consume(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP);
         (polarity == 0 ? ui_->radioWhiteHot : ui_->radioBlackHot)->setChecked(true);
+        ShowUnknownValues();
     }
 }
 
@@ -301,9 +309,11 @@ void C_Vesper_GUIDlg::ConnectCopy() {
     // 18, 19: temporal noise reduction; writing the threshold queues it back.
     ui_->checkTemporalNr->setChecked(Consume(PARAM_TEMPORAL_NR_ENABLE) != 0);
     // The value the camera gets back is the one written here, also when the text stays the same
-    // (as after a reconnect) and the edit reports no change.
+    // (as after a reconnect) and the edit reports no change. An unknown one is not written back.
     const QString threshold = QString::number(Consume(PARAM_TEMPORAL_NR_THRESHOLD));
-    if (ui_->editThreshold->text() == threshold)
+    if (unknown_[PARAM_TEMPORAL_NR_THRESHOLD])
+        ui_->editThreshold->clear();
+    else if (ui_->editThreshold->text() == threshold)
         OnThresholdChanged();
     else
         ui_->editThreshold->setText(threshold);
@@ -313,6 +323,73 @@ void C_Vesper_GUIDlg::ConnectCopy() {
     // 21, 22.
     ShowGainLevelCaption();
     ShowRoiLabel();
+    ShowUnknownValues();
+}
+
+void C_Vesper_GUIDlg::ShowUnknownValues() {
+    const struct {
+        std::vector<int> indices;
+        std::vector<QWidget*> controls;
+    } groups[] = {
+        {{14}, {ui_->editAutoCalPeriod}},
+        {{38}, {ui_->radioWhiteHot, ui_->radioBlackHot}},
+        {{2, 3}, {ui_->radioNormal, ui_->radioFlipVertical, ui_->radioFlipHorizontal, ui_->radioFlipBoth}},
+        {{6}, {ui_->checkCameraLink}},
+        {{5}, {ui_->checkParallelVideo}},
+        {{4}, {ui_->checkAnalogVideo}},
+        {{1}, {ui_->radioNtsc, ui_->radioPalM, ui_->radioPalN, ui_->radioPalBdghin2}},
+        {{35}, {ui_->checkAutoCal}},
+        {{7, 76}, {ui_->comboVideoMode}},
+        {{45}, {ui_->comboPalette, ui_->comboPaletteIcons}},
+        {{43, 47},
+         {ui_->radioAgcAutomatic, ui_->radioAgcFreeze, ui_->radioAgcManual, ui_->radioAgcHistogram}},
+        {{79}, {ui_->labelRoi}},
+        {{manualMode_ ? 41 : 39}, {ui_->textGainValue}},
+        {{manualMode_ ? 42 : 40}, {ui_->textLevelValue}},
+        {{89}, {ui_->checkTemporalNr}},
+        {{90}, {ui_->editThreshold}},
+        {{185, 186}, {ui_->checkSpatialNr}},
+    };
+    const char* const kTip = "The camera's value could not be read: it is unknown";
+    for (const auto& group : groups) {
+        bool unknown = false;
+        for (int index : group.indices)
+            unknown = unknown || unknown_[static_cast<size_t>(index)];
+        for (QWidget* control : group.controls) {
+            // The tip goes again once the value is known; a tip of another's is left alone.
+            if (unknown)
+                control->setToolTip(QString::fromLatin1(kTip));
+            else if (control->toolTip() == QLatin1String(kTip))
+                control->setToolTip(QString());
+            auto* box = qobject_cast<QCheckBox*>(control);
+            auto* edit = qobject_cast<QLineEdit*>(control);
+            if (!unknown) {
+                if (box != nullptr)
+                    box->setTristate(false);
+                if (edit != nullptr)
+                    edit->setPlaceholderText(QString());
+                continue;
+            }
+            if (auto* radio = qobject_cast<QRadioButton*>(control)) {
+                radio->setAutoExclusive(false);
+                radio->setChecked(false);
+                radio->setAutoExclusive(true);
+            } else if (box != nullptr) {
+                box->setCheckState(Qt::PartiallyChecked);
+                // The user's click chooses on or off, as on any check box.
+                connect(
+                    box, &QCheckBox::clicked, box, [box] { box->setTristate(false); },
+                    Qt::SingleShotConnection);
+            } else if (edit != nullptr) {
+                edit->clear();
+                edit->setPlaceholderText(QStringLiteral("unknown"));
+            } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+                combo->setCurrentIndex(-1);
+            } else if (auto* label = qobject_cast<QLabel*>(control)) {
+                label->setText(QStringLiteral("unknown"));
+            }
+        }
+    }
 }
 
 void C_Vesper_GUIDlg::ShowRoiLabel() {

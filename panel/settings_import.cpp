@@ -77,6 +77,7 @@ void ExportSettings(QWidget* parent) {
     }
     // The values of the moment the user asked, not of when the dialog closes.
     const SettingsProfile profile = ConnectedCameraProfile();
+    const int unknown = UnknownEntries(profile);
     const QString name =
         profile.camera.serialNumber.isEmpty() ? QStringLiteral("camera") : profile.camera.serialNumber;
     const QString folder = LastFolder(kProfileFolderKey, QDir::homePath());
@@ -90,9 +91,24 @@ void ExportSettings(QWidget* parent) {
         Tell(parent, caption, error, QMessageBox::Critical);
         return;
     }
+    if (unknown == 0) {
+        Tell(parent, caption,
+             QStringLiteral("The camera's settings were written to %1.").arg(QDir::toNativeSeparators(path)),
+             QMessageBox::Information);
+        return;
+    }
+    QStringList names;
+    for (const ProfileEntry& entry : profile.parameters)
+        if (!entry.known)
+            names.append(QStringLiteral("%1 %2").arg(entry.index).arg(
+                QLatin1String(ParameterName(static_cast<unsigned>(entry.index)))));
     Tell(parent, caption,
-         QStringLiteral("The camera's settings were written to %1.").arg(QDir::toNativeSeparators(path)),
-         QMessageBox::Information);
+         QStringLiteral("The camera's settings were written to %1, but the camera did not answer the reads "
+                        "of %2 setting(s); the profile holds them as unknown: %3.")
+             .arg(QDir::toNativeSeparators(path))
+             .arg(unknown)
+             .arg(names.join(QStringLiteral(", "))),
+         QMessageBox::Warning);
 }
 
 void ImportSettings(QWidget* parent) {
@@ -127,8 +143,10 @@ void ImportSettings(QWidget* parent) {
             return;
     }
     uint16_t values[kReadableParameterCount];
-    ReadCameraValues(values);
-    const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values);
+    bool known[kReadableParameterCount];
+    ReadCameraValues(values, known);
+    // A camera value that is unknown is written as if it differed.
+    const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values, known);
     if (differences.empty()) {
         Tell(parent, caption, QStringLiteral("The camera holds every setting of this profile already."),
              QMessageBox::Information);
@@ -174,9 +192,9 @@ ImportSettingsDialog::ImportSettingsDialog(QWidget* parent, const QString& file,
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     for (int row = 0; row < static_cast<int>(differences.size()); ++row) {
         const ProfileDifference& d = differences[static_cast<size_t>(row)];
-        const QString cells[] = {QString::number(d.index),
-                                 QLatin1String(ParameterName(static_cast<unsigned>(d.index))),
-                                 QString::number(d.camera), QString::number(d.file)};
+        const QString cells[] = {
+            QString::number(d.index), QLatin1String(ParameterName(static_cast<unsigned>(d.index))),
+            d.cameraKnown ? QString::number(d.camera) : QStringLiteral("unknown"), QString::number(d.file)};
         for (int column = 0; column < 4; ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
             if (column != 1)

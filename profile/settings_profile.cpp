@@ -5,13 +5,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 
 #include "engine/camera_link.h"
+#include "files/user_file.h"
 #include "protocol/commands.h"
 #include "protocol/parameters.h"
 
@@ -80,13 +80,13 @@ QString ProfileProgramText() {
     return QStringLiteral("Kelvra " KELVRA_PROGRAM_VERSION);
 }
 
-SettingsProfile MakeProfile(const CameraIdentity& camera, const uint16_t* values) {
+SettingsProfile MakeProfile(const CameraIdentity& camera, const uint16_t* values, const bool* known) {
     SettingsProfile profile;
     profile.program = ProfileProgramText();
     profile.date = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     profile.camera = camera;
     for (int index = 0; index < kReadableParameterCount; ++index)
-        profile.parameters.push_back({index, values[index]});
+        profile.parameters.push_back({index, known[index] ? values[index] : uint16_t{0}, known[index]});
     return profile;
 }
 
@@ -100,8 +100,9 @@ CameraIdentity ConnectedCameraIdentity() {
 
 SettingsProfile ConnectedCameraProfile() {
     uint16_t values[kReadableParameterCount];
-    ReadCameraValues(values);
-    return MakeProfile(ConnectedCameraIdentity(), values);
+    bool known[kReadableParameterCount];
+    ReadCameraValues(values, known);
+    return MakeProfile(ConnectedCameraIdentity(), values, known);
 }
 
 QByteArray WriteProfile(const SettingsProfile& profile) {
@@ -109,7 +110,7 @@ QByteArray WriteProfile(const SettingsProfile& profile) {
     QByteArray out;
     out += "{\n";
     out += "    \"format\": " + Quoted(QLatin1String(kProfileFormat)) + ",\n";
-    out += "    \"formatVersion\": " + QByteArray::number(kProfileFormatVersion) + ",\n";
+    out += "    \"formatVersion\": " + QByteArray::number(UnknownEntries(profile) > 0 ? 2 : 1) + ",\n";
     out += "    \"program\": " + Quoted(profile.program) + ",\n";
     out += "    \"date\": " + Quoted(profile.date) + ",\n";
     out += "    \"camera\": {\n";
@@ -129,7 +130,7 @@ QByteArray WriteProfile(const SettingsProfile& profile) {
         out += i == 0 ? "\n        " : ",\n        ";
         out += "{\"index\": " + QByteArray::number(entry.index) +
                ", \"name\": " + Quoted(QLatin1String(ParameterName(static_cast<unsigned>(entry.index)))) +
-               ", \"value\": " + QByteArray::number(entry.value) + "}";
+               ", \"value\": " + (entry.known ? QByteArray::number(entry.value) : QByteArray("null")) + "}";
     }
     out += profile.parameters.empty() ? "]\n" : "\n    ]\n";
     out += "}\n";
@@ -184,14 +185,16 @@ bool ReadProfile(const QByteArray& text, SettingsProfile* profile, QString* erro
                                        "to %2")
                             .arg(position)
                             .arg(kReadableParameterCount - 1));
-        if (!WholeNumber(entry.value(QLatin1String("value")), 0, 65535, &value))
-            return Fail(
-                error,
-                QStringLiteral("parameter %1: \"value\" must be a whole number from 0 to 65535").arg(index));
+        const bool known = !(version >= 2 && entry.value(QLatin1String("value")).isNull());
+        if (known && !WholeNumber(entry.value(QLatin1String("value")), 0, 65535, &value))
+            return Fail(error,
+                        QStringLiteral("parameter %1: \"value\" must be a whole number from 0 to 65535%2")
+                            .arg(index)
+                            .arg(version >= 2 ? QStringLiteral(", or null when unknown") : QString()));
         if (seen[index])
             return Fail(error, QStringLiteral("parameter %1 is listed twice").arg(index));
         seen[index] = true;
-        result.parameters.push_back({index, static_cast<uint16_t>(value)});
+        result.parameters.push_back({index, static_cast<uint16_t>(value), known});
     }
     std::sort(result.parameters.begin(), result.parameters.end(),
               [](const ProfileEntry& a, const ProfileEntry& b) { return a.index < b.index; });
@@ -200,34 +203,43 @@ bool ReadProfile(const QByteArray& text, SettingsProfile* profile, QString* erro
 }
 
 bool ReadProfileFile(const QString& path, SettingsProfile* profile, QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Fail(error, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    // A profile is some 20 KB; anything far larger is not one.
-    constexpr qint64 kLargestProfile = 4 << 20;
-    if (file.size() > kLargestProfile)
-        return Fail(error, QStringLiteral("%1 is too large for a settings profile").arg(path));
-    QString reason;
-    if (!ReadProfile(file.readAll(), profile, &reason))
-        return Fail(error, QStringLiteral("%1: %2").arg(path, reason));
+    // A profile is some 20 KB; what is far larger, or no regular file, is not one.
+    constexpr long long kLargestProfile = 1 << 20;
+    const QByteArray name = QFile::encodeName(path);
+    std::string text;
+    char reason[512] = {};
+    if (ReadUserFile(name.constData(), kLargestProfile, &text, {reason, sizeof reason}) != 0)
+        return Fail(error, QString::fromLocal8Bit(reason));
+    QString why;
+    if (!ReadProfile(QByteArray::fromStdString(text), profile, &why))
+        return Fail(error, QStringLiteral("%1: %2").arg(path, why));
     return true;
 }
 
 bool WriteProfileFile(const QString& path, const SettingsProfile& profile, QString* error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(WriteProfile(profile)) < 0 || !file.commit())
-        return Fail(error, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    const QByteArray text = WriteProfile(profile);
+    char reason[512] = {};
+    if (WriteUserFile(QFile::encodeName(path).constData(), std::string_view(text.constData(), text.size()),
+                      {reason, sizeof reason}) != 0)
+        return Fail(error, QString::fromLocal8Bit(reason));
     return true;
 }
 
-std::vector<ProfileDifference> CompareWithCamera(const SettingsProfile& profile,
-                                                 const uint16_t* cameraValues) {
+std::vector<ProfileDifference> CompareWithCamera(const SettingsProfile& profile, const uint16_t* cameraValues,
+                                                 const bool* cameraKnown) {
     std::vector<ProfileDifference> differences;
     for (const ProfileEntry& entry : profile.parameters) {
-        if (cameraValues[entry.index] != entry.value)
-            differences.push_back({entry.index, cameraValues[entry.index], entry.value});
+        const int i = entry.index;
+        if (entry.known && (!cameraKnown[i] || cameraValues[i] != entry.value))
+            differences.push_back(
+                {i, cameraKnown[i] ? cameraValues[i] : uint16_t{0}, entry.value, cameraKnown[i]});
     }
     return differences;
+}
+
+int UnknownEntries(const SettingsProfile& profile) {
+    return static_cast<int>(std::count_if(profile.parameters.begin(), profile.parameters.end(),
+                                          [](const ProfileEntry& entry) { return !entry.known; }));
 }
 
 bool SameCameraKind(const CameraIdentity& a, const CameraIdentity& b) {

@@ -10,7 +10,9 @@
 #include <vector>
 
 inline constexpr char kProfileFormat[] = "kelvra-settings-profile";
-inline constexpr int kProfileFormatVersion = 1;
+// Version 2 may hold unknown values ("value": null); a profile without one is written as version
+// 1, which older programs read.
+inline constexpr int kProfileFormatVersion = 2;
 
 // Who the camera says it is, read as the panel shows it; every text trimmed.
 struct CameraIdentity {
@@ -30,6 +32,7 @@ CameraIdentity IdentityFromCamera(const char* versionText, int slotCount, int sl
 struct ProfileEntry {
     int index;  // 0..254
     uint16_t value;
+    bool known = true;  // false: the camera's value could not be read (the value is 0)
 };
 
 struct SettingsProfile {
@@ -44,9 +47,11 @@ CameraIdentity ConnectedCameraIdentity();
 
 // "Kelvra a.b.c.d" of this build.
 QString ProfileProgramText();
-// A profile dated now of the camera's values 0..254 (`values` holds at least 255 entries).
-SettingsProfile MakeProfile(const CameraIdentity& camera, const uint16_t* values);
-// A profile dated now of the connected camera: its identity and the values it holds.
+// A profile dated now of the camera's values 0..254 and whether each is known (both hold at
+// least 255 entries).
+SettingsProfile MakeProfile(const CameraIdentity& camera, const uint16_t* values, const bool* known);
+// A profile dated now of the connected camera: its identity and the values it holds, those the
+// camera did not send as unknown.
 SettingsProfile ConnectedCameraProfile();
 
 QByteArray WriteProfile(const SettingsProfile& profile);
@@ -60,10 +65,15 @@ struct ProfileDifference {
     int index;
     uint16_t camera;
     uint16_t file;
+    bool cameraKnown = true;  // false: the camera's value is unknown, so it may differ
 };
-// The profile's entries whose value differs from the camera's (`cameraValues`: 255 entries).
-std::vector<ProfileDifference> CompareWithCamera(const SettingsProfile& profile,
-                                                 const uint16_t* cameraValues);
+// The profile's known entries whose value differs from the camera's, or whose camera value is
+// unknown (`cameraValues` and `cameraKnown`: 255 entries each). Entries the profile holds as
+// unknown are left out: there is nothing to compare or write.
+std::vector<ProfileDifference> CompareWithCamera(const SettingsProfile& profile, const uint16_t* cameraValues,
+                                                 const bool* cameraKnown);
+// How many entries of the profile are unknown.
+int UnknownEntries(const SettingsProfile& profile);
 
 // True when both name the same model and part number.
 bool SameCameraKind(const CameraIdentity& a, const CameraIdentity& b);

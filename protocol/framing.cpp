@@ -90,6 +90,70 @@ void ResetFrameAssembler(FrameAssembler* assembler) {
     assembler->runningCheck = 0;
     assembler->count = 0;
     assembler->complete = 0;
+    assembler->takenCount = 0;
+}
+
+namespace {
+
+// Pushes `count` bytes (at most a frame's worth) through the assembler; the bytes of a frame that
+// is dropped are pushed again from the one after its start byte. Returns the frames dropped.
+int Feed(FrameAssembler* a, const uint8_t* bytes, int count, FrameSink sink, void* context) {
+    // What is left to push and what the frame under way has taken never hold more than a frame
+    // and one byte together: each byte moves from one to the other, and a drop returns all but one.
+    uint8_t pending[kMaxFrameLength + 1];
+    std::memcpy(pending, bytes, static_cast<size_t>(count));
+    int size = count;
+    int at = 0;
+    int dropped = 0;
+    while (at < size) {
+        const uint8_t b = pending[at++];
+        if (a->state == Idle && b != kFrameStartByte) {
+            continue;  // noise between frames
+        }
+        if (a->state == Idle) {
+            a->takenCount = 0;
+        }
+        a->taken[a->takenCount++] = b;
+        const int result = FrameAssembler::PushByte(a, b);
+        if (a->complete != 0) {
+            if (sink != nullptr) {
+                sink(*a, context);
+            }
+            a->complete = 0;
+            a->takenCount = 0;
+        } else if (result < 0) {
+            ++dropped;
+            uint8_t rest[kMaxFrameLength + 1];
+            const int taken = a->takenCount - 1;
+            std::memcpy(rest, a->taken + 1, static_cast<size_t>(taken));
+            std::memcpy(rest + taken, pending + at, static_cast<size_t>(size - at));
+            size = taken + size - at;
+            std::memcpy(pending, rest, static_cast<size_t>(size));
+            at = 0;
+            a->takenCount = 0;
+        }
+    }
+    return dropped;
+}
+
+}  // namespace
+
+int ReceiveByte(FrameAssembler* assembler, uint8_t byte, FrameSink sink, void* context) {
+    return assembler != nullptr ? Feed(assembler, &byte, 1, sink, context) : 0;
+}
+
+int DropPartialFrame(FrameAssembler* assembler, FrameSink sink, void* context) {
+    int dropped = 0;
+    while (assembler != nullptr && assembler->state != Idle) {
+        ++dropped;
+        uint8_t rest[kMaxFrameLength];
+        const int taken = assembler->takenCount > 0 ? assembler->takenCount - 1 : 0;
+        std::memcpy(rest, assembler->taken + 1, static_cast<size_t>(taken));
+        assembler->state = Idle;
+        assembler->takenCount = 0;
+        dropped += Feed(assembler, rest, taken, sink, context);
+    }
+    return dropped;
 }
 
 int ReadBigEndianWord(const uint8_t* bytes, uint16_t* value) {

@@ -43,14 +43,29 @@ struct FrameAssembler {
     uint8_t length;
     uint8_t payload[kAssemblerPayloadArea];
     uint8_t complete;
+    // The bytes of the frame being built, from its start byte on (ReceiveByte).
+    uint8_t taken[kMaxFrameLength];
+    int32_t takenCount;
 
     // 0 byte taken; -1 no assembler; -2 length above 252; -3 payload area overflow;
     // -4 checksum mismatch. The frame being built is dropped on -2, -3 and -4.
     static int PushByte(FrameAssembler* assembler, uint8_t byte);
 };
 
-// Back to Idle: state, running check, count and complete flag cleared.
+// Back to Idle: state, running check, count, complete flag and taken bytes cleared.
 void ResetFrameAssembler(FrameAssembler* assembler);
+
+// Handed each frame the assembler completes, in arrival order, while its complete flag is set.
+using FrameSink = void (*)(const FrameAssembler& frame, void* context);
+// Pushes one received byte and hands every frame it completes to `sink`. A frame that is
+// dropped (bad length or checksum) is looked at again from the byte after its start byte, so a
+// real frame behind a stray start byte is still found; frames on a clean line complete exactly
+// as with PushByte. Returns the number of frames dropped.
+int ReceiveByte(FrameAssembler* assembler, uint8_t byte, FrameSink sink, void* context);
+// The line has gone quiet in the middle of a frame, which will never complete: it is dropped and
+// its bytes looked at again as above, until nothing is left half-received. Returns the number of
+// frames dropped.
+int DropPartialFrame(FrameAssembler* assembler, FrameSink sink, void* context);
 
 // value = bytes[0] * 256 + bytes[1]; -1 when either pointer is null.
 int ReadBigEndianWord(const uint8_t* bytes, uint16_t* value);

@@ -137,12 +137,19 @@ void RunEventThread(std::shared_ptr<PortSession> session) {
     PortSession& s = *session;
     const int device = s.device.get();
     uint8_t buffer[kReceiveBufferSize];
+    bool heard = false;  // bytes delivered since the line was last quiet
     for (;;) {
         if (s.stopping.load()) {
             break;
         }
         pollfd fds[2] = {{device, POLLIN, 0}, {s.stopEvent.get(), POLLIN, 0}};
-        int rc = ::poll(fds, 2, -1);
+        const bool listening = heard && s.quietMs > 0 && s.callback != nullptr;
+        int rc = ::poll(fds, 2, listening ? s.quietMs : -1);
+        if (rc == 0 && listening) {
+            heard = false;
+            s.callback(buffer, 0, s.userData);
+            continue;
+        }
         if (rc < 0) {
             if (errno != EINTR) {
                 (void)WaitReadable(s.stopEvent.get(), kFailedWaitPauseMs);
@@ -166,6 +173,7 @@ void RunEventThread(std::shared_ptr<PortSession> session) {
             ssize_t n = ::read(device, buffer, want);
             if (n > 0) {
                 Deliver(s, buffer, static_cast<int32_t>(n));
+                heard = true;
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(events & (POLLHUP | POLLERR))) {

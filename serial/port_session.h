@@ -20,6 +20,7 @@ struct PortSession {
     PortKey key = 0;
     ReceiveCallback callback = nullptr;
     PortGoneCallback gone = nullptr;
+    int quietMs = 0;  // > 0: the callback hears once, with no bytes, of a line quiet that long
     NotifyTarget* target = nullptr;
     uint32_t message = 0;
     void* userData = nullptr;

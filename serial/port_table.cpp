@@ -44,7 +44,8 @@ CSerial* FindSlot(PortKey key) {
 // The lock is a std::mutex, usable from static initialisation to exit; these mark the
 // start-up and shut-down order.
 
-PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortGoneCallback gone) {
+PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortGoneCallback gone,
+                 int quietMs) {
     std::unique_lock<std::mutex> lock(PortTableLock);
     CSerial* slot = FindSlot(0);
     if (slot == nullptr) {
@@ -57,6 +58,7 @@ PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortG
     }
     slot->SetReceiver(callback, nullptr, userData);
     slot->SetGoneCallback(gone);
+    slot->SetQuietNotice(quietMs);
     if (slot->Open(path, true) != 0) {
         int error = slot->LastErrno() != 0 ? slot->LastErrno() : EIO;
         // Open can fail after the device opened (a path that is no tty): free the slot.

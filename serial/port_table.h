@@ -12,7 +12,8 @@ constexpr int kPortTableSize = 500;
 constexpr PortKey kFreedMemoryKey = static_cast<PortKey>(0xFEEEFEEE);
 
 // Called on the port's event thread with 1..4096 bytes in arrival order. The bytes are
-// valid only during the call. The result is ignored.
+// valid only during the call. The result is ignored. A port opened with a quiet time also calls
+// it with a count of 0 when the line has been quiet that long after the last bytes.
 using ReceiveCallback = int (*)(const uint8_t* bytes, int32_t count, void* userData);
 // Called once on the port's event thread when the device has gone (hung up, unplugged) and
 // its slot has been freed, so the owner need not wait for a write to fail to notice. Never
@@ -21,10 +22,12 @@ using PortGoneCallback = void (*)(PortKey key, void* userData);
 
 
 // Opens COM `portNumber` (device node from the COM map) in the first free slot at
-// 921600 8N1, no handshake, and starts its event thread delivering to `callback`.
+// 921600 8N1, no handshake, and starts its event thread delivering to `callback`, which also
+// hears of each quiet spell of `quietMs` after bytes (when above 0).
 // The key on success; 0 when the port does not open or cannot be set up; -1 when all
 // 500 slots are in use.
-PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortGoneCallback gone = nullptr);
+PortKey OpenPort(int portNumber, void* userData, ReceiveCallback callback, PortGoneCallback gone = nullptr,
+                 int quietMs = 0);
 
 // What SendToPort and ClosePort return for a key that no slot holds.
 constexpr int32_t kUnknownPortKey = -99;

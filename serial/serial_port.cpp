@@ -138,6 +138,7 @@ int32_t CSerial::StartEventThread() {
     session->key = handle.load();
     session->callback = receiveCallback;
     session->gone = goneCallback;
+    session->quietMs = quietMs;
     session->target = notifyTarget;
     session->message = notifyMessage;
     session->userData = userData;

@@ -94,6 +94,9 @@ class CSerial {
     void SetReceiver(ReceiveCallback callback, NotifyTarget* target, void* data);
     // Told (with the user data) when the event thread finds the device gone.
     void SetGoneCallback(PortGoneCallback gone) { goneCallback = gone; }
+    // When above 0, the callback also hears of a quiet line: once, with no bytes, when nothing
+    // has arrived for `ms` after a delivery.
+    void SetQuietNotice(int ms) { quietMs = ms; }
     void SetNotifyMessage(uint32_t message) { notifyMessage = message; }
     // Starts the event thread on the open port. 0 or an error code.
     int32_t StartEventThread();
@@ -129,6 +132,7 @@ class CSerial {
     int portNumber = 0;
     ReceiveCallback receiveCallback = nullptr;
     PortGoneCallback goneCallback = nullptr;
+    int quietMs = 0;
     NotifyTarget* notifyTarget = nullptr;
     void* userData = nullptr;
     uint32_t notifyMessage = kDefaultNotifyMessage;

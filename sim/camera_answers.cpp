@@ -147,7 +147,14 @@ void SimulatedCamera::Impl::HandleCommand(uint8_t opcode, std::span<const uint8_
             break;
         case CMD_SET_NON_VOLATILE_PARAMETERS:
             if (payload.size() >= 4) {
-                store(Word(payload) & 0xFF, Word(payload, 2));
+                bool ignored = false;
+                {
+                    std::lock_guard lock(mutex);
+                    ignored = ignoredWrites[Word(payload) & 0xFF];
+                }
+                if (!ignored) {
+                    store(Word(payload) & 0xFF, Word(payload, 2));
+                }
             } else if (payload.size() != 2 || Word(payload) != kStoreParametersValue) {
                 QueueError(opcode);
                 return;

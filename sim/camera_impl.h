@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <span>
 #include <string>
 #include <thread>
@@ -69,6 +70,15 @@ struct Outgoing {
 // Whether the ACKs of an opcode are dropped: not, the next one only, or all.
 enum class DropMode : uint8_t { None, Once, Always };
 
+// A reply to spoil (SimulatedCamera::SpoilReplies).
+struct SpoilRule {
+    uint8_t command;
+    int index;
+    uint8_t reply;
+    SimulatedCamera::Spoil spoil;
+    int times;  // -1: every one
+};
+
 struct SimulatedCamera::Impl {
     // The wake-up descriptor lives as long as the object, so SetStalled never races a Stop.
     Impl() : wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
@@ -84,6 +94,12 @@ struct SimulatedCamera::Impl {
     std::array<uint16_t, kParameterCount> parameters = kDefaultValues;
     std::array<DropMode, 256> drops{};
     std::array<int, 256> delaysMs{};
+    std::vector<SpoilRule> spoils;
+    SimulatedCamera::LineFaults lineFaults;
+    bool lineFaultsChanged = false;
+    SimulatedCamera::FaultCounts faultCounts{};
+    std::vector<std::vector<uint8_t>> injected;  // SendRaw's bytes, not yet queued
+    std::array<bool, kParameterCount> ignoredWrites{};
     std::shared_ptr<const std::function<void(const std::string&)>> printer;
     std::string slavePath;
     std::string linkPath;
@@ -103,6 +119,7 @@ struct SimulatedCamera::Impl {
     std::thread thread;
 
     // Serving thread only.
+    std::minstd_rand random{1};
     FrameAssembler assembler{};
     std::vector<uint8_t> rxFrame;
     std::deque<Outgoing> outgoing;
@@ -122,6 +139,9 @@ struct SimulatedCamera::Impl {
     bool FlushOutgoing(bool* wantPollOut, int* timeoutMs);
     void OnByte(uint8_t byte, Clock::time_point now);
     void HandleCommand(uint8_t opcode, std::span<const uint8_t> payload);
+    // Spoils the replies queued from `first` on to the command just handled.
+    void SpoilAnswer(uint8_t opcode, std::span<const uint8_t> payload, size_t first);
+    void QueueInjected();
     void Queue(uint8_t opcode, std::span<const uint8_t> payload, int delayMs = 0);
     void QueueAck(uint8_t opcode);
     void QueueError(uint8_t opcode);

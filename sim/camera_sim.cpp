@@ -81,6 +81,7 @@ void SimulatedCamera::Impl::Serve() {
     while (!stopThread.load()) {
         bool wantPollOut = false;
         int timeoutMs = -1;
+        QueueInjected();
         if (!masterGone && !FlushOutgoing(&wantPollOut, &timeoutMs)) {
             masterGone = true;
         }
@@ -174,7 +175,9 @@ void SimulatedCamera::Impl::OnByte(uint8_t byte, Clock::time_point now) {
         std::snprintf(head, sizeof head, "RX  op 0x%02X: ", opcode);
         Print(head + Hex(rxFrame.data(), rxFrame.size()));
     }
+    const size_t first = outgoing.size();
     HandleCommand(opcode, payload);
+    SpoilAnswer(opcode, payload, first);
 }
 
 void SimulatedCamera::Impl::Queue(uint8_t opcode, std::span<const uint8_t> payload, int delayMs) {

@@ -80,9 +80,41 @@ class SimulatedCamera {
     void DelayAck(uint8_t opcode, int delayMs);  // 0 clears
     void CorruptNextReply();                     // next frame sent goes out with a bad checksum
     void SetNoise(bool on);                      // noise bytes before every reply
-    void SetStalled(bool stalled);               // stops reading: the program's writes time out
-    int Unplug();                                // the pseudo-terminal goes away
-    int Plug();                                  // a new one, under the same link path
+
+    // What can happen to a reply on a noisy line.
+    enum class Spoil : uint8_t {
+        Lose,       // not sent
+        Corrupt,    // sent with one bit flipped
+        Duplicate,  // sent twice
+        AckFirst,   // the command's ACK goes out before its other replies
+    };
+    // Spoils the `reply` frame (RSP_VALUE, RSP_ACK, ...) of the next `times` answers (-1: every
+    // one) to `command`; for a parameter read or write only those of parameter `index` (-1: any).
+    void SpoilReplies(uint8_t command, int index, uint8_t reply, Spoil spoil, int times = 1);
+    void ClearSpoiledReplies();
+    // A noisy line: each reply frame meets each fault by chance (0 to 1). Junk is a stray start
+    // byte and 1 to 4 random bytes before the frame; duplicates and reordering touch ACKs.
+    struct LineFaults {
+        double lose = 0;
+        double corrupt = 0;
+        double junk = 0;
+        double duplicateAck = 0;
+        double ackFirst = 0;
+        uint32_t seed = 1;
+    };
+    void SetLineFaults(const LineFaults& faults);
+    // What the faults have done so far.
+    struct FaultCounts {
+        uint64_t lost, corrupted, junk, duplicated, reordered;
+    };
+    FaultCounts FaultsDone() const;
+    // Sends `bytes` as they are (junk on demand), after what is already on its way.
+    void SendRaw(std::vector<uint8_t> bytes);
+    // Acknowledges writes of parameter `index` without keeping the value (false: keeps them again).
+    void IgnoreWrites(int index, bool ignore);
+    void SetStalled(bool stalled);  // stops reading: the program's writes time out
+    int Unplug();                   // the pseudo-terminal goes away
+    int Plug();                     // a new one, under the same link path
     bool Plugged() const;
 
     // Called (on the camera's thread) with a one-line description of every frame in either

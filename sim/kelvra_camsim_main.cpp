@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,14 +13,22 @@ namespace {
 
 void PrintUsage(FILE* out) {
     std::fputs(
-        "Usage: kelvra-camsim [--link PATH] [--verbose]\n"
+        "Usage: kelvra-camsim [--link PATH] [--verbose] [FAULT RATE]... [--seed N]\n"
         "Simulates the thermal camera core on a pseudo-terminal and prints the path of its\n"
         "serial port. Serves until interrupted (SIGINT or SIGTERM). SIGUSR1 makes it stop\n"
         "acknowledging commands, and acknowledge them again at the next SIGUSR1.\n"
         "\n"
         "  --link PATH   keep a symbolic link at PATH to the port and print PATH instead\n"
         "  --verbose     print every frame received (RX) and sent (TX), one line each\n"
-        "  --help        show this text and exit\n",
+        "  --help        show this text and exit\n"
+        "\n"
+        "A noisy line: each frame the camera sends meets each FAULT with chance RATE (0 to 1).\n"
+        "  --lose RATE            the frame is not sent\n"
+        "  --corrupt RATE         one bit of it is flipped\n"
+        "  --junk RATE            a stray start byte and a few junk bytes go before it\n"
+        "  --duplicate-acks RATE  an acknowledgement is sent twice\n"
+        "  --ack-first RATE       a command's acknowledgement goes before its other replies\n"
+        "  --seed N               the faults' random sequence (1)\n",
         out);
 }
 
@@ -28,8 +37,36 @@ void PrintUsage(FILE* out) {
 int main(int argc, char** argv) {
     std::string link;
     bool verbose = false;
+    sim::SimulatedCamera::LineFaults faults;
+    const struct {
+        const char* name;
+        double* rate;
+    } kRates[] = {{"--lose", &faults.lose},
+                  {"--corrupt", &faults.corrupt},
+                  {"--junk", &faults.junk},
+                  {"--duplicate-acks", &faults.duplicateAck},
+                  {"--ack-first", &faults.ackFirst}};
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        double* rate = nullptr;
+        for (const auto& r : kRates) {
+            rate = std::strcmp(arg, r.name) == 0 ? r.rate : rate;
+        }
+        if ((rate != nullptr || std::strcmp(arg, "--seed") == 0) && i + 1 < argc) {
+            char* end = nullptr;
+            const double value = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || value < 0 || (rate != nullptr && value > 1)) {
+                std::fprintf(stderr, "kelvra-camsim: %s takes %s, not '%s'\n", arg,
+                             rate != nullptr ? "a rate from 0 to 1" : "a number", argv[i]);
+                return 2;
+            }
+            if (rate != nullptr) {
+                *rate = value;
+            } else {
+                faults.seed = static_cast<uint32_t>(value);
+            }
+            continue;
+        }
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             PrintUsage(stdout);
             return 0;
@@ -57,6 +94,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     sim::SimulatedCamera camera;
+    camera.SetLineFaults(faults);
     if (verbose) {
         camera.SetTrafficPrinter([](const std::string& line) {
             std::fprintf(stdout, "%s\n", line.c_str());

@@ -90,6 +90,51 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
         LogHas(std::string("RX  ACK Response Message for: ") + CommandName(CMD_GET_NON_VOLATILE_PARAMETERS)));
 }
 
+// A read counts only when exactly one value came before its ACK. A spoilt answer is read again once
+// the line is quiet; one spoilt at every try leaves its value unknown. No entry ever holds a value
+// the camera did not send for it.
+TEST_F(EngineTest, SpoiltAnswersAreReadAgainAndNeverTakenForAnotherValue) {
+    using Spoil = sim::SimulatedCamera::Spoil;
+    const struct {
+        uint8_t reply;
+        Spoil spoil;
+        int times;
+        bool known;  // parameter 100 in the end
+    } cases[] = {
+        {RSP_VALUE, Spoil::Corrupt, 1, true},  {RSP_VALUE, Spoil::Corrupt, -1, false},
+        {RSP_VALUE, Spoil::Lose, 1, true},     {RSP_VALUE, Spoil::Duplicate, 1, true},
+        {RSP_ACK, Spoil::AckFirst, -1, false}, {RSP_ACK, Spoil::Duplicate, -1, true},
+    };
+    camera.SetParameter(100, 4242);
+    camera.SetParameter(101, 7);
+    Connect();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.reply) + " " + std::to_string(static_cast<int>(c.spoil)) + " x" +
+                     std::to_string(c.times));
+        camera.ClearSpoiledReplies();
+        camera.SpoilReplies(CMD_GET_NON_VOLATILE_PARAMETERS, 100, c.reply, c.spoil, c.times);
+        LinkCounters before{}, after{};  // the unknown value is counted
+        GetLinkCounters(&before);
+        ASSERT_EQ(camera.Unplug(), 0);
+        ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 0; }, kGenerous));
+        ASSERT_EQ(camera.Plug(), 0);
+        ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
+        GetLinkCounters(&after);
+        std::string wrong;
+        for (int index = 0; index < kReadableParameterCount; ++index) {
+            uint16_t value = 0;
+            const bool known = ReadCameraValue(index, &value);
+            if (known ? value != camera.Parameter(index) : index != 100 || c.known) {
+                wrong += " " + std::to_string(index);
+            }
+        }
+        EXPECT_EQ(wrong, "");
+        EXPECT_EQ(after.valuesUnknown - before.valuesUnknown, c.known ? 0u : 1u);
+    }
+    EXPECT_TRUE(LogHas("     Parameter 0x0064 - " + std::string(ParameterName(100)) +
+                       ": no single value came in 3 reads; its value is unknown"));
+}
+
 // The status line's tooltip.
 std::string SearchNote(int status = StatusSearching) {
     char note[kLogLineBlockSize];

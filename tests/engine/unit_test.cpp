@@ -91,18 +91,30 @@ TEST_F(LinkTest, OnlyTheFirstUnacknowledgedCommandsAckEndsTheWaitButEveryAckShow
     EXPECT_EQ(link->status.load(), StatusNormal);
 }
 
-TEST_F(LinkTest, ParameterValuesLandOnTheReadIndexWhileTheReadIsAwaited) {
-    Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {0x01, 43});
-    Receive(RSP_VALUE, {0x12, 0x34});
-    EXPECT_EQ((std::vector<int>{Camera(43).value.load(), Camera(43).flag.load()}),
-              (std::vector<int>{0x1234, 1}));
-    Receive(RSP_VALUE, {0x66});  // too short
-    Receive(RSP_ACK, {0x00, 0xB5});
-    Receive(RSP_VALUE, {0x55, 0x55});  // late: after its ACK
+// A read's value lands on its index only when exactly one arrived between its sending and its ACK:
+// V a value, S one too short to count, A the read's ACK.
+TEST_F(LinkTest, AReadStoresItsValueOnlyWhenExactlyOneCameBeforeItsAck) {
+    const std::pair<const char*, bool> cases[] = {
+        {"VA", true}, {"SVA", true}, {"AV", false}, {"VVA", false}, {"A", false}, {"V", false},
+    };
+    for (const auto& [events, stored] : cases) {
+        ForgetCameraValue(link.get(), 43);
+        Sent(CMD_GET_NON_VOLATILE_PARAMETERS, {0x01, 43});
+        for (const char* e = events; *e != '\0'; ++e) {
+            *e == 'A' ? Receive(RSP_ACK, {0x00, 0xB5})
+                      : Receive(RSP_VALUE, *e == 'V' ? Bytes{0x12, 0x34} : Bytes{0x66});
+        }
+        link->awaitingAck.store(0);
+        EXPECT_EQ((std::vector<int>{Camera(43).known.load(), Camera(43).value.load()}),
+                  (std::vector<int>{stored, stored ? 0x1234 : 0}))
+            << events;
+    }
     // A value while another command is awaited has no index to land on.
+    const uint32_t strays = link->strayValues.load();
     Sent(CMD_AGC_MODE_SET, {0x00, 0x01});
     Receive(RSP_VALUE, {0x66, 0x66});
-    EXPECT_EQ(Camera(43).value.load(), 0x1234);
+    EXPECT_EQ(link->strayValues.load(), strays + 1);
+    EXPECT_EQ(Camera(43).known.load(), 0);
 }
 
 TEST_F(LinkTest, AReadWithoutPayloadArmsNothingAndIsNotLogged) {
@@ -136,8 +148,12 @@ TEST_F(LinkTest, EveryWholeFrameOfTheBytesIsHandled) {
          {Bytes{0x55, 0xAA}, Frame(RSP_TEXT, {'a'}), Frame(RSP_ACK, {0x00, CMD_SYSTEM_VERSION_GET})}) {
         bytes.insert(bytes.end(), part.begin(), part.end());
     }
+    // The corrupt frame's length byte, 01, starts a false frame that swallows the rest until the
+    // line goes quiet; then they are found.
     OnBytesReceived(bytes.data(), 9, link.get());
     OnBytesReceived(bytes.data() + 9, static_cast<int32_t>(bytes.size() - 9), link.get());
+    EXPECT_EQ(link->textCount.load(), 0);
+    OnBytesReceived(bytes.data(), 0, link.get());
     EXPECT_EQ(link->textCount.load(), 1);
     EXPECT_EQ(Slot(0), "a");
     EXPECT_EQ(link->awaitingAck.load(), 0);
@@ -150,6 +166,10 @@ TEST_F(LinkTest, SettersMarkOnlyRealChanges) {
     auto& camera = link->cameraState.cameraValues.entries[38];
     pending.value.store(1);
     camera.value.store(1);
+    EXPECT_EQ(SetPendingParameter(link.get(), 38, 1), 0);
+    EXPECT_EQ(pending.flag.load(), 1) << "a camera value not known is never taken as equal";
+    pending.flag.store(0);
+    camera.known.store(1);
     EXPECT_EQ(SetPendingParameter(link.get(), 38, 1), 0);
     EXPECT_EQ(pending.flag.load(), 0);
     camera.value.store(0);
@@ -307,7 +327,8 @@ TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
         {"F2", {0x01, 0xF2, 0x00, 0x0D}},                 // the last line, without a line end
         {"F2 0x7\0 99", {0x01, 0xF2, 0x01, 0x70, 0x9C}},  // nothing past the terminator is read
         {"F2 7\n", {0x01, 0xF2, 0x01, 0x70, 0x9C}},       // the line end completes the 7
-        {"F2 \t1\n", {0x01, 0xF2, 0x01, 0x01, 0x0B}},     // a tab is a zero digit
+        {"F2 \t1\n", {0x01, 0xF2, 0x01, 0x10, 0xFC}},     // a tab separates as a space does
+        {"CF\t00\t01", {0x01, 0xCF, 0x02, 0x00, 0x01, 0x2D}},
         {"5z\n", {0x01, 0x50, 0x00, 0xAF}},
         {"zz\n", {}},  // not one hexadecimal digit: not a message
         {"0x\n", {}},
