@@ -202,6 +202,9 @@ int WriteChangedParameters(CameraLink* link, SaveOutcome* outcome) {
         entry.flag.store(0);
         SendSetParameter(&link->channel, static_cast<uint16_t>(index), entry.value.load());
         const bool writeAcknowledged = WaitForAck(link, kLongAckTimeoutMs) == 0;
+        if (!writeAcknowledged) {
+            ForgetCameraValue(link, index);  // it may or may not have taken the value
+        }
         if (PortLost(link)) {
             return SaveLost(link, index, !writeAcknowledged, save.written + (writeAcknowledged ? 1 : 0),
                             marked);
@@ -213,6 +216,9 @@ int WriteChangedParameters(CameraLink* link, SaveOutcome* outcome) {
         ++save.written;
         const uint16_t written = entry.value.load();
         const bool readBack = ReadParameter(link, index) >= 0;
+        if (!readBack) {
+            ForgetCameraValue(link, index);
+        }
         if (PortLost(link)) {
             return SaveLost(link, index, false, save.written, marked);
         }

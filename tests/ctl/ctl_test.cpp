@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "ctl/ctl_session.h"
 #include "profile/settings_profile.h"
 #include "protocol/commands.h"
 #include "sim/camera_sim.h"
@@ -146,15 +148,15 @@ TEST_F(CtlTest, RefusedValuesSendNothing) {
 }
 
 TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
-    const Result dump = Ctl({"dump"});
+    const std::string file = dir + "/camera.json";
+    const Result dump = Ctl({"dump", "-o", file});
     ASSERT_EQ(dump.code, 0) << dump.err;
     SettingsProfile profile;
     QString error;
-    ASSERT_TRUE(ReadProfile(QByteArray::fromStdString(dump.out), &profile, &error)) << error.toStdString();
+    ASSERT_TRUE(ReadProfileFile(QString::fromStdString(file), &profile, &error)) << error.toStdString();
     EXPECT_EQ(profile.parameters.size(), 255u);
     EXPECT_EQ(profile.camera.serialNumber, "SN0047110815");
-    const std::string file = dir + "/camera.json";
-    std::ofstream(file) << dump.out;
+    EXPECT_EQ(Ctl({"dump", "--output", "/dev/null"}).code, 2) << "a device is not replaced by a file";
 
     EXPECT_EQ(Ctl({"diff", file}).code, 0);
     camera.SetParameter(16, 25);
@@ -172,6 +174,26 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
     EXPECT_EQ(report.value("result").toString(), "done");
     EXPECT_EQ(Ctl({"diff", file}).code, 0);
 
+    // A store that was not acknowledged is sent again by the next restore, though nothing differs.
+    camera.SetParameter(16, 25);
+    camera.SpoilReplies(CMD_SET_NON_VOLATILE_PARAMETERS, 0xFF, RSP_ACK, sim::SimulatedCamera::Spoil::Lose);
+    EXPECT_EQ(Ctl({"restore", file}).code, 1);
+    const Result again = Ctl({"restore", file});
+    EXPECT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(CommandFrames(), std::vector<Bytes>{kStore});
+    EXPECT_NE(again.out.find("already; storing them"), std::string::npos) << again.out;
+    EXPECT_EQ(Ctl({"restore", file, "--assume-stored"}).code, 0);
+    EXPECT_TRUE(CommandFrames().empty());
+
+    // What is not a regular profile is refused at once, never read for ever.
+    const std::string fifo = dir + "/fifo.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& input : {fifo, std::string("/dev/zero")}) {
+        const Result refused = Ctl({"diff", input});
+        EXPECT_EQ(refused.code, 2);
+        EXPECT_NE(refused.err.find(input + " is a "), std::string::npos) << refused.err;
+    }
+
     // A value `set` refuses is refused from a profile too, dry run or not, before anything is sent.
     profile.parameters[16].value = 25;
     profile.parameters[43].value = 7;
@@ -184,6 +206,55 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
         EXPECT_TRUE(CommandFrames().empty());
     }
     EXPECT_EQ(camera.Parameter(16), 30);
+}
+
+// A value the camera does not answer with one value frame is unknown wherever it shows: never a
+// number, and the command fails.
+TEST_F(CtlTest, UnknownValuesAreNeverNumbers) {
+    camera.SetParameter(100, 4242);
+    const std::string file = dir + "/camera.json";
+    ASSERT_EQ(Ctl({"dump", "-o", file}).code, 0);
+    camera.SpoilReplies(CMD_GET_NON_VOLATILE_PARAMETERS, 100, RSP_VALUE, sim::SimulatedCamera::Spoil::Corrupt,
+                        -1);
+
+    const Result get = Ctl({"get", "100", "101"});
+    EXPECT_EQ(get.code, 1);
+    EXPECT_NE(get.out.find("100  Unknown Parameter                        unknown"), std::string::npos)
+        << get.out;
+    EXPECT_NE(get.err.find("1 value(s) unknown: parameter 100"), std::string::npos) << get.err;
+    const Result dump = Ctl({"--json", "dump"});
+    EXPECT_EQ(dump.code, 1);
+    const QJsonObject profile = QJsonDocument::fromJson(QByteArray::fromStdString(dump.out)).object();
+    EXPECT_EQ(profile.value("formatVersion").toInt(), 2);
+    EXPECT_TRUE(profile.value("parameters").toArray()[100].toObject().value("value").isNull());
+
+    const Result diff = Ctl({"diff", file});
+    EXPECT_EQ(diff.code, 1);
+    EXPECT_NE(diff.out.find("camera unknown, file 4242"), std::string::npos) << diff.out;
+    // Restored as if it differed; its read-back is unknown too, so the save is not confirmed.
+    const Result restore = Ctl({"restore", file});
+    EXPECT_EQ(restore.code, 1);
+    EXPECT_EQ(CommandFrames().front(), SetParam(100, 4242));
+    EXPECT_NE(restore.err.find("parameter 100 (Unknown Parameter) could not be read back"), std::string::npos)
+        << restore.err;
+}
+
+// Lines the program does not take in time are held up to a bound; the rest are counted.
+TEST(CtlSessionLines, AStalledReaderCostsNoMoreThanTheBound) {
+    CtlSession session;
+    const size_t posted = 3 * CtlSession::kHeldLines;
+    for (size_t i = 0; i < posted; ++i) {
+        char* block = NewLogBlock();
+        std::snprintf(block, kLogLineBlockSize, "line %zu", i);
+        session.PostLogLine(kLogMessageNumber, 0, block);
+    }
+    size_t lines = 0;
+    uint64_t dropped = 0;
+    session.onLine = [&](const std::string&) { ++lines; };
+    session.onDropped = [&](uint64_t count) { dropped += count; };
+    session.Pump(0);
+    EXPECT_EQ(lines, CtlSession::kHeldLines);
+    EXPECT_EQ(dropped, posted - lines);
 }
 
 TEST_F(CtlTest, PlayAndSend) {

@@ -488,6 +488,36 @@ class PanelTest : public QObject {
                               "reconnect"}));
     }
 
+    // Values the camera did not send show no value and are not written back; a click chooses
+    // again. A save whose value the camera acknowledged but did not keep names the parameter.
+    void unknownValuesAndAnUnkeptSave() {
+        CameraLink* link = GetCameraLink();
+        for (int index : {38, 89, 90, 1})
+            ForgetCameraValue(link, index);
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
+        cam_.Mark();
+        panel_->OnTimer();
+        QCOMPARE(Marks({1014, 1015, 1032, 1033, 1034, 1035}, &QAbstractButton::isChecked), QString("000000"));
+        QCOMPARE(Ctl<QCheckBox>(1076)->checkState(), Qt::PartiallyChecked);
+        QCOMPARE(Show({1078}), QString());
+        QCOMPARE(Ctl(1078)->toolTip(), QString("The camera's value could not be read: it is unknown"));
+        Click(1076);
+        QCOMPARE(Ctl<QCheckBox>(1076)->checkState(), Qt::Checked);
+        Drain();
+        QCOMPARE(cam_.Sent(0xB0, 90), QString());
+        QCOMPARE(cam_.Sent(0xB0, 89), QString("1"));
+        for (int index : {38, 89, 90, 1})
+            SetCameraParameter(index, cam_.camera.Parameter(index));
+
+        cam_.camera.IgnoreWrites(16, true);
+        SetPendingParameter(16, cam_.camera.Parameter(16) + 1);
+        Click(1029);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            panel_->findChild<QLabel*>("labelSaveOutcome")->text(),
+            QString("Save incomplete: parameter 0x0010 - Frame Rate did not take its value"), 10000);
+        cam_.camera.IgnoreWrites(16, false);
+    }
+
     void sequenceFile() {
         Open();
         QTemporaryDir dir;

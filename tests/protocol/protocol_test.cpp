@@ -110,6 +110,42 @@ TEST(FrameAssembler, ResultsAndFramesByteByByte) {
     EXPECT_EQ(a.count, 0);
 }
 
+// A dropped frame's bytes are looked at again from the one after its start byte, and a quiet line
+// ends a half-received frame the same way: the frame behind a stray start byte is found.
+TEST(FrameAssembler, AFrameBehindAStrayStartByteIsFound) {
+    const struct {
+        const char* name;
+        Bytes stray;
+        int found, afterQuiet;  // ACKs found, and once the line is quiet
+    } cases[] = {
+        {"clean", {}, 1, 1},
+        {"start byte, long length", {0x01, 0x2A, 0xFC}, 0, 1},
+        {"start byte, short length", {0x01, 0x07, 0x02}, 1, 1},
+        {"lone start byte", {0x01}, 1, 1},
+        {"corrupt length", {0x01, 0x27, 0x05, 0x00, 0x01}, 1, 1},
+    };
+    const FrameSink count = [](const FrameAssembler& f, void* found) {
+        *static_cast<int*>(found) += f.opcode == 0x02 && f.length == 2 && f.payload[1] == 0xB5;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameAssembler a{};
+        int found = 0;
+        int dropped = 0;
+        Bytes bytes = c.stray;
+        for (uint8_t b : Frame(0x02, {0x00, 0xB5})) {
+            bytes.push_back(b);
+        }
+        for (uint8_t b : bytes) {
+            dropped += ReceiveByte(&a, b, count, &found);
+        }
+        EXPECT_EQ(found, c.found);
+        dropped += DropPartialFrame(&a, count, &found);
+        EXPECT_EQ((std::vector<int>{found, dropped > 0, static_cast<int>(a.state)}),
+                  (std::vector<int>{c.afterQuiet, !c.stray.empty(), Idle}));
+    }
+}
+
 TEST(FrameAssembler, EveryBuiltFrameIsAssembledBack) {
     std::mt19937 random(7);
     for (int round = 0; round < 200; ++round) {

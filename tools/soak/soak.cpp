@@ -11,6 +11,15 @@
 // as done); duplicated; reordered.
 //
 //   kelvra-soak [--cycles N] [--seed S] [--interval-ms M]
+//
+// With --noise RATE the line is noisy instead: each frame the camera sends is lost, corrupted,
+// preceded by junk with a stray start byte, duplicated (acknowledgements) or sent after its
+// acknowledgement, each with chance RATE. A cycle is one request, one save of a parameter with
+// its read-back and, every 25th cycle, a reconnection that reads all parameters again. It reports
+// every value shown or saved that is not the camera's (must be 0), requests lost, reads retried,
+// values left unknown, frames the parser dropped, and what the faults did.
+//
+//   kelvra-soak --noise RATE [--cycles N] [--seed S]
 #include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -18,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -112,12 +122,180 @@ double Quantile(std::vector<double> values, double fraction) {
                            static_cast<size_t>(fraction * static_cast<double>(values.size())))];
 }
 
+// The engine's word on each request, as it comes.
+class Outcomes : public LogTarget {
+  public:
+    bool PostLogLine(uint32_t, uintptr_t, char* block) override {
+        FreeLogBlock(block);
+        return true;
+    }
+    void PostNotice(const Notice& notice) override {
+        if (notice.kind == LogNotice::RequestDone) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            notices_.push_back(notice);
+            arrived_.notify_all();
+        }
+    }
+    // The next outcome, or one with result 1 when none came in a minute.
+    Notice Next() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Notice notice{};
+        notice.result = 1;
+        if (arrived_.wait_for(lock, std::chrono::minutes(1), [this] { return !notices_.empty(); })) {
+            notice = notices_.front();
+            notices_.erase(notices_.begin());
+        }
+        return notice;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<Notice> notices_;
+};
+
+// Values the engine holds as known that are not the camera's.
+int WrongValues(const sim::SimulatedCamera& camera, int* unknown) {
+    int wrong = 0;
+    for (int index = 0; index < kReadableParameterCount; ++index) {
+        uint16_t value = 0;
+        if (!ReadCameraValue(index, &value)) {
+            ++*unknown;
+        } else if (value != camera.Parameter(index)) {
+            std::fprintf(stderr, "parameter %d shown as %u, the camera holds %u\n", index, value,
+                         camera.Parameter(index));
+            ++wrong;
+        }
+    }
+    return wrong;
+}
+
+int RunNoisy(const std::string& dir, int cycles, double rate, unsigned seed) {
+    Outcomes outcomes;
+    std::vector<uint32_t> received;
+    std::mutex receivedLock;
+    sim::SimulatedCamera camera;
+    camera.SetRecording(false);
+    camera.SetTrafficPrinter([&](const std::string& line) {
+        unsigned b[4] = {};
+        if (std::sscanf(line.c_str(), "RX  op 0x12: 01 12 04 %2x %2x %2x %2x", &b[0], &b[1], &b[2], &b[3]) ==
+            4) {
+            std::lock_guard<std::mutex> lock(receivedLock);
+            received.push_back(b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3]);
+        }
+    });
+    camera.SetLineFaults({rate, rate, rate, rate, rate, seed});
+    if (camera.Start(dir + "/camera") != 0) {
+        return 1;
+    }
+    CameraLinkOptions options;
+    options.sysfsRoot = dir;
+    options.logTarget = &outcomes;
+    options.logMessage = kLogMessageNumber;
+    StartCameraLinkWith(options);
+    RegisterNamedPort(camera.PortPath().c_str());
+    const auto began = Clock::now();
+    if (!WaitFor([] { return CameraConnected(); }, 120000)) {
+        std::fprintf(stderr, "no first connection\n");
+        return 1;
+    }
+    int unknown = 0;
+    int wrongShown = WrongValues(camera, &unknown);
+    int wrongSaved = 0, savesConfirmed = 0, reconnections = 1;
+    std::map<int, int> requestResults, saveResults;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        const uint32_t sequence = static_cast<uint32_t>(cycle + 1);
+        const uint8_t value[4] = {static_cast<uint8_t>(sequence >> 24), static_cast<uint8_t>(sequence >> 16),
+                                  static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence)};
+        CameraRequest request{};
+        request.type = REQ_RAW_MESSAGE;
+        int length = 0;
+        BuildMessageFrame(request.payload + 4, 4, value, &length, CMD_AUTO_CAL_PERIOD_SET);
+        std::memcpy(request.payload, &length, sizeof length);
+        EnqueueRequest(&request);
+        requestResults[outcomes.Next().result] += 1;
+
+        // A save says the value was kept only when the camera holds it.
+        const uint16_t rate16 = static_cast<uint16_t>(1 + cycle % 60);
+        SetPendingParameter(16, rate16);
+        CameraRequest save{};
+        save.type = REQ_SAVE_PARAMETERS;
+        EnqueueRequest(&save);
+        const Notice saved = outcomes.Next();
+        saveResults[saved.result] += 1;
+        if (saved.result == 0 && saved.notKept == 0) {
+            ++savesConfirmed;
+            wrongSaved += camera.Parameter(16) != rate16 ? 1 : 0;
+        }
+        uint16_t shown = 0;
+        if (ReadCameraValue(16, &shown) && shown != camera.Parameter(16)) {
+            std::fprintf(stderr, "cycle %d: parameter 16 shown as %u, the camera holds %u (save %d, %d)\n",
+                         cycle, shown, camera.Parameter(16), saved.result, saved.notKept);
+            ++wrongShown;
+        }
+
+        if (cycle % 25 == 24) {
+            camera.Unplug();
+            WaitFor([] { return !CameraConnected(); }, 5000);
+            camera.Plug();
+            if (!WaitFor([] { return CameraConnected(); }, 120000)) {
+                std::fprintf(stderr, "cycle %d: no reconnection\n", cycle);
+                break;
+            }
+            ++reconnections;
+            wrongShown += WrongValues(camera, &unknown);
+        }
+        if ((cycle + 1) % 100 == 0) {
+            std::fprintf(stderr, "%d cycles\n", cycle + 1);
+        }
+    }
+    LinkCounters counters{};
+    GetLinkCounters(&counters);
+    StopCameraLink();
+    const sim::SimulatedCamera::FaultCounts faults = camera.FaultsDone();
+    camera.Stop();
+    ClearNamedPorts();
+
+    int lost = 0, duplicated = 0;
+    std::vector<int> times(static_cast<size_t>(cycles) + 1, 0);
+    for (uint32_t sequence : received) {
+        times[std::min<size_t>(sequence, times.size() - 1)] += 1;
+    }
+    for (size_t sequence = 1; sequence < times.size(); ++sequence) {
+        lost += times[sequence] == 0 ? 1 : 0;
+        duplicated += times[sequence] > 1 ? 1 : 0;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    std::printf("noise rate %.4f per fault kind and frame, %d cycles in %.0f s, %d connections\n", rate,
+                cycles, seconds, reconnections);
+    std::printf(
+        "faults done: %llu frames lost, %llu corrupted, %llu junk runs, %llu acknowledgements "
+        "duplicated, %llu sent before their value\n",
+        static_cast<unsigned long long>(faults.lost), static_cast<unsigned long long>(faults.corrupted),
+        static_cast<unsigned long long>(faults.junk), static_cast<unsigned long long>(faults.duplicated),
+        static_cast<unsigned long long>(faults.reordered));
+    std::printf("wrong values: %d shown, %d saved (of %d saves confirmed)\n", wrongShown, wrongSaved,
+                savesConfirmed);
+    std::printf("requests: %d sent, %d acknowledged, %d acknowledgements lost, %d lost, %d duplicated\n",
+                cycles, requestResults[0], requestResults[-2], lost, duplicated);
+    std::printf("saves:");
+    for (const auto& [result, count] : saveResults) {
+        std::printf(" %d: %d", result, count);
+    }
+    std::printf(
+        "\nreads retried %u, values left unknown %u (%d seen after connecting), frames dropped by "
+        "the parser %u\n",
+        counters.readsRetried, counters.valuesUnknown, unknown, counters.framesDropped);
+    return wrongShown == 0 && wrongSaved == 0 && lost == 0 && duplicated == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int cycles = 1000;
     unsigned seed = 1;
     int intervalMs = 5;
+    double noise = -1;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--cycles") == 0) {
             cycles = std::atoi(argv[i + 1]);
@@ -125,6 +303,8 @@ int main(int argc, char** argv) {
             seed = static_cast<unsigned>(std::atoi(argv[i + 1]));
         } else if (std::strcmp(argv[i], "--interval-ms") == 0) {
             intervalMs = std::atoi(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--noise") == 0) {
+            noise = std::atof(argv[i + 1]);
         }
     }
     char pattern[] = "/tmp/kelvra-soak-XXXXXX";
@@ -134,6 +314,11 @@ int main(int argc, char** argv) {
     const std::string dir = pattern;
     std::filesystem::create_directories(dir + "/class/tty");
 
+    if (noise >= 0) {
+        const int result = RunNoisy(dir, cycles, noise, seed);
+        std::filesystem::remove_all(dir);
+        return result;
+    }
     const int fdsBefore = Count("/proc/self/fd");
     const int threadsBefore = Count("/proc/self/task");
     const long memoryBefore = ResidentKiB();
