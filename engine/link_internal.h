@@ -193,7 +193,7 @@ int ReadAllParameters(CameraLink* link);
 // Reads parameter `index` until exactly one value arrives between the read's sending and its
 // ACK: an attempt that brings none, or more, or no ACK is tried again once the line has settled,
 // at most kReadAttempts times. 0 read; 1 given up, the entry is unknown (with a log remark); -2
-// no ACK came twice running, the port went away or the engine is stopping.
+// no try was acknowledged, the port went away or the engine is stopping.
 int ReadParameter(CameraLink* link, int index);
 constexpr int kReadAttempts = 3;
 // How far a save got.

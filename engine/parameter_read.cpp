@@ -48,11 +48,10 @@ int ReadParameter(CameraLink* link, int index) {
         if (acknowledged && link->readValues.load() == 1) {
             return 0;
         }
-        // Two reads running that are not acknowledged: the camera does not answer.
-        timeouts = acknowledged ? 0 : timeouts + 1;
-        if (timeouts == 2) {
-            return -2;
-        }
+        timeouts += acknowledged ? 0 : 1;
+    }
+    if (timeouts == kReadAttempts) {
+        return -2;  // not one try acknowledged: the camera does not answer
     }
     ForgetCameraValue(link, index);
     link->valuesUnknown.fetch_add(1);

@@ -195,7 +195,7 @@ int RunNoisy(const std::string& dir, int cycles, double rate, unsigned seed) {
     StartCameraLinkWith(options);
     RegisterNamedPort(camera.PortPath().c_str());
     const auto began = Clock::now();
-    if (!WaitFor([] { return CameraConnected(); }, 120000)) {
+    if (!WaitFor([] { return CameraConnected(); }, 600000)) {
         std::fprintf(stderr, "no first connection\n");
         return 1;
     }
@@ -238,7 +238,7 @@ int RunNoisy(const std::string& dir, int cycles, double rate, unsigned seed) {
             camera.Unplug();
             WaitFor([] { return !CameraConnected(); }, 5000);
             camera.Plug();
-            if (!WaitFor([] { return CameraConnected(); }, 120000)) {
+            if (!WaitFor([] { return CameraConnected(); }, 600000)) {
                 std::fprintf(stderr, "cycle %d: no reconnection\n", cycle);
                 break;
             }
