@@ -159,8 +159,9 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     uint16_t Consume(int index);
     // Controls whose camera value is unknown show no value: no button of the group checked, a
     // check box partly checked, an empty field or list, "unknown" for a number; each says so on
-    // hover. A value the user then chooses is sent as always.
-    void ShowUnknownValues();
+    // hover. A value the user then chooses is sent as always. `only`: the controls of that
+    // parameter alone (-1 all).
+    void ShowUnknownValues(int only = -1);
     void ClearIdentity();
     void ShowIdentity();
     void ShowRoiLabel();

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -199,7 +200,7 @@ void C_Vesper_GUIDlg::CopyParameters() {
     if (CameraValueChanged(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP)) {
         const uint16_t polarity = Consume(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP);
         (polarity == 0 ? ui_->radioWhiteHot : ui_->radioBlackHot)->setChecked(true);
-        ShowUnknownValues();
+        ShowUnknownValues(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP);
     }
 }
 
@@ -326,7 +327,7 @@ void C_Vesper_GUIDlg::ConnectCopy() {
     ShowUnknownValues();
 }
 
-void C_Vesper_GUIDlg::ShowUnknownValues() {
+void C_Vesper_GUIDlg::ShowUnknownValues(int only) {
     const struct {
         std::vector<int> indices;
         std::vector<QWidget*> controls;
@@ -352,6 +353,8 @@ void C_Vesper_GUIDlg::ShowUnknownValues() {
     };
     const char* const kTip = "The camera's value could not be read: it is unknown";
     for (const auto& group : groups) {
+        if (only >= 0 && std::find(group.indices.begin(), group.indices.end(), only) == group.indices.end())
+            continue;
         bool unknown = false;
         for (int index : group.indices)
             unknown = unknown || unknown_[static_cast<size_t>(index)];
