@@ -20,7 +20,6 @@ using ReceiveCallback = int (*)(const uint8_t* bytes, int32_t count, void* userD
 // called for a port closed with ClosePort. Must not block.
 using PortGoneCallback = void (*)(PortKey key, void* userData);
 
-
 // Opens COM `portNumber` (device node from the COM map) in the first free slot at
 // 921600 8N1, no handshake, and starts its event thread delivering to `callback`, which also
 // hears of each quiet spell of `quietMs` after bytes (when above 0).

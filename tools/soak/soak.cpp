@@ -223,7 +223,7 @@ int RunNoisy(const std::string& dir, int cycles, double rate, unsigned seed) {
         EnqueueRequest(&save);
         const Notice saved = outcomes.Next();
         saveResults[saved.result] += 1;
-        if (saved.result == 0 && saved.notKept == 0) {
+        if (saved.result == kRequestAcknowledged && saved.notKept == 0) {
             ++savesConfirmed;
             wrongSaved += camera.Parameter(16) != rate16 ? 1 : 0;
         }
@@ -277,7 +277,8 @@ int RunNoisy(const std::string& dir, int cycles, double rate, unsigned seed) {
     std::printf("wrong values: %d shown, %d saved (of %d saves confirmed)\n", wrongShown, wrongSaved,
                 savesConfirmed);
     std::printf("requests: %d sent, %d acknowledged, %d acknowledgements lost, %d lost, %d duplicated\n",
-                cycles, requestResults[0], requestResults[-2], lost, duplicated);
+                cycles, requestResults[kRequestAcknowledged], requestResults[kRequestUnacknowledged], lost,
+                duplicated);
     std::printf("saves:");
     for (const auto& [result, count] : saveResults) {
         std::printf(" %d: %d", result, count);
