@@ -100,8 +100,9 @@ void ExportSettings(QWidget* parent) {
     QStringList names;
     for (const ProfileEntry& entry : profile.parameters)
         if (!entry.known)
-            names.append(QStringLiteral("%1 %2").arg(entry.index).arg(
-                QLatin1String(ParameterName(static_cast<unsigned>(entry.index)))));
+            names.append(QStringLiteral("%1 %2")
+                             .arg(entry.index)
+                             .arg(QLatin1String(ParameterName(static_cast<unsigned>(entry.index)))));
     Tell(parent, caption,
          QStringLiteral("The camera's settings were written to %1, but the camera did not answer the reads "
                         "of %2 setting(s); the profile holds them as unknown: %3.")
