@@ -25,12 +25,7 @@ class PanelAccessTest : public QObject {
     std::unique_ptr<C_Vesper_GUIDlg> panel_;
     QTemporaryDir settings_;
 
-    QWidget* Ctl(int id) {
-        QWidget* c = FindControl(panel_.get(), id);
-        if (c == nullptr)
-            qFatal("no control %d", id);
-        return c;
-    }
+    QWidget* Ctl(const char* name) { return Named(panel_.get(), name); }
     // A new panel, shown and active, with the camera's values copied in and the queue drained.
     void Open() {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
@@ -43,21 +38,20 @@ class PanelAccessTest : public QObject {
     // Everything queued so far has reached the camera; the record starts afresh.
     void Drain() {
         cam_.Mark();
-        qobject_cast<QAbstractButton*>(Ctl(1003))->click();
+        qobject_cast<QAbstractButton*>(Ctl("buttonCalShutter"))->click();
         QVERIFY(cam_.SawInOrder({Cmd(0x27, 3)}));
         cam_.Mark();
     }
     // The Tab key's way from the first control round to it again: control ids, "radio" for the
     // checked button of a group (the group's one stop; the arrow keys move in it).
     QString TabWay() {
-        QWidget* first = Ctl(1002);
+        QWidget* first = Ctl("checkAutoCal");
         first->setFocus(Qt::TabFocusReason);
         QStringList way;
         do {
             auto* radio = qobject_cast<QRadioButton*>(QApplication::focusWidget());
-            way << (radio != nullptr && radio->isChecked()
-                        ? "radio"
-                        : QString::number(ControlId(QApplication::focusWidget())));
+            way << (radio != nullptr && radio->isChecked() ? "radio"
+                                                           : QApplication::focusWidget()->objectName());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         } while (QApplication::focusWidget() != first && way.size() < 100);
         return way.join(' ');
@@ -87,14 +81,14 @@ class PanelAccessTest : public QObject {
     // the window also says beside its button. Then the camera for the tests that follow.
     void refusedRequestsAreSaid() {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
-        qobject_cast<QAbstractButton*>(Ctl(1003))->click();
+        qobject_cast<QAbstractButton*>(Ctl("buttonCalShutter"))->click();
         QCOMPARE(LinesWith(panel_.get(),
                            "Not sent: field calibration (request 18): the camera link is not running."),
                  1);
         panel_->ToggleDiagnostics();
         ManualMessageDialog* window = panel_->Diagnostics();
-        FindControlAs<QLineEdit>(window, 2017)->setText("01 07 00 F8");
-        FindControlAs<QPushButton>(window, 2018)->click();
+        Named<QLineEdit>(window, "editMessage")->setText("01 07 00 F8");
+        Named<QPushButton>(window, "buttonSend")->click();
         QCOMPARE(window->SendRemark(), QString("Not sent: the camera link is not running."));
         QCOMPARE(LinesWith(panel_.get(), "The typed message was not sent: the camera link is not running."),
                  1);
@@ -110,8 +104,12 @@ class PanelAccessTest : public QObject {
     void keyboardAndScreenReader() {
         Open();
         QCOMPARE(TabWay(),
-                 QString("1002 1007 1006 1008 1003 1004 1094 1100 1113 radio radio 1104 1038 1039 radio "
-                         "1066 1018 1019 1020 1021 1068 1022 1023 1069 1024 1076 1078 1029 1102 1046"));
+                 QString("checkAutoCal buttonAutoCalDown editAutoCalPeriod buttonAutoCalUp buttonCalShutter "
+                         "buttonCalNoShutter buttonLensCalStart buttonLensCalSave checkLensCal radio radio "
+                         "comboPaletteIcons checkParallelVideo comboVideoMode radio sliderRoi buttonStepDown "
+                         "editStep buttonStepUp buttonGainDown sliderGain buttonGainUp buttonLevelDown "
+                         "sliderLevel buttonLevelUp checkTemporalNr editThreshold buttonSaveParameters "
+                         "buttonFactoryDefaults buttonExit"));
         for (QWidget* control : ControlsById(panel_.get())) {
             const QRect at(control->mapTo(panel_.get(), QPoint(0, 0)), control->size());
             if (!panel_->rect().contains(at))
@@ -120,18 +118,18 @@ class PanelAccessTest : public QObject {
                          qPrintable(control->objectName()));
         }
 
-        const bool temporal = qobject_cast<QCheckBox*>(Ctl(1076))->isChecked();
-        for (int id : {1078, 1076}) {
+        const bool temporal = qobject_cast<QCheckBox*>(Ctl("checkTemporalNr"))->isChecked();
+        for (const char* id : {"editThreshold", "checkTemporalNr"}) {
             Ctl(id)->setFocus();
             QTest::keyClick(Ctl(id), Qt::Key_Return);
         }
-        QCOMPARE(qobject_cast<QCheckBox*>(Ctl(1076))->isChecked(), temporal);
-        Ctl(1004)->setFocus();
-        QTest::keyClick(Ctl(1004), Qt::Key_Enter);
+        QCOMPARE(qobject_cast<QCheckBox*>(Ctl("checkTemporalNr"))->isChecked(), temporal);
+        Ctl("buttonCalNoShutter")->setFocus();
+        QTest::keyClick(Ctl("buttonCalNoShutter"), Qt::Key_Enter);
         QVERIFY(cam_.SawInOrder({Cmd(0x27, 4)}));
 
         QTest::keyClick(panel_.get(), Qt::Key_Q, Qt::ControlModifier);
-        qobject_cast<QAbstractButton*>(Ctl(1102))->click();
+        qobject_cast<QAbstractButton*>(Ctl("buttonFactoryDefaults"))->click();
         QCOMPARE(services_.boxes, QStringList({"Exit Now?: Are you sure you want to exit?",
                                                "Warning: All factory parameters will be reset to default "
                                                "settings.  Are you sure you would like to do this?"}));
@@ -144,10 +142,10 @@ class PanelAccessTest : public QObject {
         QCOMPARE(services_.documents, QStringList{dir.filePath("CameraControlSoftwareUsersGuide.pdf")});
 
         QTest::keyClick(panel_.get(), Qt::Key_R, Qt::AltModifier);
-        QCOMPARE(ControlId(QApplication::focusWidget()), 1078);
-        qobject_cast<QLineEdit*>(Ctl(1078))->clear();
-        QTest::keyClicks(Ctl(1078), "300");
-        QCOMPARE(qobject_cast<QLineEdit*>(Ctl(1078))->text(), QString("30"));
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("editThreshold"));
+        qobject_cast<QLineEdit*>(Ctl("editThreshold"))->clear();
+        QTest::keyClicks(Ctl("editThreshold"), "300");
+        QCOMPARE(qobject_cast<QLineEdit*>(Ctl("editThreshold"))->text(), QString("30"));
 
         // Every control a user can reach has a name of its own within its group; groups are named
         // by their own titles; a slider is read with its label and its value.
@@ -167,24 +165,26 @@ class PanelAccessTest : public QObject {
                          group->title());
         QStringList labels;
         for (const auto& [label, relation] :
-             QAccessible::queryAccessibleInterface(Ctl(1068))->relations(QAccessible::Label))
+             QAccessible::queryAccessibleInterface(Ctl("sliderGain"))->relations(QAccessible::Label))
             labels << label->text(QAccessible::Name);
-        QVERIFY(labels.contains("Gain:") && labels.contains(qobject_cast<QLabel*>(Ctl(1072))->text()));
+        QVERIFY(labels.contains("Gain:") &&
+                labels.contains(qobject_cast<QLabel*>(Ctl("textGainValue"))->text()));
     }
 
     // A slider moved by keys or the wheel sends its position once the moving stops, as a release.
     void slidersByKeyboardAndWheel() {
         Open();
-        qobject_cast<QAbstractButton*>(Ctl(1062))->click();  // automatic: the bias pair, 82 and 83
-        auto* gain = qobject_cast<QSlider*>(Ctl(1068));
-        auto* level = qobject_cast<QSlider*>(Ctl(1069));
+        qobject_cast<QAbstractButton*>(Ctl("radioAgcAutomatic"))
+            ->click();  // automatic: the bias pair, 82 and 83
+        auto* gain = qobject_cast<QSlider*>(Ctl("sliderGain"));
+        auto* level = qobject_cast<QSlider*>(Ctl("sliderLevel"));
         Drain();
         const int start = gain->value();
         gain->setFocus();
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(gain, Qt::Key_Right);
         QTRY_COMPARE(cam_.Sent(0x82), QString::number(start + 3));
-        QCOMPARE(qobject_cast<QLabel*>(Ctl(1072))->text(), QString::number(start + 3));
+        QCOMPARE(qobject_cast<QLabel*>(Ctl("textGainValue"))->text(), QString::number(start + 3));
         const int was = level->value();
         QWheelEvent wheel(QPointF(5, 5), level->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -199,8 +199,8 @@ class PanelAccessTest : public QObject {
         Open();
         panel_->ToggleDiagnostics();
         ManualMessageDialog* window = panel_->Diagnostics();
-        auto* edit = FindControlAs<QLineEdit>(window, 2017);
-        FindControlAs<QCheckBox>(window, 1041)->setChecked(true);  // the checksum behind
+        auto* edit = Named<QLineEdit>(window, "editMessage");
+        Named<QCheckBox>(window, "checkChecksum")->setChecked(true);  // the checksum behind
         const std::pair<const char*, const char*> cases[] = {
             {"ZZ", "Not sent: \"Z\" at column 1 is not a hexadecimal digit (0-9, A-F)."},
             {"01 07 00 \u00e9", "Not sent: \"\u00e9\" at column 10 is not a hexadecimal digit (0-9, A-F)."},

@@ -15,6 +15,16 @@
 #include "sim/camera_sim.h"
 #include "tests/support/wire.h"
 
+// The control called `name` under `root` (the windows' templates name every control); a test
+// that names one the template lacks stops at once.
+template <typename T = QWidget>
+T* Named(const QWidget* root, const char* name) {
+    T* c = root->findChild<T*>(QLatin1String(name));
+    if (c == nullptr)
+        qFatal("no control %s", name);
+    return c;
+}
+
 using support::Bytes;
 using support::Cmd;
 using support::Frame;
@@ -52,6 +62,23 @@ class CameraOnPty {
     }
     bool WaitConnected() {
         return QTest::qWaitFor([] { return CameraConnected() && GetLinkStatus() == StatusNormal; }, 20000);
+    }
+    // Waits until the frames since Mark() end with the last of `expected`, then whether they are
+    // exactly `expected`: nothing missing, nothing extra, nothing out of order.
+    bool SawExactly(const std::vector<Bytes>& expected, int timeoutMs = 15000) {
+        (void)QTest::qWaitFor(  // a timeout shows as a difference below
+            [&] {
+                const std::vector<Bytes> got = Since();
+                return !got.empty() && !expected.empty() && got.back() == expected.back();
+            },
+            timeoutMs);
+        if (Since() == expected)
+            return true;
+        for (const Bytes& f : Since())
+            qWarning("  got %s", support::Hex(f).c_str());
+        for (const Bytes& f : expected)
+            qWarning("  wanted %s", support::Hex(f).c_str());
+        return false;
     }
     // Frames received since the last Mark().
     std::vector<Bytes> Since() const {

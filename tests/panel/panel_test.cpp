@@ -54,18 +54,15 @@ class PanelTest : public QObject {
     std::unique_ptr<C_Vesper_GUIDlg> panel_;
 
     template <typename T = QWidget>
-    T* Ctl(int id) {
-        T* c = FindControlAs<T>(panel_.get(), id);
-        if (c == nullptr)
-            qFatal("no control %d", id);
-        return c;
+    T* Ctl(const char* name) {
+        return Named<T>(panel_.get(), name);
     }
     // What the controls show, joined by "|": texts and titles, check marks as 1 and 0, a combo
     // box's entry, a slider's position.
-    QString Show(std::initializer_list<int> ids) {
+    QString Show(std::initializer_list<const char*> names) {
         QStringList shown;
-        for (int id : ids) {
-            QWidget* w = Ctl(id);
+        for (const char* name : names) {
+            QWidget* w = Ctl(name);
             const QVariant value = w->property(w->property("checkable").toBool() ? "checked"
                                                : w->inherits("QComboBox")        ? "currentText"
                                                : w->inherits("QGroupBox")        ? "title"
@@ -77,25 +74,28 @@ class PanelTest : public QObject {
     }
     // A mark per control, e.g. "10" for the first checked and the second not.
     template <typename T>
-    QString Marks(std::initializer_list<int> ids, bool (T::*has)() const) {
+    QString Marks(std::initializer_list<const char*> names, bool (T::*has)() const) {
         QString marks;
-        for (int id : ids)
-            marks += (Ctl<T>(id)->*has)() ? '1' : '0';
+        for (const char* name : names)
+            marks += (Ctl<T>(name)->*has)() ? '1' : '0';
         return marks;
     }
     // Whether "Load Sequence File", "Save Settings" and "Factory Defaults" can be used.
-    QString CommandButtons() { return Marks({1053, 1029, 1102}, &QWidget::isEnabled); }
+    QString CommandButtons() {
+        return Marks({"buttonLoadSequence", "buttonSaveParameters", "buttonFactoryDefaults"},
+                     &QWidget::isEnabled);
+    }
     // The panel's own record: manual mode, ICE, analog output; the manual and the AGC bias pairs.
     QString Mirror() {
         const C_Vesper_GUIDlg& p = *panel_;
         return QString::asprintf("%d%d%d %d/%d %d/%d", p.ManualMode(), p.IceMode(), p.AnalogOutput(),
                                  p.ManualGain(), p.ManualLevel(), p.AgcBiasGain(), p.AgcBiasLevel());
     }
-    void Click(int id) { Ctl<QAbstractButton>(id)->click(); }
-    void Type(int id, const QString& text) { Ctl<QLineEdit>(id)->setText(text); }
+    void Click(const char* name) { Ctl<QAbstractButton>(name)->click(); }
+    void Type(const char* name, const QString& text) { Ctl<QLineEdit>(name)->setText(text); }
     // For each step, types the text into `edit` (nullptr: leaves it) and clicks the button; what
     // `edit` shows after each.
-    QString Steps(int edit, std::initializer_list<std::pair<const char*, int>> steps) {
+    QString Steps(const char* edit, std::initializer_list<std::pair<const char*, const char*>> steps) {
         QStringList shown;
         for (auto [typed, button] : steps) {
             if (typed != nullptr)
@@ -105,21 +105,28 @@ class PanelTest : public QObject {
         }
         return shown.join(' ');
     }
-    void Choose(int id, int index) {
-        auto* combo = Ctl<QComboBox>(id);
+    void Choose(const char* name, int index) {
+        auto* combo = Ctl<QComboBox>(name);
         combo->setCurrentIndex(index);
         emit combo->activated(index);
     }
-    void ReleaseSlider(int id, int position) {
-        auto* slider = Ctl<QSlider>(id);
+    void ReleaseSlider(const char* name, int position) {
+        auto* slider = Ctl<QSlider>(name);
         slider->setValue(position);
         QTest::mouseRelease(slider, Qt::LeftButton);
     }
     // Everything queued so far has reached the camera: "Manual 1-Pt Shutter", a harmless request
     // that every queue ends with, has arrived since the last mark.
     void Drain() {
-        Click(1003);
+        Click("buttonCalShutter");
         QVERIFY(cam_.SawInOrder({Cmd(0x27, 3)}));
+    }
+    // What the camera received since the last mark, once everything queued has arrived: exactly
+    // `expected` (and Drain's own request), where a frame more would be a request nobody made.
+    bool SentExactly(std::vector<Bytes> expected) {
+        Click("buttonCalShutter");
+        expected.push_back(Cmd(0x27, 3));
+        return cam_.SawExactly(expected);
     }
     // As Drain(), and the frame record starts afresh.
     void Settle() {
@@ -195,12 +202,14 @@ class PanelTest : public QObject {
         QCOMPARE(LinesWith(panel_.get(), "TX  0x01 0xb5 0x02 0x00 0xfe"), 1);
         QCOMPARE(panel_->windowTitle(), ProgramTitle());
         // The template's and the start-up's values.
-        QCOMPARE(Show({1068, 1069, 1066, 1072, 1073, 1019, 1040, 1104, 1039, 1093}),
+        QCOMPARE(Show({"sliderGain", "sliderLevel", "sliderRoi", "textGainValue", "textLevelValue",
+                       "editStep", "comboPalette", "comboPaletteIcons", "comboVideoMode", "labelLensText3"}),
                  QString("2047|2047|0|2048|2048|1|Off|Off||To start calibration, click \"Start "
                          "Calibration\" below."));
         QCOMPARE(
-            QString::asprintf("%d %d %d %d", Ctl<QSlider>(1068)->maximum(), Ctl<QSlider>(1069)->maximum(),
-                              Ctl<QSlider>(1066)->maximum(), Ctl<QComboBox>(1039)->count()),
+            QString::asprintf("%d %d %d %d", Ctl<QSlider>("sliderGain")->maximum(),
+                              Ctl<QSlider>("sliderLevel")->maximum(), Ctl<QSlider>("sliderRoi")->maximum(),
+                              Ctl<QComboBox>("comboVideoMode")->count()),
             QString("4095 4095 5 3"));
         QCOMPARE(Mirror(), QString("000 2047/2047 2047/2047"));
         // Every control of the template has an id of its own (the unnamed labels share -1).
@@ -209,9 +218,13 @@ class PanelTest : public QObject {
         QCOMPARE(std::count_if(all.begin(), all.end(), [](QWidget* w) { return ControlId(w) > 0; }), 105);
         QCOMPARE(ids.size() - ids.contains(-1), 105);
         // The radio groups are independent of each other.
-        for (int id : {1015, 1012, 1065, 1099, 1035})
+        for (const char* id :
+             {"radioBlackHot", "radioFlipBoth", "radioAgcHistogram", "radioLensTable5", "radioPalBdghin2"})
             Ctl<QRadioButton>(id)->setChecked(true);
-        QCOMPARE(Marks({1015, 1012, 1065, 1099, 1035}, &QAbstractButton::isChecked), QString("11111"));
+        QCOMPARE(Marks({"radioBlackHot", "radioFlipBoth", "radioAgcHistogram", "radioLensTable5",
+                        "radioPalBdghin2"},
+                       &QAbstractButton::isChecked),
+                 QString("11111"));
 
         // The window menu: the three entries, each after a separator, then the settings
         // profiles' two after one more, the sequence file and Quit.
@@ -228,8 +241,8 @@ class PanelTest : public QObject {
         SetProgramFilePathForTest(dir.filePath("kelvra"));
         for (const char* name : {"CameraControlSoftwareUsersGuide.pdf", "CameraUsersManual.pdf"})
             QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
-        Click(3023);
-        Click(3024);
+        Click("buttonSoftwareGuide");
+        Click("buttonCameraManual");
         panel_->MenuEntry(kCommandSoftwareGuide)->trigger();
         panel_->OnSysCommand(kCommandCameraManual | 0x7);
         SetProgramFilePathForTest(QString());
@@ -250,12 +263,14 @@ class PanelTest : public QObject {
         // Shown: 20 pixels right of and below "Exit Program".
         panel_->show();
         QVERIFY(QTest::qWaitForWindowExposed(panel_.get()));
-        QWidget* exitButton = Ctl(1046);
+        QWidget* exitButton = Ctl("buttonExit");
         const QRect exitInPanel(exitButton->mapTo(panel_.get(), QPoint(0, 0)), exitButton->size());
         QCOMPARE(panel_->size(), QSize(exitInPanel.right() + 21, exitInPanel.bottom() + 21));
-        QCOMPARE(Marks({1041, 1042, 1001, 1040, 1033, 1109, 1107, 1108}, &QWidget::isVisible),
+        QCOMPARE(Marks({"labelCalStatus", "textCalStatus", "buttonSearch", "comboPalette", "radioPalM",
+                        "groupDetectorPower", "buttonDetectorStartup", "buttonDetectorShutdown"},
+                       &QWidget::isVisible),
                  QString("00000000"));
-        QCOMPARE(Marks({1031, 1101}, &QWidget::isEnabled), QString("00"));
+        QCOMPARE(Marks({"checkAnalogVideo", "buttonLensDownload"}, &QWidget::isEnabled), QString("00"));
 
         // Too small for the screen: the controls scroll, "Exit Program" can be brought into view.
         const QSize described = panel_->size();
@@ -271,7 +286,7 @@ class PanelTest : public QObject {
 
         // Closing asks; only Yes closes, and takes the diagnostics window along.
         QTest::keyClick(panel_.get(), Qt::Key_Escape);  // nothing: neither asks nor closes
-        Click(1046);                                    // answered No, as are the two below
+        Click("buttonExit");                            // answered No, as are the two below
         QVERIFY(!panel_->close());
         QCOMPARE(services_.boxes, QStringList(2, "Exit Now?: Are you sure you want to exit?"));
         QVERIFY(panel_->isVisible() && panel_->TimerRunning());
@@ -295,16 +310,20 @@ class PanelTest : public QObject {
         panel_->OnTimer();
         // Black hot, flip vertically, Camera Link, analog, PAL-N, manual AGC, lens calibration,
         // temporal and spatial NR on; parallel and auto-calibration off.
-        QCOMPARE(Marks({1015, 1010, 1037, 1031, 1034, 1064, 1113, 1076, 1083, 1038, 1002},
+        QCOMPARE(Marks({"radioBlackHot", "radioFlipVertical", "checkCameraLink", "checkAnalogVideo",
+                        "radioPalN", "radioAgcManual", "checkLensCal", "checkTemporalNr", "checkSpatialNr",
+                        "checkParallelVideo", "checkAutoCal"},
                        &QAbstractButton::isChecked),
                  QString("11111111100"));
         // Palette 9 is beyond the three entries: the last one, and the video mode follows it.
-        QCOMPARE(Show({1006, 1104, 1040, 1039, 1066, 1116, 1068, 1069, 1072, 1073, 1078, 1067}),
+        QCOMPARE(Show({"editAutoCalPeriod", "comboPaletteIcons", "comboPalette", "comboVideoMode",
+                       "sliderRoi", "labelRoi", "sliderGain", "sliderLevel", "textGainValue",
+                       "textLevelValue", "editThreshold", "groupGainLevelBias"}),
                  QString("7|Soft Light|Soft Light|RGB Color(24 bit)|4|Middle "
                          "Third|1500|2500|1500|2500|20|Manual Gain/Level"));
         QCOMPARE(Mirror(), QString("101 1500/2500 1000/1100"));
         // Identity from the camera's version text and information packet.
-        QCOMPARE(Show({1048, 1050, 1052, 1056, 1058}),
+        QCOMPARE(Show({"textModel", "textPartNumber", "textSerialNumber", "textRelease", "textRtlRelease"}),
                  QString(" KV640 Thermal Core|KV-640-30-A1|SN0047110815| 3.2.1| 2.7"));
         // Writing the threshold text queued it back to the camera.
         QVERIFY(cam_.SawInOrder({SetParam(90, 20)}));
@@ -318,25 +337,25 @@ class PanelTest : public QObject {
               {StatusNone, " 001"}}) {
             link->status.store(status);
             panel_->OnTimer();
-            QCOMPARE(Show({1103}) + " " + CommandButtons(), QString(shown));
+            QCOMPARE(Show({"textStatus"}) + " " + CommandButtons(), QString(shown));
         }
         link->status.store(StatusNormal);
         // Requests in a row without their ACK: "normal" would be a claim about nothing.
         link->unansweredRequests.store(kSilentRequests);
         panel_->OnTimer();
-        QCOMPARE(Show({1103}) + " " + CommandButtons(), QString("The camera does not answer 111"));
-        QVERIFY(Ctl(1103)->toolTip().contains("were not acknowledged"));
+        QCOMPARE(Show({"textStatus"}) + " " + CommandButtons(), QString("The camera does not answer 111"));
+        QVERIFY(Ctl("textStatus")->toolTip().contains("were not acknowledged"));
         link->unansweredRequests.store(0);
 
         // Between connects only the polarity follows the camera.
         Settle();
-        Click(1014);  // white hot: the camera stores 0 and the engine reads it back on save
+        Click("radioWhiteHot");  // white hot: the camera stores 0 and the engine reads it back on save
         QVERIFY(cam_.SawInOrder({Frame(0x29)}));
-        Ctl<QCheckBox>(1076)->setChecked(false);
+        Ctl<QCheckBox>("checkTemporalNr")->setChecked(false);
         for (auto [index, value] : {std::pair{38, 0}, {38, 1}, {89, 0}, {89, 1}})
             SetCameraParameter(index, value);
         panel_->OnTimer();
-        QCOMPARE(Show({1015, 1076}), QString("1|0"));
+        QCOMPARE(Show({"radioBlackHot", "checkTemporalNr"}), QString("1|0"));
     }
 
     // ---- Handlers ----
@@ -345,113 +364,128 @@ class PanelTest : public QObject {
     // entries, the video outputs and the palette.
     void handlersSendTheirFrames() {
         Open();
-        Ctl(1031)->setEnabled(true);  // analog: disabled in the template, handled all the same
-        Ctl(1107)->setVisible(true);  // the hidden detector buttons still have handlers
+        Ctl("checkAnalogVideo")->setEnabled(true);  // analog: disabled in the template, handled all the same
+        Ctl("buttonDetectorStartup")->setVisible(true);  // the hidden detector buttons still have handlers
         const struct {
-            std::vector<int> clicks;
+            std::vector<const char*> clicks;
             std::vector<Bytes> frames;
         } rows[] = {
-            {{1002, 1002}, {Cmd(0x26, 1), Cmd(0x26, 0)}},        // auto-calibration on, off
-            {{1037, 1037}, {SetParam(6, 0), SetParam(6, 1)}},    // Camera Link off, on
-            {{1113, 1113}, {Cmd(0x27, 12), Cmd(0x27, 11)}},      // lens calibration off, on
-            {{1076, 1076}, {SetParam(89, 0), SetParam(89, 1)}},  // temporal NR off, on
-            {{1083, 1083},                                       // spatial NR off, on
+            {{"checkAutoCal", "checkAutoCal"}, {Cmd(0x26, 1), Cmd(0x26, 0)}},  // auto-calibration on, off
+            {{"checkCameraLink", "checkCameraLink"},
+             {SetParam(6, 0), SetParam(6, 1)}},                                  // Camera Link off, on
+            {{"checkLensCal", "checkLensCal"}, {Cmd(0x27, 12), Cmd(0x27, 11)}},  // lens calibration off, on
+            {{"checkTemporalNr", "checkTemporalNr"},
+             {SetParam(89, 0), SetParam(89, 1)}},   // temporal NR off, on
+            {{"checkSpatialNr", "checkSpatialNr"},  // spatial NR off, on
              {SetParam(185, 0), SetParam(186, 0), SetParam(185, 142), SetParam(186, 37)}},
-            {{1031, 1031, 1032}, {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0)}},  // analog, NTSC
-            {{1012, 1011, 1009}, {Cmd(0xCF, 3), Cmd(0xCF, 2), Cmd(0xCF, 0)}},        // orientation
-            {{1014, 1015}, {Frame(0x29), Frame(0x28)}},                              // white, black hot
-            {{1004, 1094, 1100}, {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 7)}},        // calibration steps
-            {{1107}, {Frame(0x9E)}},                                                 // detector start-up
+            {{"checkAnalogVideo", "checkAnalogVideo", "radioNtsc"},
+             {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0)}},  // analog, NTSC
+            {{"radioFlipBoth", "radioFlipHorizontal", "radioNormal"},
+             {Cmd(0xCF, 3), Cmd(0xCF, 2), Cmd(0xCF, 0)}},                      // orientation
+            {{"radioWhiteHot", "radioBlackHot"}, {Frame(0x29), Frame(0x28)}},  // white, black hot
+            {{"buttonCalNoShutter", "buttonLensCalStart", "buttonLensCalSave"},
+             {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 7)}},  // calibration steps
+            {{"buttonDetectorStartup"}, {Frame(0x9E)}},    // detector start-up
         };
         for (const auto& row : rows) {
             cam_.Mark();
-            for (int id : row.clicks)
+            for (const char* id : row.clicks)
                 Click(id);
-            QVERIFY(cam_.SawInOrder(row.frames));
+            QVERIFY(SentExactly(row.frames));
         }
 
         // Typed entries: what they show afterwards and send. The auto-cal period: down from 7,
         // stays at 1, an empty entry counts 0, no limit of its own below what 16 bits carry.
         cam_.Mark();
-        QCOMPARE(Steps(1006, {{nullptr, 1007}, {"1", 1007}, {"", 1008}, {"999", 1008}, {"65535", 1008}}),
+        QCOMPARE(Steps("editAutoCalPeriod", {{nullptr, "buttonAutoCalDown"},
+                                             {"1", "buttonAutoCalDown"},
+                                             {"", "buttonAutoCalUp"},
+                                             {"999", "buttonAutoCalUp"},
+                                             {"65535", "buttonAutoCalUp"}}),
                  QString("6 1 1 1000 65535"));
         // The threshold: leading blanks are skipped, other text sends nothing, nor does a number
         // beyond one byte (never folded), and typing queues at every keystroke.
         for (const char* typed : {" 7", "x7", "300", ""})
-            Type(1078, typed);
-        QTest::keyClicks(Ctl(1078), "123");
+            Type("editThreshold", typed);
+        QTest::keyClicks(Ctl("editThreshold"), "123");
         QVERIFY(cam_.SawInOrder({Cmd(0x12, 65535), SetParam(90, 123)}));
         QCOMPARE(cam_.Sent(0x12) + " / " + cam_.Sent(0xB0, 90), QString("6 1 1 1000 65535 / 7 1 12 123"));
 
         // Parallel on with analog already on: no analog request; the mode is fixed on 14-bit grey.
         cam_.Mark();
-        Click(1038);
-        QCOMPARE(Show({1039}) + Marks({1039}, &QWidget::isEnabled), QString("14-Bit Grey Scale0"));
+        Click("checkParallelVideo");
+        QCOMPARE(Show({"comboVideoMode"}) + Marks({"comboVideoMode"}, &QWidget::isEnabled),
+                 QString("14-Bit Grey Scale0"));
         // Off again: the mode follows the palette (Soft Light: RGB).
-        Click(1038);
-        QCOMPARE(Show({1039}) + Marks({1039}, &QWidget::isEnabled), QString("RGB Color(24 bit)1"));
+        Click("checkParallelVideo");
+        QCOMPARE(Show({"comboVideoMode"}) + Marks({"comboVideoMode"}, &QWidget::isEnabled),
+                 QString("RGB Color(24 bit)1"));
         QVERIFY(cam_.SawInOrder({SetParam(5, 1), SetParam(5, 0)}));
         QCOMPARE(cam_.Sent(0xB0, 4), QString());
 
         // Video mode: 8-bit grey sets the palette back to "Off"; 14-bit turns analog off.
         cam_.Mark();
-        Choose(1039, 0);
-        QCOMPARE(Show({1104, 1031}), QString("Off|1"));
-        Choose(1039, 1);
-        QCOMPARE(Show({1031}) + " " + Mirror(), QString("0 100 1500/2500 1000/1100"));
-        Choose(1039, 2);
-        QVERIFY(cam_.SawInOrder(
+        Choose("comboVideoMode", 0);
+        QCOMPARE(Show({"comboPaletteIcons", "checkAnalogVideo"}), QString("Off|1"));
+        Choose("comboVideoMode", 1);
+        QCOMPARE(Show({"checkAnalogVideo"}) + " " + Mirror(), QString("0 100 1500/2500 1000/1100"));
+        Choose("comboVideoMode", 2);
+        QVERIFY(SentExactly(
             {Cmd(0xD7, 9), SetParam(76, 0), Cmd(0xD7, 7), SetParam(76, 0), Cmd(0xD7, 99), SetParam(76, 0)}));
+        cam_.Mark();
 
-        // Inferno with parallel video off: the video mode switches to RGB.
-        Choose(1039, 0);
-        Choose(1104, 1);
-        QCOMPARE(Show({1040, 1039}), QString("Inferno|RGB Color(24 bit)"));
-        Choose(1104, 0);
-        QVERIFY(cam_.SawInOrder({Cmd(0x58, 1), Cmd(0x58, 0)}));
+        // Inferno with parallel video off: the video mode combo switches to RGB (the camera follows
+        // its palette; no video request).
+        Choose("comboVideoMode", 0);
+        Choose("comboPaletteIcons", 1);
+        QCOMPARE(Show({"comboPalette", "comboVideoMode"}), QString("Inferno|RGB Color(24 bit)"));
+        Choose("comboPaletteIcons", 0);
+        QVERIFY(SentExactly({Cmd(0xD7, 9), SetParam(76, 0), Cmd(0x58, 1), Cmd(0x58, 0)}));
     }
 
     void agcModesAndSliders() {
-        Open();       // manual, with the manual pair on the sliders
-        Click(1062);  // automatic: the AGC bias pair
-        QCOMPARE(Show({1068, 1069, 1067, 1039}), QString("1000|1100|AGC Gain/Level Bias|8-Bit Grey Scale"));
-        Click(1064);  // manual: back to the manual pair
-        QCOMPARE(Show({1068, 1072, 1067}), QString("1500|1500|Manual Gain/Level"));
-        ReleaseSlider(1069, 2600);  // the manual pair follows the sliders
+        Open();                      // manual, with the manual pair on the sliders
+        Click("radioAgcAutomatic");  // automatic: the AGC bias pair
+        QCOMPARE(Show({"sliderGain", "sliderLevel", "groupGainLevelBias", "comboVideoMode"}),
+                 QString("1000|1100|AGC Gain/Level Bias|8-Bit Grey Scale"));
+        Click("radioAgcManual");  // manual: back to the manual pair
+        QCOMPARE(Show({"sliderGain", "textGainValue", "groupGainLevelBias"}),
+                 QString("1500|1500|Manual Gain/Level"));
+        ReleaseSlider("sliderLevel", 2600);  // the manual pair follows the sliders
         QVERIFY(cam_.SawInOrder({Cmd(0x2A, 1), Cmd(0x2A, 2), Cmd(0x32, 1500), Cmd(0x33, 2600)}));
         QCOMPARE(Mirror(), QString("101 1500/2600 1000/1100"));
 
         // Histogram equalization queues only ICE; the next mode turns ICE off first.
         cam_.Mark();
-        Click(1065);
-        QCOMPARE(Mirror() + " " + Show({1068}), QString("011 1500/2600 1000/1100 1000"));
-        Click(1063);
+        Click("radioAgcHistogram");
+        QCOMPARE(Mirror() + " " + Show({"sliderGain"}), QString("011 1500/2600 1000/1100 1000"));
+        Click("radioAgcFreeze");
         QCOMPARE(Mirror(), QString("001 1500/2600 1000/1100"));
-        ReleaseSlider(1066, 3);
+        ReleaseSlider("sliderRoi", 3);
         QVERIFY(cam_.SawInOrder({Cmd(0x23, 1), Cmd(0x23, 0), Cmd(0x2A, 0), Cmd(0x1E, 3)}));
-        QCOMPARE(Show({1116}), QString("Top Third"));
+        QCOMPARE(Show({"labelRoi"}), QString("Top Third"));
         // A click in the groove moves one position and sends it.
-        auto* roi = Ctl<QSlider>(1066);
+        auto* roi = Ctl<QSlider>("sliderRoi");
         QTest::mouseClick(roi, Qt::LeftButton, {}, QPoint(roi->width() - 3, roi->height() / 2));
         QCOMPARE(roi->value(), 4);
         QVERIFY(cam_.SawInOrder({Cmd(0x1E, 3), Cmd(0x1E, 4)}));
         QCOMPARE(cam_.Sent(0x2A), QString("0"));  // ICE on queued no AGC mode of its own
 
         // The step counts up to 128 and down to 1; gain and level stop at the sliders' ends.
-        Click(1062);
+        Click("radioAgcAutomatic");
         cam_.Mark();
-        QCOMPARE(Steps(1019, {{"500", 1020}, {"1", 1018}}), QString("128 1"));
-        Type(1019, "5");
-        Ctl<QSlider>(1068)->setValue(4093);
-        Click(1022);
-        Ctl<QSlider>(1069)->setValue(3);
-        Click(1023);
-        QCOMPARE(Show({1068, 1072, 1069, 1073}) + " " + Mirror(),
+        QCOMPARE(Steps("editStep", {{"500", "buttonStepUp"}, {"1", "buttonStepDown"}}), QString("128 1"));
+        Type("editStep", "5");
+        Ctl<QSlider>("sliderGain")->setValue(4093);
+        Click("buttonGainUp");
+        Ctl<QSlider>("sliderLevel")->setValue(3);
+        Click("buttonLevelDown");
+        QCOMPARE(Show({"sliderGain", "textGainValue", "sliderLevel", "textLevelValue"}) + " " + Mirror(),
                  QString("4095|4095|0|0 001 1500/2600 4095/0"));
-        ReleaseSlider(1068, 2000);  // releasing a slider applies both values
+        ReleaseSlider("sliderGain", 2000);  // releasing a slider applies both values
         QVERIFY(cam_.SawInOrder({Cmd(0x82, 4095), Cmd(0x83, 1100), Cmd(0x82, 4095), Cmd(0x83, 0),
                                  Cmd(0x82, 2000), Cmd(0x83, 0)}));
-        QCOMPARE(Show({1072}), QString("2000"));
+        QCOMPARE(Show({"textGainValue"}), QString("2000"));
     }
 
     void factoryDefaultsSaveAndPowerCycleWarning() {
@@ -459,25 +493,25 @@ class PanelTest : public QObject {
         const QString warning =
             "Warning: All factory parameters will be reset to default settings.  Are you sure you would "
             "like to do this?";
-        Click(1102);  // answered No
+        Click("buttonFactoryDefaults");  // answered No
         Drain();
         QVERIFY(cam_.Sent(0xB3).isEmpty());
 
-        Click(1014);  // white hot, marked for the save
-        Click(1029);
+        Click("radioWhiteHot");  // white hot, marked for the save
+        Click("buttonSaveParameters");
         QVERIFY(cam_.SawInOrder({Frame(0x29), SetParam(38, 0), Cmd(0xB5, 38), Frame(0xB0, {0x00, 0xFF})}));
         // How it went shows beside the status, whose text stays as it was.
         auto* outcome = panel_->findChild<QLabel*>("labelSaveOutcome");
         QTRY_VERIFY(QRegularExpression("^Saved \\d+ parameters?$").match(outcome->text()).hasMatch());
         cam_.camera.DropAck(0xB0, false);
-        Click(1015);
-        Click(1029);
+        Click("radioBlackHot");
+        Click("buttonSaveParameters");
         QTRY_COMPARE_WITH_TIMEOUT(outcome->text(),
                                   QString("Save stopped: parameter 0x0026 was not acknowledged"), 10000);
-        QCOMPARE(Show({1103}), QString("Normal camera communication"));
+        QCOMPARE(Show({"textStatus"}), QString("Normal camera communication"));
 
         services_.answer = QMessageBox::Yes;
-        Click(1102);
+        Click("buttonFactoryDefaults");
         QVERIFY(cam_.SawInOrder({Frame(0xB3)}));
         // The acknowledged reset brings the power-cycle warning, once, on this thread.
         QTRY_COMPARE_WITH_TIMEOUT(services_.boxes.size(), 3, 10000);
@@ -497,12 +531,16 @@ class PanelTest : public QObject {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
         cam_.Mark();
         panel_->OnTimer();
-        QCOMPARE(Marks({1014, 1015, 1032, 1033, 1034, 1035}, &QAbstractButton::isChecked), QString("000000"));
-        QCOMPARE(Ctl<QCheckBox>(1076)->checkState(), Qt::PartiallyChecked);
-        QCOMPARE(Show({1078}), QString());
-        QCOMPARE(Ctl(1078)->toolTip(), QString("The camera's value could not be read: it is unknown"));
-        Click(1076);
-        QCOMPARE(Ctl<QCheckBox>(1076)->checkState(), Qt::Checked);
+        QCOMPARE(Marks({"radioWhiteHot", "radioBlackHot", "radioNtsc", "radioPalM", "radioPalN",
+                        "radioPalBdghin2"},
+                       &QAbstractButton::isChecked),
+                 QString("000000"));
+        QCOMPARE(Ctl<QCheckBox>("checkTemporalNr")->checkState(), Qt::PartiallyChecked);
+        QCOMPARE(Show({"editThreshold"}), QString());
+        QCOMPARE(Ctl("editThreshold")->toolTip(),
+                 QString("The camera's value could not be read: it is unknown"));
+        Click("checkTemporalNr");
+        QCOMPARE(Ctl<QCheckBox>("checkTemporalNr")->checkState(), Qt::Checked);
         Drain();
         QCOMPARE(cam_.Sent(0xB0, 90), QString());
         QCOMPARE(cam_.Sent(0xB0, 89), QString("1"));
@@ -511,7 +549,7 @@ class PanelTest : public QObject {
 
         cam_.camera.IgnoreWrites(16, true);
         SetPendingParameter(16, cam_.camera.Parameter(16) + 1);
-        Click(1029);
+        Click("buttonSaveParameters");
         QTRY_COMPARE_WITH_TIMEOUT(
             panel_->findChild<QLabel*>("labelSaveOutcome")->text(),
             QString("Save incomplete: parameter 0x0010 - Frame Rate did not take its value"), 10000);
@@ -528,7 +566,7 @@ class PanelTest : public QObject {
         int statusDuringDialog = -1;
         services_.onDialog = [&] { statusDuringDialog = GetLinkStatus(); };
         services_.fileName = file.fileName();
-        Click(1053);
+        Click("buttonLoadSequence");
         QCOMPARE(statusDuringDialog, int(StatusSelectingSequence));
         QCOMPARE(services_.dialogs, QStringList{QDir::homePath() + " | Sequence Files (*.dseq)"});
         QVERIFY(cam_.SawInOrder({Frame(0x41, {0x00, 0x01}), Frame(0xF2)}));
@@ -536,11 +574,11 @@ class PanelTest : public QObject {
         // Cancelled: the status comes back and nothing is queued. A path too long for the request
         // is not cut (that would name another file): nothing is queued either.
         services_.fileName.clear();
-        QTRY_VERIFY(Ctl(1053)->isEnabled());  // the refresh has seen the file played
-        Click(1053);
+        QTRY_VERIFY(Ctl("buttonLoadSequence")->isEnabled());  // the refresh has seen the file played
+        Click("buttonLoadSequence");
         QCOMPARE(GetLinkStatus(), int(StatusNormal));
         services_.fileName = dir.filePath(QString(2100, 'a') + ".dseq");
-        Click(1053);
+        Click("buttonLoadSequence");
         Settle();
         QCoreApplication::processEvents();
         QCOMPARE(services_.dialogs.size(), 3);
@@ -549,7 +587,7 @@ class PanelTest : public QObject {
         // A status the worker sets while the dialog is open is not overwritten afterwards.
         services_.fileName.clear();
         services_.onDialog = [] { GetCameraLink()->status.store(StatusSearching); };
-        Click(1053);
+        Click("buttonLoadSequence");
         QCOMPARE(GetLinkStatus(), int(StatusSearching));
         GetCameraLink()->status.store(StatusNormal);
     }
@@ -610,12 +648,12 @@ class PanelTest : public QObject {
         QAction* entry = panel_->MenuEntry(kCommandDiagnostics);
         const auto state = [&] {
             return QString::asprintf("%d%d ", panel_->Diagnostics() != nullptr, entry->isChecked()) +
-                   Show({1027});
+                   Show({"buttonDiagnostics"});
         };
         for (int round = 0; round < 2; ++round) {
             entry->trigger();
             QCOMPARE(state(), QString("11 Close Message Diagnostics Window"));
-            Click(1027);
+            Click("buttonDiagnostics");
             QCOMPARE(state(), QString("00 Open Message Diagnostics Window"));
         }
         QTRY_COMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 0);
@@ -630,11 +668,11 @@ class PanelTest : public QObject {
         // Typed messages reach the camera, by button and by Enter, as the two boxes say.
         panel_->ToggleDiagnostics();
         ManualMessageDialog* window = panel_->Diagnostics();
-        auto* edit = FindControlAs<QLineEdit>(window, 2017);
-        auto* start = FindControlAs<QCheckBox>(window, 1040);
-        auto* checksum = FindControlAs<QCheckBox>(window, 1041);
-        auto* send = FindControlAs<QPushButton>(window, 2018);
-        QVERIFY(!FindControl(window, 1042)->isEnabled());
+        auto* edit = Named<QLineEdit>(window, "editMessage");
+        auto* start = Named<QCheckBox>(window, "checkStartByte");
+        auto* checksum = Named<QCheckBox>(window, "checkChecksum");
+        auto* send = Named<QPushButton>(window, "buttonSend");
+        QVERIFY(!Named(window, "checkWaitResponse")->isEnabled());
         edit->setText("0107 00");
         checksum->setChecked(true);
         send->click();
@@ -716,20 +754,22 @@ class PanelTest : public QObject {
         QVERIFY(panel_->TimerResting());
         for (int polarity : {1, 0, 1}) {
             SetCameraParameter(PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP, polarity);
-            QTRY_COMPARE(Show({1015}), QString::number(polarity));
+            QTRY_COMPARE(Show({"radioBlackHot"}), QString::number(polarity));
         }
-        Ctl<QRadioButton>(1011)->setChecked(true);
+        Ctl<QRadioButton>("radioFlipHorizontal")->setChecked(true);
         QCOMPARE(cam_.camera.Unplug(), 0);
         // Gone, link and all: a terminal opened meanwhile may get the old node's number.
         QVERIFY(QFile::remove(QString::fromStdString(cam_.link)));
-        QTRY_COMPARE_WITH_TIMEOUT(Show({1103}), QString("Searching for serial port(s)"), 20000);
-        QCOMPARE(Show({1048, 1050, 1052, 1056, 1058}), QString("||||"));
+        QTRY_COMPARE_WITH_TIMEOUT(Show({"textStatus"}), QString("Searching for serial port(s)"), 20000);
+        QCOMPARE(Show({"textModel", "textPartNumber", "textSerialNumber", "textRelease", "textRtlRelease"}),
+                 QString("||||"));
         // What is looked for and what to do: on the status line and, once, in the log; and again
         // for a panel that registers while the search goes on, as one does at start-up.
         char hint[kLogLineBlockSize];
         DescribeSearch(hint, sizeof hint);
-        QCOMPARE(QTextDocumentFragment::fromHtml(Ctl<QLabel>(1103)->toolTip()).toPlainText().simplified(),
-                 QString(hint));
+        QCOMPARE(
+            QTextDocumentFragment::fromHtml(Ctl<QLabel>("textStatus")->toolTip()).toPlainText().simplified(),
+            QString(hint));
         QTRY_COMPARE_WITH_TIMEOUT(LinesWith(panel_.get(), hint), 1, 5000);
         SetLogTarget(nullptr, 0);
         panel_->History().Clear();
@@ -738,19 +778,19 @@ class PanelTest : public QObject {
         // A port that cannot be opened: the tooltip follows with the log's reason, the status stays.
         const QString why = QString("Cannot open %1: Is a directory").arg(QString::fromStdString(cam_.link));
         QVERIFY(QDir().mkdir(QString::fromStdString(cam_.link)));
-        QTRY_COMPARE_WITH_TIMEOUT(Ctl<QLabel>(1103)->toolTip().contains(why), true, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Ctl<QLabel>("textStatus")->toolTip().contains(why), true, 5000);
         QCOMPARE(LinesWith(panel_.get(), qPrintable("     " + why)), 1);
         QVERIFY(QDir().rmdir(QString::fromStdString(cam_.link)));
-        const QString threshold = Show({1078});
+        const QString threshold = Show({"editThreshold"});
         cam_.Mark();
-        QCOMPARE(Show({1011}) + " " + CommandButtons(), QString("1 000"));
+        QCOMPARE(Show({"radioFlipHorizontal"}) + " " + CommandButtons(), QString("1 000"));
         QCOMPARE(cam_.camera.Plug(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(Show({1103}), QString("Normal camera communication"), 20000);
-        QTRY_COMPARE(Show({1052}), QString(sim::SimulatedCamera::kSerialNumber));
-        QCOMPARE(Ctl<QLabel>(1103)->toolTip(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(Show({"textStatus"}), QString("Normal camera communication"), 20000);
+        QTRY_COMPARE(Show({"textSerialNumber"}), QString(sim::SimulatedCamera::kSerialNumber));
+        QCOMPARE(Ctl<QLabel>("textStatus")->toolTip(), QString());
         QTRY_VERIFY(panel_->TimerResting());
         // The unchanged threshold the refresh wrote is sent again.
-        QCOMPARE(Show({1078}), threshold);
+        QCOMPARE(Show({"editThreshold"}), threshold);
         QVERIFY(cam_.SawInOrder({SetParam(90, threshold.toUShort())}));
     }
 };
