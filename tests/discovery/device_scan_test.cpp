@@ -212,12 +212,21 @@ TEST(DeviceProperty, ReadsWholeAttributesWithoutTheNewline) {
     EXPECT_EQ(GetDeviceProperty("/dev", "zero"), nullptr) << "an endless file is refused, not grown into";
 }
 
-TEST(RealSysfs, ScanOfThisMachineSucceeds) {
+// This machine's serial ports: every tty whose device sits on a USB bus is listed, as a USB bridge,
+// and nothing else (on a machine without bridges, nothing at all).
+TEST(RealSysfs, ScanOfThisMachineListsItsUsbTtys) {
     Table table(CreateDeviceTable());
     ASSERT_EQ(ScanAllDevicesUnder("/sys", table.get()), 0);
-    for (const std::string& line : Listing(table.get())) {
-        EXPECT_TRUE(line.rfind("USB\\VID_", 0) == 0 && line.find(" unused") == std::string::npos) << line;
+    size_t onUsb = 0;
+    for (const auto& tty : std::filesystem::directory_iterator("/sys/class/tty")) {
+        std::error_code error;
+        const std::string device = std::filesystem::canonical(tty.path() / "device", error).string();
+        onUsb += !error && device.find("/usb") != std::string::npos;
     }
+    const std::vector<std::string> listed = Listing(table.get());
+    EXPECT_EQ(listed.size(), onUsb);
+    for (const std::string& line : listed)
+        EXPECT_TRUE(line.rfind("USB\\VID_", 0) == 0 && line.find(" unused") == std::string::npos) << line;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/results.h"
 
 namespace enginetest {
 namespace {
@@ -79,7 +80,8 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
                   (std::vector<int>{expected, expected, 0}))
             << index;
     }
-    EXPECT_EQ((std::vector<int>{PendingValue(255), Marked(255)}), (std::vector<int>{7, 1}));
+    EXPECT_EQ(support::Results({{"PendingValue(255)", PendingValue(255)}, {"Marked(255)", Marked(255)}}),
+              "PendingValue(255)=7 Marked(255)=1");
     uint16_t value = 0;  // news once: taken, its value, taken again
     EXPECT_EQ((std::vector<int>{TakeCameraValue(43, &value), value, TakeCameraValue(43, &value)}),
               (std::vector<int>{true, 0x1234, false}));
