@@ -21,6 +21,7 @@ void PrintUsage(FILE* out) {
         "  --link PATH   keep a symbolic link at PATH to the port and print PATH instead\n"
         "  --verbose     print every frame received (RX) and sent (TX), one line each\n"
         "  --help        show this text and exit\n"
+        "  --version     show the program's version and exit\n"
         "\n"
         "A noisy line: each frame the camera sends meets each FAULT with chance RATE (0 to 1).\n"
         "  --lose RATE            the frame is not sent\n"
@@ -69,7 +70,11 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             PrintUsage(stdout);
-            return 0;
+            return std::fflush(stdout) == 0 ? 0 : 2;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            std::printf("kelvra-camsim %s\n", KELVRA_PROGRAM_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 2;
         }
         if (std::strcmp(arg, "--verbose") == 0 || std::strcmp(arg, "-v") == 0) {
             verbose = true;
