@@ -54,6 +54,8 @@ struct Context {
     bool startByte = false;
     bool checksum = false;
     bool assumeStored = false;
+    bool bare = false;  // get --value: the values alone
+    QString field;      // info --field
     QString format;
     QString output;  // --output: a file instead of standard output
     Report* report = nullptr;
@@ -71,6 +73,8 @@ int RunMonitor(Context& context);
 int RunDump(Context& context);
 int RunRestore(Context& context);
 int RunDiff(Context& context);
+int RunParams(Context& context);
+int RunCompletion(Context& context);
 
 // Shared by the commands (command_helpers.cpp).
 QString Name(int index);
@@ -92,3 +96,47 @@ int Connect(Context& context, CtlSession& session);
 bool LoadProfile(Context& context, SettingsProfile* profile);
 QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences);
 QString KindText(const CameraIdentity& camera);
+// A request that did not go through: kExitCameraLost when the camera went away, kExitRefused
+// otherwise, after saying `reason`.
+int FailRequest(Report& report, const Notice& done, const QString& reason);
+
+// Standard output, every write checked: false once a write has failed (the first failure's errno
+// is kept for OutputStatus).
+bool WriteOut(const QByteArray& bytes);
+// `code`, or kExitUsage when standard output could not be written whole (said on standard error).
+int OutputStatus(const QString& command, int code);
+
+// The contents of a file named on the command line, "-" being standard input, read with the same
+// bound and refusals for both. False with why in `reason`.
+bool ReadInput(const QString& name, qint64 maxBytes, QByteArray* contents, QString* reason);
+
+// A file for what reads by path: `name` itself, or for "-" standard input copied into a private
+// temporary file that goes when this does.
+class InputFile {
+  public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    bool Open(const QString& name, qint64 maxBytes, QString* reason);
+    const QString& Path() const { return path_; }
+
+  private:
+    QString path_;
+    bool temporary_ = false;
+};
+
+// Turns traffic-log lines into one JSON object per frame: the time, direction ("TX" or "RX"),
+// opcode, payload bytes and the decoded text. A frame's log lines come in pairs (the bytes, then
+// their reading); a line of neither kind (the worker's remarks) becomes {time, text}.
+class FrameLines {
+  public:
+    // False while `line` waits for its pair; then `object` is not filled.
+    bool Take(const std::string& line, QJsonObject* object);
+
+  private:
+    QString pending_;  // a line of bytes, without its stamp
+};
+
+// Text from the camera with its control characters shown as \xNN, so it cannot steer a terminal.
+QString Printable(const QString& text);

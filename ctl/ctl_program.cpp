@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "ctl/ctl_internal.h"
+#include "engine/settings.h"
+#include "protocol/parameters.h"
 #include "serial/com_names.h"
 
 namespace {
@@ -26,12 +28,16 @@ const Command kCommands[] = {
      "holds it (in use).",
      "", RunPorts},
     {"info", "", "Show the camera's identity: version text, part number, serial number.",
-     "Connects and prints the model, part number, serial number, releases and version text.", "", RunInfo},
+     "Connects and prints the model, part number, serial number, releases and version text. --field prints "
+     "one of them alone (control characters from the camera shown as \\xNN).",
+     "field", RunInfo},
     {"get", "[NAME|INDEX]...", "Show parameter values (all 255 readable ones when none is named).",
      "NAME is a parameter's name as the catalogue gives it (\"AGC Mode at Power Up\") or its alias "
      "(agc-mode-at-power-up); INDEX is its number, decimal or 0x-hexadecimal. Parameters without a name are "
-     "reached by index.",
-     "", RunGet},
+     "reached by index. The values are the camera's parameter table as it reports it when kelvra-ctl "
+     "connects. A set changes some of them at once, but only set --save, save and restore store them: "
+     "after a power-off the camera starts with the stored values.",
+     "value", RunGet},
     {"set", "NAME=VALUE...",
      "Change settings as the panel does; with --save write the marked entries to non-volatile memory.",
      "A parameter that a control of the panel sets goes through that control's request, with the values it "
@@ -49,7 +55,7 @@ const Command kCommands[] = {
      RunDefaults},
     {"play", "FILE.dseq", "Play a sequence file, one message per line.",
      "Each line goes out after the previous one's acknowledgement (at most 1.5 s). Exit status 1 names the "
-     "first line the camera did not acknowledge.",
+     "first line the camera did not acknowledge. FILE - reads the sequence from standard input.",
      "", RunPlay},
     {"send", "HEX...", "Send a message typed in hexadecimal and show the replies.",
      "HEX is read as the Message Diagnostics window reads it; --start-byte and --checksum add what its check "
@@ -67,14 +73,22 @@ const Command kCommands[] = {
      "Prints what changed. A camera value that is unknown is written as if it differed. When nothing "
      "differs the store command is still sent, in case an earlier store did not take, unless "
      "--assume-stored says the values are stored. A profile of another model or part number needs --force; "
-     "--dry-run only prints the differences.",
+     "--dry-run only prints the differences. PROFILE - reads it from standard input.",
      "dry-run force assume-stored", RunRestore},
     {"diff", "PROFILE", "Compare the camera with a profile; exit status 1 when they differ.",
      "Prints the entries whose value differs; exit status 0 when none does.", "", RunDiff},
+    {"params", "", "List every named parameter and what it takes, without a camera.",
+     "Index, name, alias, the values it takes, the request that sends it (the panel's control) and "
+     "whether a save writes it. A parameter no request sends takes any value from 0 to 65535 and is "
+     "written by set --save alone.",
+     "", RunParams},
+    {"completion", "", "Print the bash completion script for kelvra-ctl.",
+     "Commands, options, parameter aliases. The package installs it; source it to try it.", "",
+     RunCompletion},
 };
 
 // Options that take a value, so the word after them is no command.
-const char* const kValueOptions[] = {"--port", "--com", "--timeout", "--format", "--output", "-o"};
+const char* const kValueOptions[] = {"--port", "--com", "--timeout", "--format", "--output", "-o", "--field"};
 
 const Command* FindCommand(const QString& name) {
     for (const Command& command : kCommands)
@@ -114,6 +128,14 @@ QCommandLineOption CommandOption(const QString& name) {
         return {QStringList{QStringLiteral("o"), name},
                 QStringLiteral("Write the profile to FILE (whole or not at all) instead of standard output."),
                 QStringLiteral("FILE")};
+    if (name == QLatin1String("value"))
+        return {name, QStringLiteral("Print the values alone, one a line (\"unknown\" for one not read).")};
+    if (name == QLatin1String("field"))
+        return {
+            name,
+            QStringLiteral("Print only the identity field NAME: model, partNumber, serialNumber, release, "
+                           "rtlRelease, versionText or port."),
+            QStringLiteral("NAME")};
     if (name == QLatin1String("assume-stored"))
         return {name, QStringLiteral("When no value differs, send nothing: the camera's values are stored.")};
     return {name, QStringLiteral("Restore a profile of another model or part number.")};
@@ -131,7 +153,8 @@ QString GeneralDescription() {
     text += QStringLiteral(
         "\nExit status: 0 done and acknowledged; 1 the camera refused or did not acknowledge (diff: the "
         "camera "
-        "differs); 2 usage; 3 no camera found in time; 4 the port is in use or not permitted.\n"
+        "differs); 2 usage, or a file or standard output could not be read or written; 3 no camera found in "
+        "time; 4 the port is in use or not permitted; 5 the camera was lost part-way.\n"
         "kelvra-ctl COMMAND --help shows a command's own options.");
     return text;
 }
@@ -150,16 +173,16 @@ int UsageError(const QString& reason, bool json) {
 
 void Report::Say(const QString& line) {
     if (!json_ && !quiet_)
-        std::printf("%s\n", qPrintable(line));
+        WriteOut((line + QLatin1Char('\n')).toLocal8Bit());
 }
 
 void Report::Print(const QString& line) {
     if (!json_)
-        std::printf("%s\n", qPrintable(line));
+        WriteOut((line + QLatin1Char('\n')).toLocal8Bit());
 }
 
 void Report::Raw(const QByteArray& bytes) {
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    WriteOut(bytes);
     raw_ = true;
 }
 
@@ -175,10 +198,9 @@ int Report::Finish(int code) {
     if (json_ && !raw_) {
         object_.insert(QStringLiteral("command"), command_);
         object_.insert(QStringLiteral("exitCode"), code);
-        std::fputs(QJsonDocument(object_).toJson(QJsonDocument::Indented).constData(), stdout);
+        WriteOut(QJsonDocument(object_).toJson(QJsonDocument::Indented));
     }
-    std::fflush(stdout);
-    return code;
+    return OutputStatus(command_, code);
 }
 
 int RunCtl(const QStringList& arguments) {
@@ -231,12 +253,12 @@ int RunCtl(const QStringList& arguments) {
         const QString started = arguments.value(0);
         if (!started.isEmpty() && text.startsWith(QStringLiteral("Usage: ") + started))
             text.replace(7, started.size(), QStringLiteral("kelvra-ctl"));
-        std::fputs(qPrintable(text), stdout);
-        return kExitDone;
+        WriteOut(text.toLocal8Bit());
+        return OutputStatus(QString(), kExitDone);
     }
     if (parser.isSet(version)) {
-        std::printf("kelvra-ctl %s\n", KELVRA_PROGRAM_VERSION);
-        return kExitDone;
+        WriteOut(QByteArrayLiteral("kelvra-ctl " KELVRA_PROGRAM_VERSION "\n"));
+        return OutputStatus(QString(), kExitDone);
     }
     if (word.isEmpty())
         return UsageError(QStringLiteral("no command given"), jsonWanted);
@@ -257,6 +279,9 @@ int RunCtl(const QStringList& arguments) {
     context.startByte = flag("start-byte");
     context.checksum = flag("checksum");
     context.assumeStored = flag("assume-stored");
+    context.bare = flag("value");
+    if (QString::fromLatin1(command->options).contains(QLatin1String("field")))
+        context.field = parser.value(QStringLiteral("field"));
     if (QString::fromLatin1(command->options).contains(QLatin1String("format")))
         context.format = parser.value(QStringLiteral("format"));
     if (QString::fromLatin1(command->options).contains(QLatin1String("output"))) {
@@ -273,6 +298,9 @@ int RunCtl(const QStringList& arguments) {
         return UsageError(QStringLiteral("give one of --port, --com and --simulate"), report.Json());
     context.session.simulate = parser.isSet(simulate);
     context.session.portPath = parser.value(port);
+    // The port a user works with most, for commands that name none.
+    if (!parser.isSet(port) && !parser.isSet(com) && !parser.isSet(simulate))
+        context.session.portPath = qEnvironmentVariable("KELVRA_PORT");
     if (parser.isSet(port) && context.session.portPath.isEmpty())
         return UsageError(QStringLiteral("--port takes the path of a serial device"), report.Json());
     if (parser.isSet(com)) {
@@ -284,4 +312,78 @@ int RunCtl(const QStringList& arguments) {
     // Tests (and a fake device tree) give the device scan another root.
     context.session.sysfsRoot = qEnvironmentVariable("KELVRA_SYSFS_ROOT");
     return report.Finish(command->run(context));
+}
+
+// The script is made from the tables above and the settings table, so it never names a command,
+// an option or a parameter that the program does not know.
+int RunCompletion(Context& context) {
+    if (!context.arguments.isEmpty())
+        return context.report->Fail(kExitUsage, QStringLiteral("takes no arguments"));
+    QStringList commands;
+    QString perCommand;
+    for (const Command& command : kCommands) {
+        commands.append(QLatin1String(command.name));
+        QStringList options;
+        for (const QString& name :
+             QString::fromLatin1(command.options).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            for (const QString& spelling : CommandOption(name).names())
+                options.append((spelling.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
+                               spelling);
+        if (!options.isEmpty())
+            perCommand += QStringLiteral("        %1) options+=\" %2\" ;;\n")
+                              .arg(QLatin1String(command.name), options.join(QLatin1Char(' ')));
+    }
+    QStringList aliases;
+    for (int index = 0; index < kReadableParameterCount; ++index)
+        if (qstrcmp(ParameterName(static_cast<unsigned>(index)), "Unknown Parameter") != 0)
+            aliases.append(QString::fromStdString(ParameterAlias(index)));
+    QStringList valueOptions;
+    for (const char* option : kValueOptions)
+        valueOptions.append(QLatin1String(option));
+    const QString script = QStringLiteral(R"(# bash completion for kelvra-ctl (made by kelvra-ctl completion)
+_kelvra_ctl() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local commands="%1"
+    local options="-h --help --version --port --com --simulate --timeout --json -q --quiet -v --verbose"
+    local parameters="%2"
+    case $prev in
+        --port|--output|-o) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --format) COMPREPLY=($(compgen -W "json text" -- "$cur")); return ;;
+        --field) COMPREPLY=($(compgen -W "model partNumber serialNumber release rtlRelease versionText port" -- "$cur")); return ;;
+        --com|--timeout) return ;;
+    esac
+    local command="" i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+            %3) ((i++)) ;;
+            -*) ;;
+            *) command=${COMP_WORDS[i]}; break ;;
+        esac
+    done
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        fi
+        return
+    fi
+    case $command in
+%4    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    case $command in
+        get) COMPREPLY=($(compgen -W "$parameters" -- "$cur")) ;;
+        set) compopt -o nospace 2>/dev/null; COMPREPLY=($(compgen -W "$parameters" -S = -- "$cur")) ;;
+        play|restore|diff) COMPREPLY=($(compgen -f -- "$cur")) ;;
+    esac
+}
+complete -F _kelvra_ctl kelvra-ctl
+)")
+                               .arg(commands.join(QLatin1Char(' ')), aliases.join(QLatin1Char(' ')),
+                                    valueOptions.join(QLatin1Char('|')), perCommand);
+    context.report->Raw(script.toUtf8());
+    return kExitDone;
 }

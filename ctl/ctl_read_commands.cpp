@@ -50,18 +50,30 @@ QJsonObject IdentityJson(const CameraIdentity& camera) {
 }
 
 void PrintIdentity(Report& report, const CameraIdentity& camera) {
-    report.Print(QStringLiteral("Model:          %1").arg(camera.model));
-    report.Print(QStringLiteral("Part number:    %1").arg(camera.partNumber));
-    report.Print(QStringLiteral("Serial number:  %1").arg(camera.serialNumber));
-    report.Print(QStringLiteral("Release:        %1").arg(camera.release));
-    report.Print(QStringLiteral("RTL release:    %1").arg(camera.rtlRelease));
+    report.Print(QStringLiteral("Model:          %1").arg(Printable(camera.model)));
+    report.Print(QStringLiteral("Part number:    %1").arg(Printable(camera.partNumber)));
+    report.Print(QStringLiteral("Serial number:  %1").arg(Printable(camera.serialNumber)));
+    report.Print(QStringLiteral("Release:        %1").arg(Printable(camera.release)));
+    report.Print(QStringLiteral("RTL release:    %1").arg(Printable(camera.rtlRelease)));
     for (qsizetype i = 0; i < camera.versionText.size(); ++i)
         report.Print(QStringLiteral("%1%2").arg(
             i == 0 ? QStringLiteral("Version text:   ") : QString(16, QLatin1Char(' ')),
-            camera.versionText[i]));
+            Printable(camera.versionText[i])));
 }
 
+// The identity fields info --field prints, by their JSON names.
+const char* const kIdentityFields[] = {"model",      "partNumber",  "serialNumber", "release",
+                                       "rtlRelease", "versionText", "port"};
+
 std::atomic<bool> interrupted{false};
+
+// The monitor's --json output: one compact object a frame.
+QByteArray MonitorJson(FrameLines& frames, const std::string& line) {
+    QJsonObject object;
+    return frames.Take(line, &object) ? QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'
+                                      : QByteArray();
+}
+
 // Written by the handler so that a thread of the program's own can wake the waiting monitor: a
 // handler may not touch a mutex. Kept for the process's life, so a late signal finds it open.
 std::atomic<int> interruptFd{-1};
@@ -87,14 +99,15 @@ int RunPorts(Context& context) {
     if (ports.empty())
         report.Say(QStringLiteral("No USB serial devices found."));
     else
-        report.Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+        report.Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
                          .arg(QStringLiteral("PORT"), -7)
                          .arg(QStringLiteral("DEVICE"), -20)
                          .arg(QStringLiteral("VID:PID"), -10)
                          .arg(QStringLiteral("SERIAL"), -16)
                          .arg(QStringLiteral("PRODUCT"), -24)
                          .arg(QStringLiteral("KIND"), -8)
-                         .arg(QStringLiteral("STATE")));
+                         .arg(QStringLiteral("STATE"), -7)
+                         .arg(QStringLiteral("ACCESS")));
     for (const PortInfo& port : ports) {
         const QString ids = QStringLiteral("%1:%2")
                                 .arg(port.vendorId, 4, 16, QLatin1Char('0'))
@@ -103,21 +116,23 @@ int RunPorts(Context& context) {
                              : port.cameraBridge ? QStringLiteral("camera")
                                                  : QStringLiteral("other");
         const QString state = port.inUse ? QStringLiteral("in use") : QStringLiteral("free");
-        report.Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+        report.Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
                          .arg(QStringLiteral("COM%1").arg(port.comNumber), -7)
                          .arg(port.device, -20)
                          .arg(ids, -10)
                          .arg(port.serial, -16)
                          .arg(port.product, -24)
                          .arg(kind, -8)
-                         .arg(state));
+                         .arg(state, -7)
+                         .arg(port.mayOpen ? QStringLiteral("yes") : QStringLiteral("no")));
         list.append(QJsonObject{{QStringLiteral("com"), port.comNumber},
                                 {QStringLiteral("device"), port.device},
                                 {QStringLiteral("vidPid"), ids},
                                 {QStringLiteral("serial"), port.serial},
                                 {QStringLiteral("product"), port.product},
                                 {QStringLiteral("kind"), kind},
-                                {QStringLiteral("inUse"), port.inUse}});
+                                {QStringLiteral("inUse"), port.inUse},
+                                {QStringLiteral("mayOpen"), port.mayOpen}});
     }
     report.Put(QStringLiteral("ports"), list);
     return kExitDone;
@@ -127,10 +142,28 @@ int RunInfo(Context& context) {
     Report& report = *context.report;
     if (!context.arguments.isEmpty())
         return report.Fail(kExitUsage, QStringLiteral("takes no arguments"));
+    if (!context.field.isEmpty() &&
+        std::none_of(std::begin(kIdentityFields), std::end(kIdentityFields),
+                     [&](const char* f) { return context.field == QLatin1String(f); }))
+        return report.Fail(kExitUsage,
+                           QStringLiteral("--field takes one of: %1")
+                               .arg(QStringList(std::begin(kIdentityFields), std::end(kIdentityFields))
+                                        .join(QStringLiteral(", "))));
     CtlSession session;
     if (const int code = Connect(context, session))
         return code;
     const CameraIdentity camera = ConnectedCameraIdentity();
+    if (!context.field.isEmpty()) {
+        const QJsonValue value = context.field == QLatin1String("port")
+                                     ? QJsonValue(session.PortPath())
+                                     : IdentityJson(camera).value(context.field);
+        const QStringList lines = value.isArray() ? camera.versionText : QStringList{value.toString()};
+        QByteArray text;
+        for (const QString& line : lines)
+            text += Printable(line).toLocal8Bit() + '\n';
+        report.Raw(text);
+        return kExitDone;
+    }
     PrintIdentity(report, camera);
     report.Print(
         QStringLiteral("Port:           %1 (COM%2)").arg(session.PortPath()).arg(session.ComNumber()));
@@ -159,13 +192,18 @@ int RunGet(Context& context) {
     const CameraValues values = CurrentValues();
     QJsonArray list;
     std::vector<int> unknown;
+    QByteArray bare;
     for (int index : indices) {
-        report.Print(EntryLine(index, values.value[index], values.known[index]));
+        bare += ValueText(values.value[index], values.known[index]).toLatin1() + '\n';
+        if (!context.bare)
+            report.Print(EntryLine(index, values.value[index], values.known[index]));
         list.append(EntryJson(index, values.value[index], values.known[index]));
         if (!values.known[index])
             unknown.push_back(index);
     }
     report.Put(QStringLiteral("parameters"), list);
+    if (context.bare)
+        report.Raw(bare);
     return unknown.empty() ? kExitDone : FailOnUnknown(report, unknown, QString());
 }
 
@@ -175,23 +213,18 @@ int RunMonitor(Context& context) {
         return report.Fail(kExitUsage, QStringLiteral("takes no arguments"));
     CtlSession session;
     const bool json = report.Json();
-    session.onLine = [json](const std::string& line) {
-        if (json)
-            std::printf("%s\n",
-                        QJsonDocument(QJsonObject{{QStringLiteral("line"), QString::fromLocal8Bit(line)}})
-                            .toJson(QJsonDocument::Compact)
-                            .constData());
-        else
-            std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
+    // Output that cannot be written ends the monitor: nobody reads it any more.
+    FrameLines frames;
+    session.onLine = [json, &frames](const std::string& line) {
+        if (!WriteOut(json ? MonitorJson(frames, line) : QByteArray::fromStdString(line) + '\n'))
+            interrupted.store(true);
     };
     session.onDropped = [json](uint64_t dropped) {
-        if (json)
-            std::printf("{\"dropped\":%llu}\n", static_cast<unsigned long long>(dropped));
-        else
-            std::printf("kelvra-ctl: %llu line(s) dropped here: standard output did not keep up\n",
-                        static_cast<unsigned long long>(dropped));
-        std::fflush(stdout);
+        const QByteArray count = QByteArray::number(static_cast<qulonglong>(dropped));
+        if (!WriteOut(json ? "{\"dropped\":" + count + "}\n"
+                           : "kelvra-ctl: " + count +
+                                 " line(s) dropped here: standard output did not keep up\n"))
+            interrupted.store(true);
     };
     if (const int code = Connect(context, session))
         return code;

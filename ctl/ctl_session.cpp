@@ -71,15 +71,19 @@ int CtlSession::Connect(const SessionOptions& options, QString* error) {
         OpenFailure failure{};
         const bool failed =
             GetLastOpenFailure(&failure) && (candidate == 0 || failure.portNumber == candidate);
-        // Permission does not come back by trying again; a busy port may be free in a moment.
-        const bool gaveUp = failed && Denied(failure) && candidate != 0;
+        // Permission does not come back by trying again, and a port named on the command line that
+        // another program holds is reported at once; the search keeps trying busy ports.
+        const bool gaveUp = failed && (Denied(failure) || failure.busy != 0) && candidate != 0;
         // A camera that has begun to answer gets the whole connection sequence.
         if (gaveUp || (Clock::now() >= deadline && !CameraAnswering())) {
             char reason[kLogLineBlockSize];
             if (failed && (failure.busy != 0 || Denied(failure)) &&
                 DescribeLastOpenFailure(failure.portNumber, reason, sizeof reason)) {
                 *error = QString::fromLocal8Bit(reason);
-                if (failure.busy != 0)
+                if (failure.busy != 0 && gaveUp)
+                    *error =
+                        QStringLiteral("%1 is in use by another program").arg(DevicePath(failure.portNumber));
+                else if (failure.busy != 0)
                     *error += QStringLiteral(" (kelvra-ctl gave up after %1 ms)").arg(options.timeoutMs);
                 return kExitPortUnusable;
             }

@@ -25,6 +25,7 @@ constexpr int kExitRefused = 1;       // the camera refused or did not acknowled
 constexpr int kExitUsage = 2;         // the command line, a value or a file was not usable
 constexpr int kExitNoCamera = 3;      // no camera found in time
 constexpr int kExitPortUnusable = 4;  // the port is in use or not permitted
+constexpr int kExitCameraLost = 5;    // the camera went away part-way
 
 struct SessionOptions {
     QString portPath;   // --port: the only port tried

@@ -80,7 +80,7 @@ int Save(Context& context, CtlSession& session, const std::vector<Assignment>& e
     const Notice done = session.Run(MakeRequest(REQ_SAVE_PARAMETERS));
     report.Put(QStringLiteral("written"), done.count);
     if (done.result != kRequestAcknowledged)
-        return report.Fail(kExitRefused, SaveFailure(done));
+        return FailRequest(report, done, SaveFailure(done));
     if (done.notKept > 0) {
         const int index = done.notKeptIndex;
         uint16_t now = 0;
@@ -155,6 +155,10 @@ int RunSet(Context& context) {
                                                   "not be read), so it cannot be kept; give it too")
                                        .arg(step.what, Name(index)));
 
+    QJsonArray given;
+    for (const Assignment& a : assignments)
+        given.append(EntryJson(a.index, a.value));
+    report.Put(QStringLiteral("parameters"), given);
     QJsonArray settings;
     for (const PlannedRequest& step : plan.requests) {
         const Notice done = session.Run(step.request);
@@ -162,13 +166,13 @@ int RunSet(Context& context) {
                                     {QStringLiteral("acknowledged"), done.result == kRequestAcknowledged}});
         report.Put(QStringLiteral("settings"), settings);
         if (done.result != kRequestAcknowledged)
-            return report.Fail(kExitRefused, QStringLiteral("%1: %2").arg(step.what, Failure(done)));
+            return FailRequest(report, done, QStringLiteral("%1: %2").arg(step.what, Failure(done)));
         report.Say(QStringLiteral("%1: acknowledged").arg(step.what));
     }
     if (!plan.marks.empty()) {
         const Notice done = session.Run(MarkRequest(plan.marks));
         if (done.result != kRequestAcknowledged)
-            return report.Fail(kExitRefused, QStringLiteral("marking for the save: ") + Failure(done));
+            return FailRequest(report, done, QStringLiteral("marking for the save: ") + Failure(done));
         QJsonArray marked;
         for (const Assignment& a : plan.marks) {
             report.Say(QStringLiteral("%1 = %2: marked for the save").arg(Name(a.index)).arg(a.value));
@@ -179,6 +183,11 @@ int RunSet(Context& context) {
     if (context.save) {
         if (const int code = Save(context, session, plan.marks))
             return code;
+    } else if (!plan.requests.empty()) {
+        // The picture changes now; the camera starts with its stored values after a power-off.
+        std::fprintf(stderr,
+                     "kelvra-ctl: set: note: not stored; the camera loses the change at power-off. Add "
+                     "--save, or run kelvra-ctl save, to store it.\n");
     }
     return Done(report);
 }
@@ -208,11 +217,11 @@ int RunDefaults(Context& context) {
         return code;
     const Notice done = session.Run(MakeRequest(REQ_FACTORY_DEFAULTS));
     if (done.result != kRequestAcknowledged)
-        return report.Fail(kExitRefused, QStringLiteral("factory defaults: ") + Failure(done));
-    // Acknowledged: the power-cycle warning belongs to the reset, quiet or not.
+        return FailRequest(report, done, QStringLiteral("factory defaults: ") + Failure(done));
+    // Acknowledged: the power-cycle advice belongs to the reset, quiet or not; it is no data.
     report.Put(QStringLiteral("warning"), QLatin1String(kPowerCycleText));
     if (!report.Json())
-        std::printf("%s\n", kPowerCycleText);
+        std::fprintf(stderr, "%s\n", kPowerCycleText);
     return Done(report);
 }
 
@@ -220,7 +229,11 @@ int RunPlay(Context& context) {
     Report& report = *context.report;
     if (context.arguments.size() != 1)
         return report.Fail(kExitUsage, QStringLiteral("give one sequence file"));
-    const QFileInfo file(context.arguments[0]);
+    InputFile input;
+    QString unread;
+    if (!input.Open(context.arguments[0], kLargestSequenceFile, &unread))
+        return report.Fail(kExitUsage, unread);
+    const QFileInfo file(input.Path());
     // The engine opens it as it opens every file a user names; this says why before connecting.
     char reason[512] = {};
     const int fd = OpenUserFile(QFile::encodeName(file.filePath()).constData(), kLargestSequenceFile,
@@ -243,7 +256,7 @@ int RunPlay(Context& context) {
             kExitRefused,
             QStringLiteral("line %1 was not acknowledged (%2 line(s) sent)").arg(done.index).arg(done.count));
     if (done.result == kRequestCameraLost)
-        return report.Fail(kExitRefused,
+        return report.Fail(kExitCameraLost,
                            QStringLiteral("the camera was lost after %1 line(s)").arg(done.count));
     if (done.result != kRequestAcknowledged)
         return report.Fail(kExitRefused, QStringLiteral("the file was not played (--verbose shows why)"));
@@ -268,21 +281,26 @@ int RunSend(Context& context) {
     if (const int code = Connect(context, session))
         return code;
     QStringList replies;
+    QJsonArray frames;
+    FrameLines pairs;
     session.onLine = [&](const std::string& line) {
         if (context.verbose)
             std::fprintf(stderr, "%s\n", line.c_str());
         const QString text = QString::fromLocal8Bit(line);
         if (text.mid(kStampLength).startsWith(QLatin1String("RX")))
             replies.append(text);
+        QJsonObject frame;
+        if (pairs.Take(line, &frame) && frame.value(QStringLiteral("direction")) == QLatin1String("RX"))
+            frames.append(frame);
     };
     CameraRequest request;
     MakeRawRequest(std::span<const uint8_t>(bytes, static_cast<size_t>(count)), &request);
     const Notice done = session.Run(request);
     for (const QString& line : replies)
         report.Print(line);
-    report.Put(QStringLiteral("replies"), QJsonArray::fromStringList(replies));
+    report.Put(QStringLiteral("replies"), frames);
     if (done.result != kRequestAcknowledged)
-        return report.Fail(kExitRefused,
+        return FailRequest(report, done,
                            QStringLiteral("%1: %2").arg(hex.join(QLatin1Char(' ')), Failure(done)));
     return Done(report);
 }
@@ -342,7 +360,7 @@ int RunRestore(Context& context) {
     }
     const Notice marked = session.Run(MarkRequest(writes));
     if (marked.result != kRequestAcknowledged)
-        return report.Fail(kExitRefused, QStringLiteral("marking for the save: ") + Failure(marked));
+        return FailRequest(report, marked, QStringLiteral("marking for the save: ") + Failure(marked));
     if (const int code = Save(context, session, writes))
         return code;
     return Done(report);

@@ -92,14 +92,19 @@ int FindParameter(const QString& text, QString* error) {
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+    // A name far from every known one gets no suggestions: they would only mislead.
+    const int nearEnough = std::max(2, static_cast<int>(alias.size()) / 3);
     QStringList closest;
-    for (size_t i = 0; i < candidates.size() && i < kClosestShown; ++i) {
+    for (size_t i = 0; i < candidates.size() && i < kClosestShown && candidates[i].distance <= nearEnough;
+         ++i) {
         const int known = candidates[i].index;
         closest.append(
             QStringLiteral("%1 (%2)").arg(QString::fromStdString(ParameterAlias(known))).arg(known));
     }
-    *error =
-        QStringLiteral("unknown parameter \"%1\"; the closest names are %2").arg(given, closest.join(", "));
+    *error = closest.isEmpty()
+                 ? QStringLiteral("unknown parameter \"%1\" (kelvra-ctl params lists them)").arg(given)
+                 : QStringLiteral("unknown parameter \"%1\"; the closest names are %2")
+                       .arg(given, closest.join(", "));
     return -1;
 }
 

@@ -6,7 +6,7 @@
 #include <QString>
 
 // The index (0..254) that `text` names; -1 with the reason in `error` otherwise. An unknown name
-// lists the closest known ones. "Unknown Parameter" names no single index: those are reached
+// lists the closest known ones, if any is close. "Unknown Parameter" names no single index: those are reached
 // by index only.
 int FindParameter(const QString& text, QString* error);
 

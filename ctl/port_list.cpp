@@ -1,7 +1,9 @@
 #include "ctl/port_list.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <algorithm>
@@ -46,6 +48,8 @@ std::vector<PortInfo> ListPorts(const QString& sysfsRoot) {
         port.named = record.comNumber >= kFirstNamedComNumber;
         port.cameraBridge = Accepted(record.vendorId, record.productId);
         port.inUse = !port.device.isEmpty() && DeviceLocked(port.device);
+        port.mayOpen = !port.device.isEmpty() && ::faccessat(AT_FDCWD, port.device.toLocal8Bit().constData(),
+                                                             R_OK | W_OK, AT_EACCESS) == 0;
         ports.push_back(port);
     }
     std::sort(ports.begin(), ports.end(),
@@ -71,4 +75,37 @@ bool DeviceLocked(const QString& device) {
             return true;
     }
     return false;
+}
+
+QString NotASerialDevice(const QString& path) {
+    struct stat node {};
+    if (::stat(path.toLocal8Bit().constData(), &node) != 0)
+        return QString();
+    const char* kind = S_ISREG(node.st_mode)    ? "a regular file"
+                       : S_ISDIR(node.st_mode)  ? "a folder"
+                       : S_ISFIFO(node.st_mode) ? "a pipe"
+                       : S_ISSOCK(node.st_mode) ? "a socket"
+                       : S_ISBLK(node.st_mode)  ? "a block device"
+                                                : nullptr;
+    if (kind != nullptr)
+        return QStringLiteral("%1 is %2, not a serial device").arg(path, QLatin1String(kind));
+    // The kernel names the driver of each character device major number; terminals' names say so.
+    QFile devices(QStringLiteral("/proc/devices"));
+    if (!devices.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    bool characters = false;
+    for (const QByteArray& line : devices.readAll().split('\n')) {
+        if (line.endsWith(':')) {
+            characters = line.startsWith("Character");
+            continue;
+        }
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (!characters || fields.size() != 2 || fields[0].toUInt() != major(node.st_rdev))
+            continue;
+        if (fields[1].contains("tty") || fields[1] == "pts" || fields[1] == "ptm")
+            return QString();
+        return QStringLiteral("%1 is a device, but no terminal (its driver is \"%2\"): not a serial device")
+            .arg(path, QString::fromLatin1(fields[1]));
+    }
+    return QString();
 }

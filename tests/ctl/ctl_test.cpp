@@ -72,6 +72,26 @@ class CtlTest : public ::testing::Test {
         return result;
     }
 
+    // Runs kelvra-ctl on the camera's port as Ctl does, standard output to `out` (empty: read back),
+    // standard input from the file `in` (empty: this process's), with more of an environment.
+    Result CtlWith(std::vector<std::string> args, const std::string& out, const std::string& in = {},
+                   std::vector<std::string> env = {}) {
+        camera.ClearFrames();
+        std::string program = KELVRA_CTL_PATH;
+        args.insert(args.begin(), {"--port", dir + "/camera"});
+        if (!in.empty()) {
+            args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" <\"$IN\"", program});
+            program = "/bin/sh";
+        }
+        env.insert(env.end(), {"IN=" + in, "KELVRA_SYSFS_ROOT=" + dir + "/sys"});
+        Result result;
+        const std::string outFile = out.empty() ? dir + "/out" : out;
+        result.code = support::ExitCode(support::Spawn(program, args, outFile, dir + "/err", env));
+        result.out = out.empty() ? support::Slurp(outFile) : std::string();
+        result.err = support::Slurp(dir + "/err");
+        return result;
+    }
+
     // The frames of the command itself: after the last read of the connection sequence.
     std::vector<Bytes> CommandFrames() const {
         std::vector<Bytes> frames;
@@ -301,17 +321,6 @@ TEST_F(CtlTest, ExitStatuses) {
     EXPECT_EQ(missing.code, 3);
     EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
 
-    {  // a port another program holds is reported, never shared
-        const int held = ::open((dir + "/camera").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        ASSERT_GE(held, 0);
-        ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-        const Result busy = Ctl({"--timeout", "600", "info"});
-        EXPECT_EQ(busy.code, 4);
-        EXPECT_NE(busy.err.find("is in use by another program"), std::string::npos) << busy.err;
-        EXPECT_NE(Ctl({"ports"}).out.find("in use"), std::string::npos);
-        ::close(held);
-    }
-
     camera.DropAck(CMD_SET_NON_VOLATILE_PARAMETERS, true);
     const Result lost = Ctl({"set", "frame-rate=60", "--save"});
     EXPECT_EQ(lost.code, 1);
@@ -325,6 +334,150 @@ TEST_F(CtlTest, ExitStatuses) {
     const Result refused = Ctl({"set", "agc-mode-at-power-up=0"});
     EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.err.find("did not acknowledge AGC Mode Set Command Message"), std::string::npos);
+}
+
+// Output that cannot be written whole fails the command with a message; no stub is left under a
+// target's name.
+TEST_F(CtlTest, OutputThatCannotBeWrittenFails) {
+    const std::string folder = dir + "/folder";  // not empty: no rename can replace it
+    std::filesystem::create_directories(folder + "/inside");
+    const std::string full = ": cannot write to standard output: No space left on device\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"dump"}, "dump" + full},
+        {{"--json", "params"}, "params" + full},
+        {{"dump", "-o", dir + "/none/x.json"},
+         "dump: cannot write " + dir + "/none/x.json: No such file or directory\n"},
+        {{"dump", "-o", folder}, "dump: " + folder + " is a folder: it is not replaced by a file\n"},
+    };
+    for (const auto& [args, err] : cases) {
+        const Result r = CtlWith(args, args.size() < 3 ? "/dev/full" : "");  // standard output, or -o
+        EXPECT_EQ(r.code, 2) << err;
+        EXPECT_EQ(r.err, "kelvra-ctl: " + err);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir + "/none"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "no temporary file left";
+}
+
+TEST_F(CtlTest, ACameraLostPartWayIsStatus5) {
+    camera.DelayAck(CMD_AGC_MODE_SET, 5000);
+    const pid_t pid =
+        support::Spawn(KELVRA_CTL_PATH, {"--port", dir + "/camera", "set", "agc-mode-at-power-up=1"},
+                       dir + "/out", dir + "/err", {"KELVRA_SYSFS_ROOT=" + dir + "/sys"});
+    ASSERT_TRUE(
+        support::WaitUntil([&] { return CommandFrames() == std::vector<Bytes>{Cmd(CMD_AGC_MODE_SET, 1)}; }));
+    camera.Unplug();
+    EXPECT_EQ(support::ExitCode(pid), 5);
+    EXPECT_EQ(
+        support::Slurp(dir + "/err"),
+        "kelvra-ctl: set: AGC mode (AGC Mode at Power Up = 1): the camera was lost before it acknowledged\n");
+    EXPECT_EQ(support::Slurp(dir + "/out"), "");
+}
+
+// A port that cannot be the camera's is reported at once, not after --timeout.
+TEST_F(CtlTest, UnusablePortsFailFast) {
+    const std::string file = dir + "/plain";
+    std::ofstream(file) << "x";
+    const int held = ::open((dir + "/camera").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    const struct {
+        std::string port;
+        int code;
+        std::string err;
+    } cases[] = {
+        {dir + "/camera", 4, "kelvra-ctl: info: " + dir + "/camera is in use by another program\n"},
+        {"/dev/null", 2,
+         "kelvra-ctl: info: /dev/null is a device, but no terminal (its driver is \"mem\"): not a serial "
+         "device\n"},
+        {file, 2, "kelvra-ctl: info: " + file + " is a regular file, not a serial device\n"},
+    };
+    for (const auto& c : cases) {
+        // Waiting out the --timeout would outlast the wait for the process.
+        const pid_t pid = support::Spawn(KELVRA_CTL_PATH, {"--port", c.port, "--timeout", "600000", "info"},
+                                         dir + "/out", dir + "/err", {"KELVRA_SYSFS_ROOT=" + dir + "/sys"});
+        EXPECT_EQ(support::ExitCode(pid, 30000), c.code) << c.port;
+        EXPECT_EQ(support::Slurp(dir + "/err"), c.err);
+    }
+    EXPECT_EQ(Ctl({"ports"}).out,
+              "PORT    DEVICE               VID:PID    SERIAL           PRODUCT                  KIND     "
+              "STATE   ACCESS\n"
+              "COM301  " +
+                  dir +
+                  "/camera 0403:6001  NAMED301         Kelvra named port        named    in use  yes\n");
+    ::close(held);
+}
+
+TEST_F(CtlTest, ScriptConveniences) {
+    const struct {
+        std::vector<std::string> args;
+        std::string out, err;
+    } cases[] = {
+        {{"get", "--value", "frame-rate", "43"}, "30\n2\n", ""},
+        {{"info", "--field", "serialNumber"}, "SN0047110815\n", ""},
+        {{"-q", "set", "agc-mode-at-power-up=1"},
+         "",
+         "kelvra-ctl: set: note: not stored; the camera loses the change at power-off. Add --save, or run "
+         "kelvra-ctl save, to store it.\n"},
+        {{"get", "frame-rte"},
+         "",
+         "kelvra-ctl: get: unknown parameter \"frame-rte\"; the closest names are frame-rate (16)\n"},
+        {{"get", "zzzz"}, "", "kelvra-ctl: get: unknown parameter \"zzzz\" (kelvra-ctl params lists them)\n"},
+    };
+    for (const auto& c : cases) {
+        const Result r = CtlWith(c.args, {});
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+    }
+    const pid_t pid = support::Spawn(KELVRA_CTL_PATH, {"info", "--field", "port"}, dir + "/out", dir + "/err",
+                                     {"KELVRA_PORT=" + dir + "/camera", "KELVRA_SYSFS_ROOT=" + dir + "/sys"});
+    EXPECT_EQ(support::ExitCode(pid), 0);
+    EXPECT_EQ(support::Slurp(dir + "/out"), dir + "/camera\n");
+
+    // Standard input in place of a file; a profile entry's name that is not its index's is warned of.
+    const std::string dseq = dir + "/one.dseq", profile = dir + "/p.json";
+    std::ofstream(dseq) << "CF 00 02\n";
+    EXPECT_EQ(CtlWith({"-q", "play", "-"}, {}, dseq).code, 0);
+    EXPECT_EQ(CommandFrames(), std::vector<Bytes>{Cmd(0xCF, 2)});
+    std::ofstream(profile) << R"({"format": "kelvra-settings-profile", "formatVersion": 1, "parameters": [
+        {"index": 16, "name": "Frame Rates", "value": 30}]})";
+    const Result restored = CtlWith({"-q", "restore", "-", "--dry-run", "--force"}, {}, profile);
+    EXPECT_EQ(restored.code, 0);
+    EXPECT_EQ(restored.err,
+              "kelvra-ctl: restore: warning: standard input: entry 16 is named \"Frame Rates\", but "
+              "parameter 16 is \"Frame Rate\"; the index counts\n");
+
+    // Each reply as data, not as a log line (the set above left 1).
+    const Result send = Ctl({"--json", "send", "--start-byte", "--checksum", "B5 02 00 2B"});
+    QJsonObject reply = QJsonDocument::fromJson(send.out.c_str())["replies"][0].toObject();
+    reply.remove("time");
+    EXPECT_EQ(QJsonDocument(reply).toJson(QJsonDocument::Compact).toStdString(),
+              R"j({"direction":"RX","opcode":69,"payload":[0,1],)j"
+              R"j("text":"Value Response Message The value is: 1 (0x0001)"})j");
+}
+
+TEST_F(CtlTest, ParamsListsTheSettingsTableWithoutACamera) {
+    const Result text = Ctl({"params"}, false);
+    EXPECT_EQ(text.code, 0);
+    EXPECT_EQ(camera.FrameCount(), 0u);
+    for (const char* line : {"IDX  NAME                                  ALIAS                               "
+                             "      REQUEST                 SAVE VALUES\n",
+                             "\n 16  Frame Rate                            frame-rate                        "
+                             "        -                       yes  0 to 65535\n",
+                             "\n 89  Temporal NR Enable                    temporal-nr-enable                "
+                             "        temporal NR             no   0 or 1\n"})
+        EXPECT_NE(text.out.find(line), std::string::npos) << line;
+    const QJsonArray list =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Ctl({"--json", "params"}, false).out))["parameters"]
+            .toArray();
+    EXPECT_EQ(list.size(), 59);
+    const auto entry = [&](int i) {
+        return QJsonDocument(list[i].toObject()).toJson(QJsonDocument::Compact);
+    };
+    EXPECT_EQ(entry(6), R"({"alias":"video-output-mux-select","choices":[9,7,99],"index":7,)"
+                        R"("name":"Video Output Mux Select","request":"digital video source",)"
+                        R"("saveWrites":false,"takes":"9, 7 or 99"})");
+    EXPECT_EQ(entry(23), R"j({"alias":"agc-mode-at-power-up","high":2,"index":43,"low":0,)j"
+                         R"j("name":"AGC Mode at Power Up","request":"AGC mode","saveWrites":true,)j"
+                         R"j("takes":"0 (freeze), 1 (automatic) or 2 (manual)"})j");
 }
 
 }  // namespace
