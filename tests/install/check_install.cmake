@@ -35,7 +35,8 @@ set(metainfo share/metainfo/org.kelvra.Kelvra.metainfo.xml)
 set(guide share/doc/kelvra/CameraControlSoftwareUsersGuide.pdf)
 set(expected bin/kelvra bin/kelvra-ctl bin/kelvra-camsim ${desktop} ${metainfo} ${guide}
     share/doc/kelvra/html/index.html share/doc-base/kelvra-guide share/man/man1/kelvra.1.gz share/man/man1/kelvra-ctl.1.gz share/man/man1/kelvra-camsim.1.gz
-    share/doc/kelvra/copyright share/doc/kelvra/changelog.gz lib/udev/rules.d/60-kelvra.rules)
+    share/doc/kelvra/copyright share/doc/kelvra/changelog.gz lib/udev/rules.d/60-kelvra.rules
+    share/bash-completion/completions/kelvra-ctl)
 foreach(size 16 22 24 32 48 64 128 256)
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/kelvra.png)
 endforeach()
@@ -67,6 +68,14 @@ execute_process(COMMAND pdfinfo "${usr}/${guide}" RESULT_VARIABLE rc OUTPUT_VARI
 string(REGEX MATCH "Pages: +([0-9]+)" pages "${info}")
 if(NOT rc EQUAL 0 OR NOT pages OR CMAKE_MATCH_1 LESS 10 OR NOT info MATCHES "Title: +Kelvra User's Guide")
   fail("the guide is not a PDF of at least ten pages:\n${info}${err}")
+endif()
+
+# The completion script loads in bash and offers the parameters' aliases.
+execute_process(COMMAND bash -c "source \"$1\" && COMP_WORDS=(kelvra-ctl set frame-r) COMP_CWORD=2 && _kelvra_ctl && echo \"\${COMPREPLY[*]}\""
+                        bash "${usr}/share/bash-completion/completions/kelvra-ctl"
+                RESULT_VARIABLE rc OUTPUT_VARIABLE offered ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT offered STREQUAL "frame-rate=\n")
+  fail("the bash completion of kelvra-ctl (status ${rc}) offers \"${offered}\" for frame-r:\n${err}")
 endif()
 
 expect_clean("the installed program's guide" COMMAND "${GUIDE_CHECK}" "${usr}/bin/kelvra" "${usr}/${guide}")
