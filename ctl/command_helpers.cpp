@@ -56,7 +56,9 @@ QString ParameterList(const std::vector<int>& indices) {
 // Connects as the options say; the traffic log goes to standard error with --verbose.
 int Connect(Context& context, CtlSession& session) {
     if (!session.onLine && context.verbose)
-        session.onLine = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+        session.onLine = [](const std::string& line) {
+            std::fprintf(stderr, "%s\n", qPrintable(Printable(QString::fromLocal8Bit(line))));
+        };
     QString reason = context.session.simulate ? QString() : NotASerialDevice(context.session.portPath);
     if (!reason.isEmpty())
         return context.report->Fail(kExitUsage, reason);

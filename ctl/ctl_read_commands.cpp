@@ -216,7 +216,8 @@ int RunMonitor(Context& context) {
     // Output that cannot be written ends the monitor: nobody reads it any more.
     FrameLines frames;
     session.onLine = [json, &frames](const std::string& line) {
-        if (!WriteOut(json ? MonitorJson(frames, line) : QByteArray::fromStdString(line) + '\n'))
+        if (!WriteOut(json ? MonitorJson(frames, line)
+                           : Printable(QString::fromLocal8Bit(line)).toLocal8Bit() + '\n'))
             interrupted.store(true);
     };
     session.onDropped = [json](uint64_t dropped) {

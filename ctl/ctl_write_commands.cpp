@@ -285,7 +285,7 @@ int RunSend(Context& context) {
     FrameLines pairs;
     session.onLine = [&](const std::string& line) {
         if (context.verbose)
-            std::fprintf(stderr, "%s\n", line.c_str());
+            std::fprintf(stderr, "%s\n", qPrintable(Printable(QString::fromLocal8Bit(line))));
         const QString text = QString::fromLocal8Bit(line);
         if (text.mid(kStampLength).startsWith(QLatin1String("RX")))
             replies.append(text);
@@ -297,7 +297,7 @@ int RunSend(Context& context) {
     MakeRawRequest(std::span<const uint8_t>(bytes, static_cast<size_t>(count)), &request);
     const Notice done = session.Run(request);
     for (const QString& line : replies)
-        report.Print(line);
+        report.Print(Printable(line));
     report.Put(QStringLiteral("replies"), frames);
     if (done.result != kRequestAcknowledged)
         return FailRequest(report, done,
