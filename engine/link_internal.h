@@ -189,6 +189,10 @@ int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t op
 // when the engine is stopping and one is still awaited).
 int WaitForAck(CameraLink* link, int timeoutMs);
 bool OpenCameraPort(CameraLink* link);
+// The identity steps of the connection sequence: the version query (its text fills versionText),
+// and the information block (cleared, then filled by the download packet). True when acknowledged.
+bool QueryVersion(CameraLink* link);
+bool QueryInfoBlock(CameraLink* link);
 int ReadAllParameters(CameraLink* link);
 // Reads parameter `index` until exactly one value arrives between the read's sending and its
 // ACK: an attempt that brings none, or more, or no ACK is tried again once the line has settled,
