@@ -49,11 +49,11 @@ QString ParameterList(const std::vector<int>& indices) {
 }
 
 // Connects as the options say; the traffic log goes to standard error with --verbose.
-int Connect(Context& context, CtlSession& session) {
+int Connect(Context& context, CtlSession& session, const CameraNeeds& needs) {
     if (!session.onLine && context.verbose)
         session.onLine = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
     QString reason;
-    const int code = session.Connect(context.session, &reason);
+    const int code = session.Connect(context.session, needs, &reason);
     return code == kExitDone ? code : context.report->Fail(code, reason);
 }
 

@@ -32,6 +32,8 @@ class Report {
     int Finish(int code);
 
     bool Json() const { return json_; }
+    // Inside a batch with --json: every JSON document on one line of its own.
+    static bool oneLine;
     bool Quiet() const { return quiet_; }
 
   private:
@@ -54,6 +56,8 @@ struct Context {
     bool startByte = false;
     bool checksum = false;
     bool assumeStored = false;
+    bool verify = false;
+    bool keepGoing = false;
     QString format;
     QString output;  // --output: a file instead of standard output
     Report* report = nullptr;
@@ -71,6 +75,10 @@ int RunMonitor(Context& context);
 int RunDump(Context& context);
 int RunRestore(Context& context);
 int RunDiff(Context& context);
+int RunBatch(Context& context);
+// The command a line of words names (its first word that is no option), and whether one exists.
+QString CommandOfLine(const QStringList& words);
+bool IsCommand(const QString& name);
 
 // Shared by the commands (command_helpers.cpp).
 QString Name(int index);
@@ -87,8 +95,9 @@ CameraValues CurrentValues();
 QString ValueText(uint16_t value, bool known);
 // "parameter 100 (Name)", for each of `indices`, joined with commas.
 QString ParameterList(const std::vector<int>& indices);
-// Connects as the options say; the traffic log goes to standard error with --verbose.
-int Connect(Context& context, CtlSession& session);
+// Connects as the options say and reads what `needs` names; the traffic log goes to standard
+// error with --verbose.
+int Connect(Context& context, CtlSession& session, const CameraNeeds& needs = {});
 bool LoadProfile(Context& context, SettingsProfile* profile);
 QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences);
 QString KindText(const CameraIdentity& camera);

@@ -39,7 +39,7 @@ const Command kCommands[] = {
      "refused "
      "before anything is sent (exit status 2). Parameters no control sets are only marked, and need --save. "
      "--save then writes every marked entry, reads it back and sends the store command.",
-     "save", RunSet},
+     "save verify", RunSet},
     {"save", "", "Send the panel's save: marked entries written and read back, then the store command.",
      "A command of its own has no marked entries (set --save writes its own), so this sends the store "
      "command: the camera keeps its present parameters over a power cycle.",
@@ -68,9 +68,17 @@ const Command kCommands[] = {
      "differs the store command is still sent, in case an earlier store did not take, unless "
      "--assume-stored says the values are stored. A profile of another model or part number needs --force; "
      "--dry-run only prints the differences.",
-     "dry-run force assume-stored", RunRestore},
+     "dry-run force assume-stored verify", RunRestore},
     {"diff", "PROFILE", "Compare the camera with a profile; exit status 1 when they differ.",
      "Prints the entries whose value differs; exit status 0 when none does.", "", RunDiff},
+    {"batch", "[FILE|-]", "Run commands one per line, in order, on one connection.",
+     "Each line of FILE (standard input for - or none) is a command with its arguments and options, as "
+     "on the command line; blank lines and # comments are left out. Every line is checked before the "
+     "camera is touched. The options for the connection and the output (--port, --com, --simulate, "
+     "--timeout, --json) are the batch's own; with --json each command writes one JSON document on one "
+     "line. The batch stops at the first command that fails, with its exit status, unless --keep-going "
+     "runs the rest (the exit status is then the first failure's).",
+     "keep-going", RunBatch},
 };
 
 // Options that take a value, so the word after them is no command.
@@ -114,6 +122,10 @@ QCommandLineOption CommandOption(const QString& name) {
         return {QStringList{QStringLiteral("o"), name},
                 QStringLiteral("Write the profile to FILE (whole or not at all) instead of standard output."),
                 QStringLiteral("FILE")};
+    if (name == QLatin1String("verify"))
+        return {name, QStringLiteral("Read every value back at the end; fail when one differs.")};
+    if (name == QLatin1String("keep-going"))
+        return {name, QStringLiteral("Run the remaining commands after one fails.")};
     if (name == QLatin1String("assume-stored"))
         return {name, QStringLiteral("When no value differs, send nothing: the camera's values are stored.")};
     return {name, QStringLiteral("Restore a profile of another model or part number.")};
@@ -148,6 +160,16 @@ int UsageError(const QString& reason, bool json) {
 
 }  // namespace
 
+bool Report::oneLine = false;
+
+QString CommandOfLine(const QStringList& words) {
+    return CommandWord(QStringList{QStringLiteral("kelvra-ctl")} + words);
+}
+
+bool IsCommand(const QString& name) {
+    return FindCommand(name) != nullptr;
+}
+
 void Report::Say(const QString& line) {
     if (!json_ && !quiet_)
         std::printf("%s\n", qPrintable(line));
@@ -159,6 +181,12 @@ void Report::Print(const QString& line) {
 }
 
 void Report::Raw(const QByteArray& bytes) {
+    const QJsonDocument document = oneLine ? QJsonDocument::fromJson(bytes) : QJsonDocument();
+    if (!document.isNull()) {
+        std::puts(document.toJson(QJsonDocument::Compact).constData());
+        raw_ = true;
+        return;
+    }
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     raw_ = true;
 }
@@ -175,7 +203,10 @@ int Report::Finish(int code) {
     if (json_ && !raw_) {
         object_.insert(QStringLiteral("command"), command_);
         object_.insert(QStringLiteral("exitCode"), code);
-        std::fputs(QJsonDocument(object_).toJson(QJsonDocument::Indented).constData(), stdout);
+        if (oneLine)
+            std::puts(QJsonDocument(object_).toJson(QJsonDocument::Compact).constData());
+        else
+            std::fputs(QJsonDocument(object_).toJson(QJsonDocument::Indented).constData(), stdout);
     }
     std::fflush(stdout);
     return code;
@@ -257,6 +288,8 @@ int RunCtl(const QStringList& arguments) {
     context.startByte = flag("start-byte");
     context.checksum = flag("checksum");
     context.assumeStored = flag("assume-stored");
+    context.verify = flag("verify");
+    context.keepGoing = flag("keep-going");
     if (QString::fromLatin1(command->options).contains(QLatin1String("format")))
         context.format = parser.value(QStringLiteral("format"));
     if (QString::fromLatin1(command->options).contains(QLatin1String("output"))) {
