@@ -28,6 +28,9 @@ QString DevicePath(int comNumber) {
 QString ReadFailure(const QString& what, const Notice& notice) {
     if (notice.result == kRequestCameraLost)
         return QStringLiteral("reading %1: the camera was lost").arg(what);
+    if (notice.result == kRequestUnacknowledged && notice.opcode == CMD_DATA_TRANSFER_DOWNLOAD_SETUP)
+        return QStringLiteral("reading %1: the camera sent no information block (part and serial number)")
+            .arg(what);
     if (notice.result == kRequestUnacknowledged)
         return QStringLiteral("reading %1: the camera did not acknowledge %2 (%3)")
             .arg(what, QLatin1String(CommandName(notice.opcode)))

@@ -68,7 +68,8 @@ constexpr int kMaxMarkedParameters = (2000 - 4) / 4;
 constexpr int32_t REQ_READ_PARAMETERS = 1001;
 constexpr int kMaxReadParameters = (2000 - 4) / 2;
 // Reads the camera's identity as the connection sequence does: the version query, then the
-// download setup that brings the information block.
+// download setup, and waits for the information block it brings. Fails (naming the setup) when
+// the block does not come.
 constexpr int32_t REQ_READ_IDENTITY = 1002;
 
 // A sequence file holds far fewer bytes than this; a larger one was chosen by mistake.

@@ -138,7 +138,8 @@ struct CameraLink {
     std::atomic<uint32_t> framesDropped{0};
     std::atomic<uint32_t> readsRetried{0};
     std::atomic<uint32_t> valuesUnknown{0};
-    std::atomic<int32_t> textCount{0};  // text packets since the last version query
+    std::atomic<int32_t> textCount{0};         // text packets since the last version query
+    std::atomic<uint8_t> infoBlockArrived{0};  // a download packet since the last download setup
     CameraState cameraState;
 
     // Wakes the worker's waits: an ACK, a queued request, a stop, a port that has gone, a
@@ -190,7 +191,8 @@ int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t op
 int WaitForAck(CameraLink* link, int timeoutMs);
 bool OpenCameraPort(CameraLink* link);
 // The identity steps of the connection sequence: the version query (its text fills versionText),
-// and the information block (cleared, then filled by the download packet). True when acknowledged.
+// and the information block (cleared, then filled by the download packet, which follows the
+// setup's ACK: infoBlockArrived says when). True when acknowledged.
 bool QueryVersion(CameraLink* link);
 bool QueryInfoBlock(CameraLink* link);
 int ReadAllParameters(CameraLink* link);

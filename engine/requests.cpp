@@ -175,7 +175,9 @@ void ReadIdentity(Run& run) {
         DisarmStaleWait(link);
         return;
     }
-    if (!QueryInfoBlock(link)) {
+    // The block follows the setup's ACK; without it there is no part or serial number.
+    if (!QueryInfoBlock(link) || !WaitOnLink(link, std::chrono::milliseconds(kLongAckTimeoutMs),
+                                             [link] { return link->infoBlockArrived.load() != 0; })) {
         run.Fail(PortLost(link) ? kRequestCameraLost : kRequestUnacknowledged,
                  CMD_DATA_TRANSFER_DOWNLOAD_SETUP);
         DisarmStaleWait(link);

@@ -244,6 +244,7 @@ bool QueryInfoBlock(CameraLink* link) {
     {
         std::lock_guard<std::mutex> lock(link->cameraState.identityLock);
         std::memset(link->cameraState.infoBlock, 0, sizeof link->cameraState.infoBlock);
+        link->infoBlockArrived.store(0);
     }
     link->awaitingAck.store(0);
     SendCommandNoPayload(&link->channel, CMD_DATA_TRANSFER_ABORT);

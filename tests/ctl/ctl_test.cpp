@@ -430,6 +430,14 @@ TEST_F(CtlTest, ExitStatuses) {
     EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{SetParam(16, 60), kStore}));
 
     camera.ClearDroppedAcks();
+    // An identity without its information block has no part or serial number: no success.
+    camera.SpoilReplies(CMD_DATA_TRANSFER_DOWNLOAD_SETUP, -1, RSP_DATA_TRANSFER_DOWNLOAD_PACKET,
+                        sim::SimulatedCamera::Spoil::Lose);
+    const Result blind = Ctl({"info"});
+    EXPECT_EQ(blind.code, 1);
+    EXPECT_EQ(blind.err,
+              "kelvra-ctl: info: reading the camera's identity: the camera sent no information "
+              "block (part and serial number)\n");
     camera.DropAck(CMD_AGC_MODE_SET, true);
     const Result refused = Ctl({"set", "agc-mode-at-power-up=0"});
     EXPECT_EQ(refused.code, 1);
