@@ -54,7 +54,7 @@ QString ParameterList(const std::vector<int>& indices) {
 }
 
 // Connects as the options say; the traffic log goes to standard error with --verbose.
-int Connect(Context& context, CtlSession& session) {
+int Connect(Context& context, CtlSession& session, const CameraNeeds& needs) {
     if (!session.onLine && context.verbose)
         session.onLine = [](const std::string& line) {
             std::fprintf(stderr, "%s\n", qPrintable(Printable(QString::fromLocal8Bit(line))));
@@ -62,7 +62,7 @@ int Connect(Context& context, CtlSession& session) {
     QString reason = context.session.simulate ? QString() : NotASerialDevice(context.session.portPath);
     if (!reason.isEmpty())
         return context.report->Fail(kExitUsage, reason);
-    const int code = session.Connect(context.session, &reason);
+    const int code = session.Connect(context.session, needs, &reason);
     return code == kExitDone ? code : context.report->Fail(code, reason);
 }
 

@@ -32,6 +32,8 @@ class Report {
     int Finish(int code);
 
     bool Json() const { return json_; }
+    // Inside a batch with --json: every JSON document on one line of its own.
+    static bool oneLine;
     bool Quiet() const { return quiet_; }
 
   private:
@@ -56,6 +58,8 @@ struct Context {
     bool assumeStored = false;
     bool bare = false;  // get --value: the values alone
     QString field;      // info --field
+    bool verify = false;
+    bool keepGoing = false;
     QString format;
     QString output;  // --output: a file instead of standard output
     Report* report = nullptr;
@@ -75,6 +79,10 @@ int RunRestore(Context& context);
 int RunDiff(Context& context);
 int RunParams(Context& context);
 int RunCompletion(Context& context);
+int RunBatch(Context& context);
+// The command a line of words names (its first word that is no option), and whether one exists.
+QString CommandOfLine(const QStringList& words);
+bool IsCommand(const QString& name);
 
 // Shared by the commands (command_helpers.cpp).
 QString Name(int index);
@@ -91,8 +99,9 @@ CameraValues CurrentValues();
 QString ValueText(uint16_t value, bool known);
 // "parameter 100 (Name)", for each of `indices`, joined with commas.
 QString ParameterList(const std::vector<int>& indices);
-// Connects as the options say; the traffic log goes to standard error with --verbose.
-int Connect(Context& context, CtlSession& session);
+// Connects as the options say and reads what `needs` names; the traffic log goes to standard
+// error with --verbose.
+int Connect(Context& context, CtlSession& session, const CameraNeeds& needs = {});
 bool LoadProfile(Context& context, SettingsProfile* profile);
 QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences);
 QString KindText(const CameraIdentity& camera);

@@ -45,7 +45,7 @@ const Command kCommands[] = {
      "refused "
      "before anything is sent (exit status 2). Parameters no control sets are only marked, and need --save. "
      "--save then writes every marked entry, reads it back and sends the store command.",
-     "save", RunSet},
+     "save verify", RunSet},
     {"save", "", "Send the panel's save: marked entries written and read back, then the store command.",
      "A command of its own has no marked entries (set --save writes its own), so this sends the store "
      "command: the camera keeps its present parameters over a power cycle.",
@@ -74,7 +74,7 @@ const Command kCommands[] = {
      "differs the store command is still sent, in case an earlier store did not take, unless "
      "--assume-stored says the values are stored. A profile of another model or part number needs --force; "
      "--dry-run only prints the differences. PROFILE - reads it from standard input.",
-     "dry-run force assume-stored", RunRestore},
+     "dry-run force assume-stored verify", RunRestore},
     {"diff", "PROFILE", "Compare the camera with a profile; exit status 1 when they differ.",
      "Prints the entries whose value differs; exit status 0 when none does.", "", RunDiff},
     {"params", "", "List every named parameter and what it takes, without a camera.",
@@ -85,6 +85,14 @@ const Command kCommands[] = {
     {"completion", "", "Print the bash completion script for kelvra-ctl.",
      "Commands, options, parameter aliases. The package installs it; source it to try it.", "",
      RunCompletion},
+    {"batch", "[FILE|-]", "Run commands one per line, in order, on one connection.",
+     "Each line of FILE (standard input for - or none) is a command with its arguments and options, as "
+     "on the command line; blank lines and # comments are left out. Every line is checked before the "
+     "camera is touched. The options for the connection and the output (--port, --com, --simulate, "
+     "--timeout, --json) are the batch's own; with --json each command writes one JSON document on one "
+     "line. The batch stops at the first command that fails, with its exit status, unless --keep-going "
+     "runs the rest (the exit status is then the first failure's).",
+     "keep-going", RunBatch},
 };
 
 // Options that take a value, so the word after them is no command.
@@ -136,6 +144,10 @@ QCommandLineOption CommandOption(const QString& name) {
             QStringLiteral("Print only the identity field NAME: model, partNumber, serialNumber, release, "
                            "rtlRelease, versionText or port."),
             QStringLiteral("NAME")};
+    if (name == QLatin1String("verify"))
+        return {name, QStringLiteral("Read every value back at the end; fail when one differs.")};
+    if (name == QLatin1String("keep-going"))
+        return {name, QStringLiteral("Run the remaining commands after one fails.")};
     if (name == QLatin1String("assume-stored"))
         return {name, QStringLiteral("When no value differs, send nothing: the camera's values are stored.")};
     return {name, QStringLiteral("Restore a profile of another model or part number.")};
@@ -171,6 +183,16 @@ int UsageError(const QString& reason, bool json) {
 
 }  // namespace
 
+bool Report::oneLine = false;
+
+QString CommandOfLine(const QStringList& words) {
+    return CommandWord(QStringList{QStringLiteral("kelvra-ctl")} + words);
+}
+
+bool IsCommand(const QString& name) {
+    return FindCommand(name) != nullptr;
+}
+
 void Report::Say(const QString& line) {
     if (!json_ && !quiet_)
         WriteOut((line + QLatin1Char('\n')).toLocal8Bit());
@@ -182,6 +204,12 @@ void Report::Print(const QString& line) {
 }
 
 void Report::Raw(const QByteArray& bytes) {
+    const QJsonDocument document = oneLine ? QJsonDocument::fromJson(bytes) : QJsonDocument();
+    if (!document.isNull()) {
+        WriteOut(document.toJson(QJsonDocument::Compact) + '\n');
+        raw_ = true;
+        return;
+    }
     WriteOut(bytes);
     raw_ = true;
 }
@@ -198,7 +226,8 @@ int Report::Finish(int code) {
     if (json_ && !raw_) {
         object_.insert(QStringLiteral("command"), command_);
         object_.insert(QStringLiteral("exitCode"), code);
-        WriteOut(QJsonDocument(object_).toJson(QJsonDocument::Indented));
+        WriteOut(oneLine ? QJsonDocument(object_).toJson(QJsonDocument::Compact) + '\n'
+                         : QJsonDocument(object_).toJson(QJsonDocument::Indented));
     }
     return OutputStatus(command_, code);
 }
@@ -282,6 +311,8 @@ int RunCtl(const QStringList& arguments) {
     context.bare = flag("value");
     if (QString::fromLatin1(command->options).contains(QLatin1String("field")))
         context.field = parser.value(QStringLiteral("field"));
+    context.verify = flag("verify");
+    context.keepGoing = flag("keep-going");
     if (QString::fromLatin1(command->options).contains(QLatin1String("format")))
         context.format = parser.value(QStringLiteral("format"));
     if (QString::fromLatin1(command->options).contains(QLatin1String("output"))) {

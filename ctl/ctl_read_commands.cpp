@@ -150,7 +150,7 @@ int RunInfo(Context& context) {
                                .arg(QStringList(std::begin(kIdentityFields), std::end(kIdentityFields))
                                         .join(QStringLiteral(", "))));
     CtlSession session;
-    if (const int code = Connect(context, session))
+    if (const int code = Connect(context, session, {true, {}}))
         return code;
     const CameraIdentity camera = ConnectedCameraIdentity();
     if (!context.field.isEmpty()) {
@@ -187,7 +187,7 @@ int RunGet(Context& context) {
         for (int index = 0; index < kReadableParameterCount; ++index)
             indices.push_back(index);
     CtlSession session;
-    if (const int code = Connect(context, session))
+    if (const int code = Connect(context, session, {false, indices}))
         return code;
     const CameraValues values = CurrentValues();
     QJsonArray list;
@@ -268,7 +268,7 @@ int RunDump(Context& context) {
     if (context.format != QLatin1String("json") && context.format != QLatin1String("text"))
         return report.Fail(kExitUsage, QStringLiteral("--format takes json or text"));
     CtlSession session;
-    if (const int code = Connect(context, session))
+    if (const int code = Connect(context, session, CameraNeeds::All()))
         return code;
     const SettingsProfile profile = ConnectedCameraProfile();
     std::vector<int> unknown;
@@ -300,7 +300,7 @@ int RunDiff(Context& context) {
     if (!LoadProfile(context, &profile))
         return kExitUsage;
     CtlSession session;
-    if (const int code = Connect(context, session))
+    if (const int code = Connect(context, session, CameraNeeds::All()))
         return code;
     const CameraIdentity camera = ConnectedCameraIdentity();
     if (!SameCameraKind(profile.camera, camera))

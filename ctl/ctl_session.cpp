@@ -1,10 +1,14 @@
 #include "ctl/ctl_session.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <span>
 #include <utility>
 
+#include "engine/settings.h"
+#include "protocol/commands.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
@@ -20,7 +24,30 @@ QString DevicePath(int comNumber) {
     return DevicePathForCom(comNumber, path, sizeof path) == 0 ? QString::fromLocal8Bit(path) : QString();
 }
 
+// Why a read did not go through.
+QString ReadFailure(const QString& what, const Notice& notice) {
+    if (notice.result == kRequestCameraLost)
+        return QStringLiteral("reading %1: the camera was lost").arg(what);
+    if (notice.result == kRequestUnacknowledged && notice.opcode == CMD_DATA_TRANSFER_DOWNLOAD_SETUP)
+        return QStringLiteral("reading %1: the camera sent no information block (part and serial number)")
+            .arg(what);
+    if (notice.result == kRequestUnacknowledged)
+        return QStringLiteral("reading %1: the camera did not acknowledge %2 (%3)")
+            .arg(what, QLatin1String(CommandName(notice.opcode)))
+            .arg(notice.opcode, 2, 16, QLatin1Char('0'));
+    return QStringLiteral("reading %1: nothing was sent").arg(what);
+}
+
 }  // namespace
+
+CtlSession* CtlSession::host_ = nullptr;
+
+std::vector<int> CameraNeeds::AllParameters() {
+    std::vector<int> all(kReadableParameterCount);
+    for (int index = 0; index < kReadableParameterCount; ++index)
+        all[static_cast<size_t>(index)] = index;
+    return all;
+}
 
 CtlSession::CtlSession() = default;
 
@@ -30,8 +57,16 @@ CtlSession::~CtlSession() {
         simulated_->Stop();
 }
 
-int CtlSession::Connect(const SessionOptions& options, QString* error) {
+int CtlSession::Connect(const SessionOptions& options, const CameraNeeds& needs, QString* error) {
+    if (host_ != nullptr && host_ != this && host_->started_) {
+        // A command of a batch: the batch's connection, this session's lines and notices.
+        borrowed_ = true;
+        SetLogTarget(this, kLogMessageNumber);
+        const int code = WaitForCamera(options, host_->candidate_, error);
+        return code != kExitDone ? code : Fetch(needs, error);
+    }
     CameraLinkOptions linkOptions;
+    linkOptions.briefConnection = true;
     linkOptions.sysfsRoot = options.sysfsRoot.toStdString();
     int candidate = options.comNumber;
     QString portPath = options.portPath;
@@ -59,7 +94,35 @@ int CtlSession::Connect(const SessionOptions& options, QString* error) {
         return kExitNoCamera;
     }
     started_ = true;
+    candidate_ = candidate;
+    const int code = WaitForCamera(options, candidate, error);
+    return code != kExitDone ? code : Fetch(needs, error);
+}
 
+int CtlSession::Fetch(const CameraNeeds& needs, QString* error) {
+    if (needs.identity) {
+        const Notice done = Run(MakeRequest(REQ_READ_IDENTITY));
+        if (done.result != kRequestAcknowledged) {
+            *error = ReadFailure(QStringLiteral("the camera's identity"), done);
+            return kExitRefused;
+        }
+    }
+    return needs.parameters.empty() ? kExitDone : Read(needs.parameters, error);
+}
+
+int CtlSession::Read(const std::vector<int>& indexes, QString* error) {
+    for (size_t first = 0; first < indexes.size(); first += kMaxReadParameters) {
+        const size_t count = std::min(indexes.size() - first, static_cast<size_t>(kMaxReadParameters));
+        const Notice done = Run(MakeReadRequest(std::span<const int>(indexes.data() + first, count)));
+        if (done.result != kRequestAcknowledged) {
+            *error = ReadFailure(QStringLiteral("parameters"), done);
+            return kExitRefused;
+        }
+    }
+    return kExitDone;
+}
+
+int CtlSession::WaitForCamera(const SessionOptions& options, int candidate, QString* error) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(options.timeoutMs);
     while (true) {
@@ -101,7 +164,7 @@ int CtlSession::Connect(const SessionOptions& options, QString* error) {
             }
             return kExitNoCamera;
         }
-        Pump(10);
+        Pump(1);  // the camera answers within milliseconds: no need to keep it waiting
     }
 }
 
@@ -180,6 +243,14 @@ bool CtlSession::TakeNotice(Notice* notice) {
 }
 
 void CtlSession::Stop() {
+    if (borrowed_) {
+        borrowed_ = false;
+        Pump(0);
+        SetLogTarget(host_, kLogMessageNumber);
+        return;
+    }
+    if (host_ == this)
+        host_ = nullptr;
     if (!started_)
         return;
     started_ = false;

@@ -1,5 +1,7 @@
-// kelvra-ctl's hold on the engine: starts it on the chosen port, waits for the connection
-// sequence, then queues one request at a time and waits for the engine's word on how it went.
+// kelvra-ctl's hold on the engine: starts it on the chosen port, waits until the camera answers,
+// reads what the command needs, then queues one request at a time and waits for the engine's word
+// on how it went. While a batch runs, its session holds the engine and each command's session
+// borrows it.
 // Log lines and notices arrive on engine threads and are handed to the program's own thread.
 #pragma once
 
@@ -11,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "diagnostics/log_target.h"
 #include "engine/camera_link.h"
@@ -35,6 +38,15 @@ struct SessionOptions {
     bool simulate = false;  // a simulated camera inside the program, on a port of its own
 };
 
+// What a command reads from the camera before it starts: every command but these needs only a
+// camera that answers.
+struct CameraNeeds {
+    bool identity = false;
+    std::vector<int> parameters;  // indexes, in the order read
+    static CameraNeeds All() { return {true, AllParameters()}; }
+    static std::vector<int> AllParameters();
+};
+
 class CtlSession : public LogTarget {
   public:
     CtlSession();
@@ -50,9 +62,15 @@ class CtlSession : public LogTarget {
     std::function<void(uint64_t dropped)> onDropped;
     static constexpr size_t kHeldLines = 10000;
 
-    // Starts the engine and waits until the camera is connected. kExitDone, or kExitNoCamera /
-    // kExitPortUnusable with the reason in `error`.
-    int Connect(const SessionOptions& options, QString* error);
+    // Starts the engine (or borrows the batch's), waits until the camera answers and reads what
+    // `needs` names. kExitDone, or kExitNoCamera / kExitPortUnusable / kExitRefused (a read the
+    // camera did not acknowledge) with the reason in `error`.
+    int Connect(const SessionOptions& options, const CameraNeeds& needs, QString* error);
+    // Reads `indexes` again (each value known or unknown afterwards). kExitDone, or kExitRefused
+    // with the reason in `error`.
+    int Read(const std::vector<int>& indexes, QString* error);
+    // Makes this session the one that the sessions of a batch's commands borrow (until Stop).
+    void HoldForBatch() { host_ = this; }
     // The port in use: its path and COM number.
     QString PortPath() const;
     int ComNumber() const { return comNumber_; }
@@ -82,6 +100,12 @@ class CtlSession : public LogTarget {
         Notice notice;
     };
     bool TakeNotice(Notice* notice);
+    int WaitForCamera(const SessionOptions& options, int candidate, QString* error);
+    int Fetch(const CameraNeeds& needs, QString* error);
+
+    static CtlSession* host_;
+    bool borrowed_ = false;
+    int candidate_ = 0;  // the only COM number tried, 0 for any
 
     std::mutex lock_;
     std::condition_variable arrived_;

@@ -102,6 +102,47 @@ int Save(Context& context, CtlSession& session, const std::vector<Assignment>& e
     return kExitDone;
 }
 
+// --verify: reads every value of `expected` from the camera again. kExitDone when each reads back
+// as expected; otherwise kExitRefused naming those that do not.
+int Verify(Context& context, CtlSession& session, const std::vector<Assignment>& expected) {
+    Report& report = *context.report;
+    std::vector<int> indexes;
+    for (const Assignment& a : expected)
+        indexes.push_back(a.index);
+    QString reason;
+    if (const int code = session.Read(indexes, &reason))
+        return report.Fail(code, QStringLiteral("--verify: ") + reason);
+    QStringList wrong;
+    for (const Assignment& a : expected) {
+        uint16_t now = 0;
+        if (!ReadCameraValue(a.index, &now))
+            wrong.append(QStringLiteral("parameter %1 (%2) is unknown, not %3")
+                             .arg(a.index)
+                             .arg(Name(a.index))
+                             .arg(a.value));
+        else if (now != a.value)
+            wrong.append(QStringLiteral("parameter %1 (%2) reads back as %3, not %4")
+                             .arg(a.index)
+                             .arg(Name(a.index))
+                             .arg(now)
+                             .arg(a.value));
+    }
+    report.Put(QStringLiteral("verified"), wrong.isEmpty());
+    if (!wrong.isEmpty())
+        return report.Fail(kExitRefused, QStringLiteral("--verify: ") + wrong.join(QStringLiteral("; ")));
+    report.Say(QStringLiteral("verified: %1 value(s) read back as expected").arg(expected.size()));
+    return kExitDone;
+}
+
+// The values a profile holds (its unknown entries are not written, nor checked).
+std::vector<Assignment> ProfileValues(const SettingsProfile& profile) {
+    std::vector<Assignment> values;
+    for (const ProfileEntry& entry : profile.parameters)
+        if (entry.known)
+            values.push_back({entry.index, entry.value});
+    return values;
+}
+
 int Done(Report& report) {
     report.Put(QStringLiteral("result"), QStringLiteral("done"));
     report.Say(QStringLiteral("done"));
@@ -136,7 +177,7 @@ int RunSet(Context& context) {
         return report.Fail(kExitUsage, refused);
 
     CtlSession session;
-    if (const int code = Connect(context, session))
+    if (const int code = Connect(context, session, {false, SettingReads(assignments)}))
         return code;
     const CameraValues current = CurrentValues();
     refused = PlanSettings(assignments, context.save, current.value, &plan);
@@ -188,6 +229,10 @@ int RunSet(Context& context) {
         std::fprintf(stderr,
                      "kelvra-ctl: set: note: not stored; the camera loses the change at power-off. Add "
                      "--save, or run kelvra-ctl save, to store it.\n");
+    }
+    if (context.verify) {
+        if (const int code = Verify(context, session, assignments))
+            return code;
     }
     return Done(report);
 }
@@ -311,7 +356,7 @@ int RunRestore(Context& context) {
     if (!LoadProfile(context, &profile))
         return kExitUsage;
     CtlSession session;
-    if (const int code = Connect(context, session))
+    if (const int code = Connect(context, session, CameraNeeds::All()))
         return code;
     const CameraIdentity camera = ConnectedCameraIdentity();
     if (!SameCameraKind(profile.camera, camera) && !context.force)
@@ -356,12 +401,16 @@ int RunRestore(Context& context) {
         report.Say(QStringLiteral("the camera holds every value of the profile already; storing them"));
         if (const int code = Save(context, session, {}))
             return code;
+        if (const int code = context.verify ? Verify(context, session, ProfileValues(profile)) : kExitDone)
+            return code;
         return Done(report);
     }
     const Notice marked = session.Run(MarkRequest(writes));
     if (marked.result != kRequestAcknowledged)
         return FailRequest(report, marked, QStringLiteral("marking for the save: ") + Failure(marked));
     if (const int code = Save(context, session, writes))
+        return code;
+    if (const int code = context.verify ? Verify(context, session, ProfileValues(profile)) : kExitDone)
         return code;
     return Done(report);
 }

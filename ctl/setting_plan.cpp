@@ -105,3 +105,19 @@ QString PlanSettings(const std::vector<Assignment>& assignments, bool save, cons
 CameraRequest MarkRequest(const std::vector<Assignment>& marks) {
     return MakeMarkRequest(marks.data(), static_cast<int>(marks.size()));
 }
+
+std::vector<int> SettingReads(const std::vector<Assignment>& assignments) {
+    std::vector<int> reads;
+    const auto add = [&reads](int index) {
+        if (index != kNoParameter && std::find(reads.begin(), reads.end(), index) == reads.end())
+            reads.push_back(index);
+    };
+    for (const Assignment& a : assignments) {
+        add(a.index);
+        if (const ParameterRule* rule = FindParameterRule(a.index))
+            if (const RequestType* type = FindRequestType(rule->request))
+                for (int parameter : type->parameters)
+                    add(parameter);
+    }
+    return reads;
+}

@@ -32,5 +32,9 @@ struct SettingPlan {
 QString PlanSettings(const std::vector<Assignment>& assignments, bool save, const uint16_t* current,
                      SettingPlan* plan);
 
+// The parameters whose camera values planning `assignments` uses, each once: every one given (the
+// save's marks compare with it) and the other parameter of each request type that sets two.
+std::vector<int> SettingReads(const std::vector<Assignment>& assignments);
+
 // A REQ_MARK_PARAMETERS request for `marks` (at most kMaxMarkedParameters entries).
 CameraRequest MarkRequest(const std::vector<Assignment>& marks);

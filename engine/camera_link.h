@@ -61,6 +61,16 @@ constexpr int32_t REQ_RAW_MESSAGE = 999;
 // nothing. Payload: a 32-bit count, then that many pairs of 16-bit index and 16-bit value.
 constexpr int32_t REQ_MARK_PARAMETERS = 1000;
 constexpr int kMaxMarkedParameters = (2000 - 4) / 4;
+// Reads parameters from the camera as the connection sequence reads each one (a value counts only
+// when exactly one arrived before its ACK; retried, else left unknown), then lets every entry not
+// marked for the save follow the value read. Payload: a 32-bit count, then that many 16-bit
+// indexes (0..254). The notice counts the values read; its index is the first left unknown (-1).
+constexpr int32_t REQ_READ_PARAMETERS = 1001;
+constexpr int kMaxReadParameters = (2000 - 4) / 2;
+// Reads the camera's identity as the connection sequence does: the version query, then the
+// download setup, and waits for the information block it brings. Fails (naming the setup) when
+// the block does not come.
+constexpr int32_t REQ_READ_IDENTITY = 1002;
 
 // A sequence file holds far fewer bytes than this; a larger one was chosen by mistake.
 constexpr long long kLargestSequenceFile = 16LL << 20;
@@ -99,6 +109,10 @@ struct CameraLinkOptions {
     // pass on (the whole connection, or why no camera was found) goes unheard.
     LogTarget* logTarget = nullptr;
     uint32_t logMessage = 0;
+    // A camera that answers the status query is connected at once: its identity and parameters
+    // are read only when requested (REQ_READ_IDENTITY, REQ_READ_PARAMETERS). For a program that
+    // needs a few values, not the whole picture the panel shows.
+    bool briefConnection = false;
 };
 
 // Creates the engine, publishes it and starts the worker. 0; -1 when the engine or its
@@ -162,7 +176,8 @@ int SetPendingParameter(uint16_t index, uint16_t value);
 int SetCameraParameter(uint16_t index, uint16_t value);
 
 // The camera as the engine sees it (any thread).
-// True once the connection sequence has completed, until the camera is lost.
+// True once the connection sequence has completed (with briefConnection: once the camera has
+// answered the status query), until the camera is lost.
 bool CameraConnected();
 // The COM number tried or in use; 0 when none or without an engine.
 int CameraComNumber();

@@ -138,7 +138,8 @@ struct CameraLink {
     std::atomic<uint32_t> framesDropped{0};
     std::atomic<uint32_t> readsRetried{0};
     std::atomic<uint32_t> valuesUnknown{0};
-    std::atomic<int32_t> textCount{0};  // text packets since the last version query
+    std::atomic<int32_t> textCount{0};         // text packets since the last version query
+    std::atomic<uint8_t> infoBlockArrived{0};  // a download packet since the last download setup
     CameraState cameraState;
 
     // Wakes the worker's waits: an ACK, a queued request, a stop, a port that has gone, a
@@ -189,6 +190,11 @@ int LogFrame(CameraLink* link, const uint8_t* payload, int direction, uint8_t op
 // when the engine is stopping and one is still awaited).
 int WaitForAck(CameraLink* link, int timeoutMs);
 bool OpenCameraPort(CameraLink* link);
+// The identity steps of the connection sequence: the version query (its text fills versionText),
+// and the information block (cleared, then filled by the download packet, which follows the
+// setup's ACK: infoBlockArrived says when). True when acknowledged.
+bool QueryVersion(CameraLink* link);
+bool QueryInfoBlock(CameraLink* link);
 int ReadAllParameters(CameraLink* link);
 // Reads parameter `index` until exactly one value arrives between the read's sending and its
 // ACK: an attempt that brings none, or more, or no ACK is tried again once the line has settled,

@@ -49,6 +49,8 @@ void HandleFrame(const FrameAssembler& frame, void* context) {
                 std::lock_guard<std::mutex> lock(camera.identityLock);
                 const int length = frame.length < kInfoBlockSize ? frame.length : kInfoBlockSize;
                 std::memcpy(camera.infoBlock, frame.payload, static_cast<size_t>(length));
+                link->infoBlockArrived.store(1);
+                WakeWorker(link);
             }
             break;
         case RSP_VALUE: {

@@ -126,6 +126,64 @@ void MarkParameters(Run& run, const CameraRequest& request) {
     result.notice.count = count;
 }
 
+// Reads each parameter the request names; stops at the first read that no try got acknowledged.
+// Entries not marked for the save then follow the camera, as after the connection sequence, so
+// that marking compares with what the camera holds.
+void ReadParameters(Run& run, const CameraRequest& request) {
+    CameraLink* link = run.Link();
+    const int32_t count = RequestArgument(request, 0);
+    Execution& result = run.Result();
+    result.awaitsAck = false;  // each read waited for its own
+    result.notice.index = -1;
+    if (count < 0 || count > kMaxReadParameters) {
+        return;  // not sent
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        uint16_t index = 0;
+        std::memcpy(&index, request.payload + 4 + 2 * i, sizeof index);
+        if (index >= kReadableParameterCount) {
+            continue;
+        }
+        const int read = ReadParameter(link, index);
+        run.Sent();
+        if (read < 0) {
+            run.Fail(PortLost(link) ? kRequestCameraLost : kRequestUnacknowledged,
+                     CMD_GET_NON_VOLATILE_PARAMETERS);
+            DisarmStaleWait(link);
+            return;
+        }
+        if (read > 0 && result.notice.index < 0) {
+            result.notice.index = index;
+        }
+        result.notice.count += read == 0 ? 1 : 0;
+        ParameterEntry& pending = link->cameraState.pendingValues.entries[index];
+        const ParameterEntry& camera = link->cameraState.cameraValues.entries[index];
+        if (pending.flag.load() == 0 && camera.known.load() != 0) {
+            pending.value.store(camera.value.load());
+        }
+    }
+}
+
+void ReadIdentity(Run& run) {
+    CameraLink* link = run.Link();
+    Execution& result = run.Result();
+    result.awaitsAck = false;
+    const bool version = QueryVersion(link);
+    run.Sent();
+    if (!version) {
+        run.Fail(PortLost(link) ? kRequestCameraLost : kRequestUnacknowledged, CMD_SYSTEM_VERSION_GET);
+        DisarmStaleWait(link);
+        return;
+    }
+    // The block follows the setup's ACK; without it there is no part or serial number.
+    if (!QueryInfoBlock(link) || !WaitOnLink(link, std::chrono::milliseconds(kLongAckTimeoutMs),
+                                             [link] { return link->infoBlockArrived.load() != 0; })) {
+        run.Fail(PortLost(link) ? kRequestCameraLost : kRequestUnacknowledged,
+                 CMD_DATA_TRANSFER_DOWNLOAD_SETUP);
+        DisarmStaleWait(link);
+    }
+}
+
 // A save that stops early says which parameter was not acknowledged, and keeps an
 // unacknowledged write marked so the next save tries it again.
 int StopSave(CameraLink* link, int index, bool writeLost) {
@@ -316,6 +374,12 @@ Execution RunRequest(CameraLink* link, const CameraRequest* request) {
         case REQ_MARK_PARAMETERS:
             MarkParameters(run, r);
             return run.Result();
+        case REQ_READ_PARAMETERS:
+            ReadParameters(run, r);
+            break;
+        case REQ_READ_IDENTITY:
+            ReadIdentity(run);
+            break;
         default:
             RunSetting(run, *type, argument, values);
             break;

@@ -195,6 +195,10 @@ const RequestType kRequestTypes[] = {
      {0, 0}, {kNone, kNone}, nullptr, nullptr, nullptr, false},
     {REQ_MARK_PARAMETERS, "marks", PayloadView::Marks, RequestForm::Special,
      {0, 0}, {kNone, kNone}, nullptr, nullptr, nullptr, false},
+    {REQ_READ_PARAMETERS, "parameter reads", PayloadView::Indexes, RequestForm::Special,
+     {CMD_GET_NON_VOLATILE_PARAMETERS, 0}, {kNone, kNone}, nullptr, nullptr, nullptr, false},
+    {REQ_READ_IDENTITY, "identity", PayloadView::None, RequestForm::Special,
+     {CMD_SYSTEM_VERSION_GET, CMD_DATA_TRANSFER_DOWNLOAD_SETUP}, {kNone, kNone}, nullptr, nullptr, nullptr, false},
 };
 // clang-format on
 
@@ -269,6 +273,7 @@ CameraRequest MakeRequest(int32_t type, int32_t first, int32_t second) {
         case PayloadView::Path:
         case PayloadView::RawFrame:
         case PayloadView::Marks:
+        case PayloadView::Indexes:
             break;
         case PayloadView::Value:
             Store<int32_t>(request, 0, first);
@@ -293,6 +298,7 @@ int32_t RequestArgument(const CameraRequest& request, int which) {
         case PayloadView::Value:
         case PayloadView::RawFrame:
         case PayloadView::Marks:
+        case PayloadView::Indexes:
             return which == 0 ? Load<int32_t>(request, 0) : 0;
         case PayloadView::Word:
             return which == 0 ? Load<uint16_t>(request, 0) : 0;
@@ -448,4 +454,17 @@ std::string AliasOf(const char* name) {
 
 std::string ParameterAlias(int index) {
     return AliasOf(ParameterName(static_cast<unsigned>(index)));
+}
+
+CameraRequest MakeReadRequest(std::span<const int> indexes) {
+    CameraRequest request{};
+    request.type = REQ_READ_PARAMETERS;
+    int32_t taken = 0;
+    for (int index : indexes) {
+        if (index >= 0 && index < kReadableParameterCount && taken < kMaxReadParameters) {
+            Store<uint16_t>(request, 4 + 2 * taken++, static_cast<uint16_t>(index));
+        }
+    }
+    Store<int32_t>(request, 0, taken);
+    return request;
 }

@@ -23,6 +23,7 @@ enum class PayloadView : uint8_t {
     Path,      // zero-terminated text
     RawFrame,  // 32-bit count, then that many bytes of one frame
     Marks,     // 32-bit count, then pairs of 16-bit index and 16-bit value
+    Indexes,   // 32-bit count, then that many 16-bit indexes
 };
 
 // What a request type sends, once its argument has given its parameters' values.
@@ -85,6 +86,9 @@ struct ParameterAssignment {
     uint16_t value;
 };
 CameraRequest MakeMarkRequest(const ParameterAssignment* marks, int count);
+// A REQ_READ_PARAMETERS request for `indexes`, in order; those outside 0..254 (and beyond
+// kMaxReadParameters) are left out.
+CameraRequest MakeReadRequest(std::span<const int> indexes);
 
 // A parameter a program may set through a request type, and the values it takes there.
 struct ParameterRule {

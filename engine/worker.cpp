@@ -29,6 +29,15 @@ void ClearTable(ParameterTable& table) {
     }
 }
 
+// Normal operation begins.
+void Connected(CameraLink* link) {
+    link->connected.store(1);
+    link->cameraState.identityValid.store(1);
+    NoteViewChange(link);
+    SetLinkStatus(link, StatusNormal);
+    link->state.store(LinkSearch);
+}
+
 void QueryStatusStep(CameraLink* link) {
     link->awaitingAck.store(0);
     SendCommandNoPayload(&link->channel, CMD_SYSTEM_STATUS_GET);
@@ -39,14 +48,16 @@ void QueryStatusStep(CameraLink* link) {
         link->state.store(LinkSearch);
         return;
     }
+    if (link->options.briefConnection) {
+        Connected(link);
+        return;
+    }
     SetLinkStatus(link, StatusQuerying);
     link->state.store(LinkGetVersion);
 }
 
 void GetVersionStep(CameraLink* link) {
-    link->awaitingAck.store(0);
-    SendCommandNoPayload(&link->channel, CMD_SYSTEM_VERSION_GET);
-    if (WaitForAck(link, kQueryAckTimeoutMs) != 0) {
+    if (!QueryVersion(link)) {
         link->state.store(LinkSearch);
         return;
     }
@@ -55,15 +66,7 @@ void GetVersionStep(CameraLink* link) {
 }
 
 void GetInfoBlockStep(CameraLink* link) {
-    {
-        std::lock_guard<std::mutex> lock(link->cameraState.identityLock);
-        std::memset(link->cameraState.infoBlock, 0, sizeof link->cameraState.infoBlock);
-    }
-    link->awaitingAck.store(0);
-    SendCommandNoPayload(&link->channel, CMD_DATA_TRANSFER_ABORT);
-    link->awaitingAck.store(0);  // the abort's ACK is not the one awaited
-    SendDownloadSetup(&link->channel);
-    if (WaitForAck(link, kLongAckTimeoutMs) == 0) {
+    if (QueryInfoBlock(link)) {
         SetLinkStatus(link, StatusRetrievingParameters);
     }
     // Without the block the sequence goes on; without the port there is nothing to go on with.
@@ -82,11 +85,7 @@ void ReadParametersStep(CameraLink* link) {
         camera.pendingValues.entries[index].value.store(camera.cameraValues.entries[index].value.load());
         camera.pendingValues.entries[index].flag.store(0);
     }
-    link->connected.store(1);
-    camera.identityValid.store(1);
-    NoteViewChange(link);
-    SetLinkStatus(link, StatusNormal);
-    link->state.store(LinkSearch);
+    Connected(link);
 }
 
 void ConnectionStep(CameraLink* link) {
@@ -234,6 +233,25 @@ void NormalCycle(CameraLink* link) {
 }
 
 }  // namespace
+
+bool QueryVersion(CameraLink* link) {
+    link->awaitingAck.store(0);
+    SendCommandNoPayload(&link->channel, CMD_SYSTEM_VERSION_GET);
+    return WaitForAck(link, kQueryAckTimeoutMs) == 0;
+}
+
+bool QueryInfoBlock(CameraLink* link) {
+    {
+        std::lock_guard<std::mutex> lock(link->cameraState.identityLock);
+        std::memset(link->cameraState.infoBlock, 0, sizeof link->cameraState.infoBlock);
+        link->infoBlockArrived.store(0);
+    }
+    link->awaitingAck.store(0);
+    SendCommandNoPayload(&link->channel, CMD_DATA_TRANSFER_ABORT);
+    link->awaitingAck.store(0);  // the abort's ACK is not the one awaited
+    SendDownloadSetup(&link->channel);
+    return WaitForAck(link, kLongAckTimeoutMs) == 0;
+}
 
 bool OpenCameraPort(CameraLink* link) {
     const PortKey previous = link->portKey.load();

@@ -110,6 +110,7 @@ struct SimulatedCamera::Impl {
     std::atomic<bool> corruptNext{false};
     std::atomic<bool> noise{false};
     std::atomic<bool> stalled{false};
+    std::atomic<int64_t> replyDelayUs{0};
     std::atomic<bool> stopThread{false};
     const UniqueFd wake;
 
@@ -136,7 +137,8 @@ struct SimulatedCamera::Impl {
     void Wake();
     void Serve();
     bool ReadMaster();
-    bool FlushOutgoing(bool* wantPollOut, int* timeoutMs);
+    // Writes what is due; `wait` gets how long until the next reply is (unchanged when none waits).
+    bool FlushOutgoing(bool* wantPollOut, Clock::duration* wait);
     void OnByte(uint8_t byte, Clock::time_point now);
     void HandleCommand(uint8_t opcode, std::span<const uint8_t> payload);
     // Spoils the replies queued from `first` on to the command just handled.

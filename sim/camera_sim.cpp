@@ -1,6 +1,7 @@
 #include "sim/camera_sim.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,11 +79,14 @@ bool SimulatedCamera::Impl::Printing() {
 }
 
 void SimulatedCamera::Impl::Serve() {
+    // A reply delay is a round trip to be measured against: the kernel's default slack of 50 us
+    // would lengthen every one of them.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     while (!stopThread.load()) {
         bool wantPollOut = false;
-        int timeoutMs = -1;
+        Clock::duration wait = Clock::duration::max();
         QueueInjected();
-        if (!masterGone && !FlushOutgoing(&wantPollOut, &timeoutMs)) {
+        if (!masterGone && !FlushOutgoing(&wantPollOut, &wait)) {
             masterGone = true;
         }
         pollfd fds[2] = {};
@@ -94,7 +98,15 @@ void SimulatedCamera::Impl::Serve() {
             fds[1].events = static_cast<short>((stalled.load() ? 0 : POLLIN) | (wantPollOut ? POLLOUT : 0));
             count = 2;
         }
-        int ready = ::poll(fds, count, timeoutMs);
+        // To the microsecond: a reply delay stands for a round trip, and whole milliseconds
+        // rounded up would lengthen every one of them.
+        timespec until{};
+        if (wait != Clock::duration::max()) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+            until.tv_sec = static_cast<time_t>(ns / 1000000000);
+            until.tv_nsec = static_cast<long>(ns % 1000000000);
+        }
+        int ready = ::ppoll(fds, count, wait != Clock::duration::max() ? &until : nullptr, nullptr);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -135,8 +147,8 @@ bool SimulatedCamera::Impl::ReadMaster() {
     }
     // Answer at once rather than after the next poll.
     bool wantPollOut = false;
-    int timeoutMs = -1;
-    return FlushOutgoing(&wantPollOut, &timeoutMs);
+    Clock::duration wait{};
+    return FlushOutgoing(&wantPollOut, &wait);
 }
 
 void SimulatedCamera::Impl::OnByte(uint8_t byte, Clock::time_point now) {
@@ -181,7 +193,8 @@ void SimulatedCamera::Impl::OnByte(uint8_t byte, Clock::time_point now) {
 }
 
 void SimulatedCamera::Impl::Queue(uint8_t opcode, std::span<const uint8_t> payload, int delayMs) {
-    Clock::time_point when = Clock::now() + std::chrono::milliseconds(delayMs);
+    const Clock::time_point when =
+        Clock::now() + std::chrono::milliseconds(delayMs) + std::chrono::microseconds(replyDelayUs.load());
     if (noise.load()) {
         outgoing.push_back(Outgoing{
             when, std::vector<uint8_t>(std::begin(kNoiseBytes), std::end(kNoiseBytes)), true, false});
@@ -221,13 +234,12 @@ void SimulatedCamera::Impl::QueueError(uint8_t opcode) {
     Queue(RSP_ERROR, payload);
 }
 
-bool SimulatedCamera::Impl::FlushOutgoing(bool* wantPollOut, int* timeoutMs) {
+bool SimulatedCamera::Impl::FlushOutgoing(bool* wantPollOut, Clock::duration* wait) {
     Clock::time_point now = Clock::now();
     while (!outgoing.empty()) {
         Outgoing& head = outgoing.front();
         if (head.notBefore > now) {
-            auto wait = std::chrono::ceil<std::chrono::milliseconds>(head.notBefore - now).count();
-            *timeoutMs = static_cast<int>(std::clamp<long long>(wait, 1, INT_MAX));
+            *wait = head.notBefore - now;
             return true;
         }
         ssize_t n = ::write(master.Get(), head.bytes.data() + headOffset, head.bytes.size() - headOffset);
@@ -358,6 +370,10 @@ void SimulatedCamera::ClearDroppedAcks() {
 void SimulatedCamera::DelayAck(uint8_t opcode, int delayMs) {
     std::lock_guard lock(impl_->mutex);
     impl_->delaysMs[opcode] = std::max(delayMs, 0);
+}
+
+void SimulatedCamera::SetReplyDelay(std::chrono::microseconds delay) {
+    impl_->replyDelayUs = std::max<int64_t>(delay.count(), 0);
 }
 
 void SimulatedCamera::CorruptNextReply() {

@@ -78,7 +78,10 @@ class SimulatedCamera {
     void DropAck(uint8_t opcode, bool always);  // once: only the next ACK of opcode
     void ClearDroppedAcks();
     void DelayAck(uint8_t opcode, int delayMs);  // 0 clears
-    void CorruptNextReply();                     // next frame sent goes out with a bad checksum
+    // Every answer leaves this long after its command arrived, as over a USB bridge whose round
+    // trip takes that long (0: at once). Answers stay in order.
+    void SetReplyDelay(std::chrono::microseconds delay);
+    void CorruptNextReply();  // next frame sent goes out with a bad checksum
     void SetNoise(bool on);                      // noise bytes before every reply
 
     // What can happen to a reply on a noisy line.

@@ -2,6 +2,8 @@
 // hardware. Prints the port path, answers until SIGINT or SIGTERM.
 #include <signal.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +15,16 @@ namespace {
 
 void PrintUsage(FILE* out) {
     std::fputs(
-        "Usage: kelvra-camsim [--link PATH] [--verbose] [FAULT RATE]... [--seed N]\n"
+        "Usage: kelvra-camsim [--link PATH] [--verbose] [--reply-delay MS] [FAULT RATE]... [--seed N]\n"
         "Simulates the thermal camera core on a pseudo-terminal and prints the path of its\n"
         "serial port. Serves until interrupted (SIGINT or SIGTERM). SIGUSR1 makes it stop\n"
         "acknowledging commands, and acknowledge them again at the next SIGUSR1.\n"
         "\n"
         "  --link PATH   keep a symbolic link at PATH to the port and print PATH instead\n"
         "  --verbose     print every frame received (RX) and sent (TX), one line each\n"
+        "  --reply-delay MS\n"
+        "                answer each command MS milliseconds (0 to 1000, fractions too) after it\n"
+        "                arrived, as a camera behind a USB bridge does\n"
         "  --help        show this text and exit\n"
         "  --version     show the program's version and exit\n"
         "\n"
@@ -38,6 +43,7 @@ void PrintUsage(FILE* out) {
 int main(int argc, char** argv) {
     std::string link;
     bool verbose = false;
+    double replyDelayMs = 0;
     sim::SimulatedCamera::LineFaults faults;
     const struct {
         const char* name;
@@ -65,6 +71,15 @@ int main(int argc, char** argv) {
                 *rate = value;
             } else {
                 faults.seed = static_cast<uint32_t>(value);
+            }
+            continue;
+        }
+        if (std::strcmp(arg, "--reply-delay") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            replyDelayMs = std::strtod(argv[++i], &end);
+            if (end == argv[i] || *end != '\0' || !(replyDelayMs >= 0 && replyDelayMs <= 1000)) {
+                std::fprintf(stderr, "kelvra-camsim: --reply-delay takes 0 to 1000 ms, not '%s'\n", argv[i]);
+                return 2;
             }
             continue;
         }
@@ -100,6 +115,7 @@ int main(int argc, char** argv) {
 
     sim::SimulatedCamera camera;
     camera.SetLineFaults(faults);
+    camera.SetReplyDelay(std::chrono::microseconds(std::llround(replyDelayMs * 1000)));
     if (verbose) {
         camera.SetTrafficPrinter([](const std::string& line) {
             std::fprintf(stdout, "%s\n", line.c_str());

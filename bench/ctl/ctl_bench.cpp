@@ -1,6 +1,7 @@
 // kelvra-ctl as a script runs it, against the simulated camera in this process: the wall time
-// of `info` and `dump` (each a whole connection sequence), of a restore that writes, reads
-// back and stores all 255 parameters, and of `--help` (starting the program, nothing more).
+// of `info` (the identity) and `dump` (the identity and every parameter), of a restore that
+// writes, reads back and stores all 255 parameters, and of `--help` (starting the program,
+// nothing more). bench_ctl_table gives the everyday commands at several reply delays.
 // Each figure is the median of 10 runs:
 //   bench_ctl --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>

@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,7 @@
 #include "ctl/ctl_session.h"
 #include "profile/settings_profile.h"
 #include "protocol/commands.h"
+#include "protocol/parameters.h"
 #include "sim/camera_sim.h"
 #include "tests/support/spawn.h"
 #include "tests/support/wire.h"
@@ -92,14 +94,23 @@ class CtlTest : public ::testing::Test {
         return result;
     }
 
-    // The frames of the command itself: after the last read of the connection sequence.
+    // The frames of the command itself: after the status query and the reads that precede it.
     std::vector<Bytes> CommandFrames() const {
         std::vector<Bytes> frames;
         for (const sim::RecordedFrame& f : camera.Frames()) {
-            frames.push_back(f.bytes);
-            if (f.bytes == GetParam(254))
-                frames.clear();
+            const uint8_t opcode = f.bytes.size() > 1 ? f.bytes[1] : 0;
+            if (!frames.empty() ||
+                (opcode != CMD_SYSTEM_STATUS_GET && opcode != CMD_SYSTEM_VERSION_GET &&
+                 opcode != CMD_DATA_TRANSFER_ABORT && opcode != CMD_DATA_TRANSFER_DOWNLOAD_SETUP &&
+                 opcode != CMD_GET_NON_VOLATILE_PARAMETERS))
+                frames.push_back(f.bytes);
         }
+        return frames;
+    }
+    std::vector<Bytes> AllFrames() const {
+        std::vector<Bytes> frames;
+        for (const sim::RecordedFrame& f : camera.Frames())
+            frames.push_back(f.bytes);
         return frames;
     }
 
@@ -147,6 +158,102 @@ TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
         EXPECT_NE(r.out.find("done"), std::string::npos);
     }
     EXPECT_EQ(camera.Parameter(16), 60);
+}
+
+// After the status query a command reads only what it uses: the parameters it shows or sets (and
+// the other of a pair set together), the identity where it shows or compares it.
+TEST_F(CtlTest, EachCommandReadsOnlyWhatItUses) {
+    const Bytes status = Frame(CMD_SYSTEM_STATUS_GET);
+    const struct {
+        std::vector<std::string> args;
+        std::vector<Bytes> frames;
+    } cases[] = {
+        {{"get", "43"}, {status, GetParam(43)}},
+        {{"set", "agc-mode-at-power-up=1", "--save"},
+         {status, GetParam(43), Cmd(0x2A, 1), SetParam(43, 1), GetParam(43), kStore}},
+        {{"set", "rs170-invert-enable=1"}, {status, GetParam(2), GetParam(3), Cmd(0xCF, 1)}},
+        {{"save"}, {status, kStore}},
+    };
+    for (const auto& c : cases) {
+        const Result r = Ctl(c.args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(support::HexFrames(AllFrames()), support::HexFrames(c.frames)) << c.args[0];
+    }
+    ASSERT_EQ(Ctl({"info"}).code, 0);
+    std::vector<int> opcodes;
+    for (const Bytes& frame : AllFrames())
+        opcodes.push_back(frame[1]);
+    EXPECT_EQ(opcodes, (std::vector<int>{CMD_SYSTEM_STATUS_GET, CMD_SYSTEM_VERSION_GET,
+                                         CMD_DATA_TRANSFER_ABORT, CMD_DATA_TRANSFER_DOWNLOAD_SETUP}));
+    ASSERT_EQ(Ctl({"dump", "-o", dir + "/p.json"}).code, 0);
+    EXPECT_EQ(AllFrames().size(), 4u + 255u);
+    EXPECT_EQ(AllFrames().back(), GetParam(254));
+}
+
+// --verify reads every value back after the command and fails on one the camera did not keep,
+// though every command was acknowledged.
+TEST_F(CtlTest, VerifyFailsWhereTheCameraDidNotKeepAValue) {
+    camera.IgnoreWrites(PARAM_TEMPORAL_NR_ENABLE, true);
+    EXPECT_EQ(Ctl({"set", "temporal-nr-enable=0"}).code, 0);
+    const Result set = Ctl({"set", "temporal-nr-enable=0", "agc-mode-at-power-up=0", "--verify"});
+    EXPECT_EQ(set.code, 1);
+    EXPECT_EQ(set.err,
+              "kelvra-ctl: set: --verify: parameter 89 (Temporal NR Enable) reads back as 1, not 0\n");
+    EXPECT_EQ(camera.Parameter(43), 0);
+
+    const std::string file = dir + "/camera.json";
+    ASSERT_EQ(Ctl({"dump", "-o", file}).code, 0);
+    camera.SetParameter(16, 25);
+    const Result restore = Ctl({"restore", file, "--verify"});
+    EXPECT_EQ(restore.code, 0) << restore.err;
+    EXPECT_NE(restore.out.find("verified: 255 value(s) read back as expected"), std::string::npos)
+        << restore.out;
+    const std::vector<Bytes> frames = CommandFrames();
+    ASSERT_EQ(frames.size(), 3u + 255u);
+    EXPECT_EQ(frames[2], kStore);
+    EXPECT_EQ(frames.back(), GetParam(254));
+}
+
+// A batch runs its lines in order on one connection, checks them all before it connects, and
+// stops at the first failure unless told to keep going.
+TEST_F(CtlTest, BatchRunsItsLinesOnOneConnection) {
+    const std::string file = dir + "/lines";
+    std::ofstream(file) << "# set up\n\nset agc-mode-at-power-up=0 --verify  # freeze\n"
+                           "get \"AGC Mode at Power Up\" 'Frame Rate'\ninfo\n";
+    const Result batch = Ctl({"--quiet", "batch", file});
+    EXPECT_EQ(batch.code, 0) << batch.err;
+    EXPECT_NE(batch.out.find(" 43  AGC Mode at Power Up                         0\n"
+                             " 16  Frame Rate                                  30\nModel:"),
+              std::string::npos)
+        << batch.out;
+    const std::vector<Bytes> frames = AllFrames();
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), Frame(CMD_SYSTEM_STATUS_GET)), 1);
+
+    const Result json = Ctl({"--json", "batch", file});
+    EXPECT_EQ(json.code, 0) << json.err;
+    QStringList commands;
+    for (const QString& line : QString::fromStdString(json.out).split('\n', Qt::SkipEmptyParts))
+        commands.append(QJsonDocument::fromJson(line.toUtf8()).object().value("command").toString());
+    EXPECT_EQ(commands, (QStringList{"set", "get", "info"}));
+
+    camera.DropAck(CMD_AGC_MODE_SET, true);
+    const Result stopped = Ctl({"--quiet", "batch", file});
+    EXPECT_EQ(stopped.code, 1);
+    EXPECT_EQ(stopped.out, "");
+    EXPECT_NE(
+        stopped.err.find("batch: line 3 (set agc-mode-at-power-up=0 --verify) ended with exit status 1"),
+        std::string::npos)
+        << stopped.err;
+    const Result kept = Ctl({"--quiet", "batch", "--keep-going", file});
+    EXPECT_EQ(kept.code, 1);
+    EXPECT_NE(kept.out.find("Frame Rate"), std::string::npos);
+    EXPECT_NE(kept.out.find("Model:"), std::string::npos);
+
+    for (const char* bad : {"get 43\n--port /dev/null get 16\n", "get 43\nfrobnicate\n", "get 'AGC\n"}) {
+        std::ofstream(file, std::ios::trunc) << bad;
+        EXPECT_EQ(Ctl({"batch", file}).code, 2) << bad;
+        EXPECT_EQ(camera.FrameCount(), 0u) << bad;
+    }
 }
 
 TEST_F(CtlTest, RefusedValuesSendNothing) {
@@ -287,7 +394,7 @@ TEST_F(CtlTest, PlayAndSend) {
 
     const Result send = Ctl({"send", "--start-byte", "--checksum", "B5 02 00 2B"});
     EXPECT_EQ(send.code, 0) << send.err;
-    EXPECT_EQ(CommandFrames(), std::vector<Bytes>{GetParam(43)});
+    EXPECT_EQ(AllFrames(), (std::vector<Bytes>{Frame(CMD_SYSTEM_STATUS_GET), GetParam(43)}));
     EXPECT_NE(send.out.find("RX  Value Response Message The value is: 2 (0x0002)"), std::string::npos)
         << send.out;
     EXPECT_NE(send.out.find("RX  ACK Response Message for: Get Non-Volatile"), std::string::npos);
@@ -302,14 +409,16 @@ TEST_F(CtlTest, MonitorPrintsTheTrafficUntilASignal) {
         const pid_t pid = support::Spawn(KELVRA_CTL_PATH, {"--port", dir + "/camera", "monitor"}, out,
                                          dir + "/monitor-err", {"KELVRA_SYSFS_ROOT=" + dir + "/sys"});
         ASSERT_GT(pid, 0);
-        // The connection sequence's last read, then a moment of quiet in which it waits.
-        EXPECT_TRUE(support::WaitUntil(
-            [&] { return support::Slurp(out).find("The param. index is: 0x00fe") != std::string::npos; }));
+        // The status query's answer, then a moment of quiet in which it waits.
+        EXPECT_TRUE(support::WaitUntil([&] {
+            return support::Slurp(out).find("RX  ACK Response Message for: System Status") !=
+                   std::string::npos;
+        }));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         ::kill(pid, signal);
         EXPECT_EQ(support::ExitCode(pid, support::kGenerous), 0);
         const std::string text = support::Slurp(out);
-        EXPECT_NE(text.find("RX  ACK Response Message for: Get Non-Volatile"), std::string::npos) << text;
+        EXPECT_NE(text.find("RX  ACK Response Message for: System Status"), std::string::npos) << text;
         EXPECT_EQ(text.back(), '\n');
     }
 }
@@ -330,6 +439,14 @@ TEST_F(CtlTest, ExitStatuses) {
     EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{SetParam(16, 60), kStore}));
 
     camera.ClearDroppedAcks();
+    // An identity without its information block has no part or serial number: no success.
+    camera.SpoilReplies(CMD_DATA_TRANSFER_DOWNLOAD_SETUP, -1, RSP_DATA_TRANSFER_DOWNLOAD_PACKET,
+                        sim::SimulatedCamera::Spoil::Lose);
+    const Result blind = Ctl({"info"});
+    EXPECT_EQ(blind.code, 1);
+    EXPECT_EQ(blind.err,
+              "kelvra-ctl: info: reading the camera's identity: the camera sent no information "
+              "block (part and serial number)\n");
     camera.DropAck(CMD_AGC_MODE_SET, true);
     const Result refused = Ctl({"set", "agc-mode-at-power-up=0"});
     EXPECT_EQ(refused.code, 1);

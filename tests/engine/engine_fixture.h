@@ -75,6 +75,7 @@ class EngineTest : public ::testing::Test {
         CameraLinkOptions options;
         options.sysfsRoot = dir;
         options.recoverLostAck = recoverLostAck;
+        options.briefConnection = brief;
         // The target hears the engine from its first line: one set afterwards would race the
         // first search pass, which then starts its episode again for the newcomer.
         options.logTarget = &target;
@@ -169,6 +170,7 @@ class EngineTest : public ::testing::Test {
     sim::SimulatedCamera camera;
     RecordingTarget target;
     int comNumber = 0;
+    bool brief = false;  // CameraLinkOptions::briefConnection for the next start
 };
 
 }  // namespace enginetest

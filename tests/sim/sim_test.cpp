@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -164,6 +165,14 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
     EXPECT_EQ(SendToPort(key_, big.data(), static_cast<int32_t>(big.size())), -1460);
     camera_.SetStalled(false);
     EXPECT_TRUE(support::WaitUntil([&] { return Send(Frame(0x9E)) == 0 && !Take(1, 500).empty(); }));
+    // A reply delay holds every answer back from its own command's arrival; the order stays.
+    camera_.SetReplyDelay(std::chrono::milliseconds(150));
+    const auto sent = std::chrono::steady_clock::now();
+    Send(Frame(0xB5, Word(43)));
+    Send(Frame(0x9E));
+    const auto delayed = Take(3);
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(150));
+    EXPECT_EQ(support::HexFrames(delayed), support::HexFrames({Frame(RSP_VALUE, Word(1)), Ack(0xB5), Ack(0x9E)}));
 }
 
 TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
@@ -240,6 +249,7 @@ TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
     EXPECT_EQ(help.Wait(), 0);
     EXPECT_EQ(Program({"--frobnicate"}, dir + "/bad").Wait(), 2);
     EXPECT_EQ(Program({"--link"}, dir + "/bad").Wait(), 2);
+    EXPECT_EQ(Program({"--reply-delay", "-1"}, dir + "/bad").Wait(), 2);
     std::filesystem::remove_all(dir);
 }
 
