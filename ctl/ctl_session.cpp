@@ -136,7 +136,7 @@ int CtlSession::WaitForCamera(const SessionOptions& options, int candidate, QStr
             GetLastOpenFailure(&failure) && (candidate == 0 || failure.portNumber == candidate);
         // Permission does not come back by trying again; a busy port may be free in a moment.
         const bool gaveUp = failed && Denied(failure) && candidate != 0;
-        // A camera that has begun to answer gets the whole connection sequence.
+        // A camera that has begun to answer (the panel's full sequence) is given the time to finish.
         if (gaveUp || (Clock::now() >= deadline && !CameraAnswering())) {
             char reason[kLogLineBlockSize];
             if (failed && (failure.busy != 0 || Denied(failure)) &&
