@@ -34,7 +34,7 @@ QString ReadFailure(const QString& what, const Notice& notice) {
     if (notice.result == kRequestUnacknowledged)
         return QStringLiteral("reading %1: the camera did not acknowledge %2 (%3)")
             .arg(what, QLatin1String(CommandName(notice.opcode)))
-            .arg(notice.opcode, 2, 16, QLatin1Char('0'));
+            .arg(QStringLiteral("%1").arg(notice.opcode, 2, 16, QLatin1Char('0')).toUpper());
     return QStringLiteral("reading %1: nothing was sent").arg(what);
 }
 
@@ -137,7 +137,7 @@ int CtlSession::WaitForCamera(const SessionOptions& options, int candidate, QStr
         // Permission does not come back by trying again, and a port named on the command line that
         // another program holds is reported at once; the search keeps trying busy ports.
         const bool gaveUp = failed && (Denied(failure) || failure.busy != 0) && candidate != 0;
-        // A camera that has begun to answer gets the whole connection sequence.
+        // A camera that has begun to answer (the panel's full sequence) is given the time to finish.
         if (gaveUp || (Clock::now() >= deadline && !CameraAnswering())) {
             char reason[kLogLineBlockSize];
             if (failed && (failure.busy != 0 || Denied(failure)) &&
@@ -164,7 +164,7 @@ int CtlSession::WaitForCamera(const SessionOptions& options, int candidate, QStr
             }
             return kExitNoCamera;
         }
-        Pump(1);  // the camera answers within milliseconds: no need to keep it waiting
+        Pump(1);  // the status query's ACK connects at once: a command need not wait long for it
     }
 }
 
@@ -199,6 +199,7 @@ Notice CtlSession::Run(const CameraRequest& request) {
 void CtlSession::Pump(int ms) {
     std::deque<Event> events;
     uint64_t dropped = 0;
+    linesWanted_.store(static_cast<bool>(onLine));
     {
         std::unique_lock<std::mutex> guard(lock_);
         if (ms > 0)
@@ -270,7 +271,9 @@ bool CtlSession::PostLogLine(uint32_t, uintptr_t, char* block) {
         }
     }
     FreeLogBlock(block);
-    arrived_.notify_one();
+    // Waking the program for every line nobody prints would cost each round trip a thread switch.
+    if (linesWanted_.load())
+        arrived_.notify_one();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -109,11 +110,12 @@ class CtlSession : public LogTarget {
 
     std::mutex lock_;
     std::condition_variable arrived_;
-    std::deque<Event> events_;    // guarded by lock_
-    size_t heldLines_ = 0;        // guarded by lock_: lines in events_
-    uint64_t dropped_ = 0;        // guarded by lock_: lines not held since the last Pump
-    bool woken_ = false;          // guarded by lock_
-    std::deque<Notice> notices_;  // program thread only: handed over, not yet taken
+    std::deque<Event> events_;             // guarded by lock_
+    size_t heldLines_ = 0;                 // guarded by lock_: lines in events_
+    uint64_t dropped_ = 0;                 // guarded by lock_: lines not held since the last Pump
+    bool woken_ = false;                   // guarded by lock_
+    std::atomic<bool> linesWanted_{true};  // onLine was set at the last Pump
+    std::deque<Notice> notices_;           // program thread only: handed over, not yet taken
     bool powerCycle_ = false;
     bool started_ = false;
     int comNumber_ = 0;

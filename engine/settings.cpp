@@ -198,7 +198,8 @@ const RequestType kRequestTypes[] = {
     {REQ_READ_PARAMETERS, "parameter reads", PayloadView::Indexes, RequestForm::Special,
      {CMD_GET_NON_VOLATILE_PARAMETERS, 0}, {kNone, kNone}, nullptr, nullptr, nullptr, false},
     {REQ_READ_IDENTITY, "identity", PayloadView::None, RequestForm::Special,
-     {CMD_SYSTEM_VERSION_GET, CMD_DATA_TRANSFER_DOWNLOAD_SETUP}, {kNone, kNone}, nullptr, nullptr, nullptr, false},
+     {CMD_SYSTEM_VERSION_GET, CMD_DATA_TRANSFER_DOWNLOAD_SETUP}, {kNone, kNone}, nullptr, nullptr, nullptr,
+     false},
 };
 // clang-format on
 

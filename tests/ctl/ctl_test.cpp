@@ -197,8 +197,11 @@ TEST_F(CtlTest, VerifyFailsWhereTheCameraDidNotKeepAValue) {
     EXPECT_EQ(Ctl({"set", "temporal-nr-enable=0"}).code, 0);
     const Result set = Ctl({"set", "temporal-nr-enable=0", "agc-mode-at-power-up=0", "--verify"});
     EXPECT_EQ(set.code, 1);
-    EXPECT_EQ(set.err,
-              "kelvra-ctl: set: --verify: parameter 89 (Temporal NR Enable) reads back as 1, not 0\n");
+    EXPECT_EQ(
+        set.err,
+        "kelvra-ctl: set: note: not stored; the camera loses the change at power-off. Add --save, or run "
+        "kelvra-ctl save, to store it.\n"
+        "kelvra-ctl: set: --verify: parameter 89 (Temporal NR Enable) reads back as 1, not 0\n");
     EXPECT_EQ(camera.Parameter(43), 0);
 
     const std::string file = dir + "/camera.json";
