@@ -63,14 +63,14 @@ int RunBatch(Context& context) {
     Report& report = *context.report;
     if (context.arguments.size() > 1)
         return report.Fail(kExitUsage, QStringLiteral("give one file of commands, or - for standard input"));
-    const QString name = context.arguments.value(0, QStringLiteral("-"));
-    QFile file(name);
-    const bool opened = name == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly | QIODevice::Text)
-                                                   : file.open(QIODevice::ReadOnly | QIODevice::Text);
-    if (!opened)
-        return report.Fail(kExitUsage, QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    // Read as every file a user names: never blocking on a FIFO, never growing on a device.
+    constexpr qint64 kLargestBatchFile = 1 << 20;
+    QByteArray text;
+    QString reason;
+    if (!ReadInput(context.arguments.value(0, QStringLiteral("-")), kLargestBatchFile, &text, &reason))
+        return report.Fail(kExitUsage, reason);
     std::vector<Line> lines;
-    QTextStream in(&file);
+    QTextStream in(text);
     for (int number = 1; !in.atEnd(); ++number) {
         QStringList words;
         if (!SplitLine(in.readLine(), &words))

@@ -257,6 +257,10 @@ TEST_F(CtlTest, BatchRunsItsLinesOnOneConnection) {
         EXPECT_EQ(Ctl({"batch", file}).code, 2) << bad;
         EXPECT_EQ(camera.FrameCount(), 0u) << bad;
     }
+    // A batch file is read as every file a user names: a FIFO without a writer is refused at once.
+    const std::string fifo = dir + "/commands";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Ctl({"batch", fifo}).err, "kelvra-ctl: batch: " + fifo + " is a pipe, not a regular file\n");
 }
 
 TEST_F(CtlTest, RefusedValuesSendNothing) {
