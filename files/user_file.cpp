@@ -182,7 +182,9 @@ int WriteUserFile(const char* path, std::string_view contents, FileReason reason
         return -1;
     }
     if (exists) {
-        (void)::fchown(fd, info.st_uid, info.st_gid);
+        if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
+            // Only root may give a file away: the new file stays its writer's, with the old modes.
+        }
         (void)::fchmod(fd, info.st_mode & 07777);
     }
     bool written = WriteAll(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
