@@ -12,6 +12,7 @@
 #include "discovery/discovery.h"
 #include "serial/com_names.h"
 #include "tests/discovery/fake_sysfs.h"
+#include "tests/support/failing_calls.h"
 
 namespace {
 
@@ -139,6 +140,20 @@ TEST_F(DeviceScan, AnyClassCanBeScannedButOnlyByItsName) {
                                   "USB\\VID_1199&PID_9071\\M0D3M 1199:9071 tty COM4 'LTE modem (COM4)'"}));
     EXPECT_STREQ(table->records[0].className, "net");
     EXPECT_NE(std::memcmp(table->records[0].classGuid, table->records[1].classGuid, 16), 0);
+
+    // An interrupted listing or attribute read is repeated; a listing that fails part-way is a
+    // failure with its errno (the search says the list could not be read), not an empty class.
+    support::FailingCalls calls;
+    std::vector<int> results;
+    for (const support::CallFault fault : {support::CallFault{support::kGetdents, EINTR},
+                                           {support::kRead, EINTR},
+                                           {support::kGetdents, EIO}}) {
+        table->count = table->listError = 0;
+        calls.Arm(-1, {fault});
+        results.insert(results.end(), {ScanClass("tty"), table->count, table->listError});
+        calls.Disarm();
+    }
+    EXPECT_EQ(results, (std::vector<int>{0, 1, 0, 0, 1, 0, kScanListFailed, 0, EIO}));
 
     // Without a tty class a snapshot is empty, not a failure.
     std::filesystem::remove_all(sysfs.root() + "/class/tty");
