@@ -30,6 +30,9 @@ using namespace support;
 
 // The whole connection sequence: 259 exchanges.
 constexpr int kConnectDeadline = 60000;
+// For a reaction to an event while the safety rescan is set far beyond it (kFarRescanMs).
+constexpr int kPrompt = 2000;
+constexpr int kFarRescanMs = 10000;
 
 // A 32-bit value, then `size` bytes of `tail`. The payload is little-endian: a value's low
 // word is a word request's first word.
@@ -75,6 +78,7 @@ class EngineTest : public ::testing::Test {
         CameraLinkOptions options;
         options.sysfsRoot = dir;
         options.recoverLostAck = recoverLostAck;
+        options.safetyRescanMs = rescanMs;
         // The target hears the engine from its first line: one set afterwards would race the
         // first search pass, which then starts its episode again for the newcomer.
         options.logTarget = &target;
@@ -166,6 +170,7 @@ class EngineTest : public ::testing::Test {
     }
 
     std::string dir;
+    int rescanMs = 1000;
     sim::SimulatedCamera camera;
     RecordingTarget target;
     int comNumber = 0;
