@@ -345,8 +345,9 @@ class PanelTest : public QObject {
     // entries, the video outputs and the palette.
     void handlersSendTheirFrames() {
         Open();
-        Ctl(1031)->setEnabled(true);  // analog: disabled in the template, handled all the same
-        Ctl(1107)->setVisible(true);  // the hidden detector buttons still have handlers
+        for (int id : {1031, 1114, 1115})  // analog, collect cold and hot: disabled in the template,
+            Ctl(id)->setEnabled(true);     // handled all the same
+        Ctl(1107)->setVisible(true);       // the hidden detector buttons still have handlers
         const struct {
             std::vector<int> clicks;
             std::vector<Bytes> frames;
@@ -357,11 +358,14 @@ class PanelTest : public QObject {
             {{1076, 1076}, {SetParam(89, 0), SetParam(89, 1)}},  // temporal NR off, on
             {{1083, 1083},                                       // spatial NR off, on
              {SetParam(185, 0), SetParam(186, 0), SetParam(185, 142), SetParam(186, 37)}},
-            {{1031, 1031, 1032}, {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0)}},  // analog, NTSC
-            {{1012, 1011, 1009}, {Cmd(0xCF, 3), Cmd(0xCF, 2), Cmd(0xCF, 0)}},        // orientation
-            {{1014, 1015}, {Frame(0x29), Frame(0x28)}},                              // white, black hot
-            {{1004, 1094, 1100}, {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 7)}},        // calibration steps
-            {{1107}, {Frame(0x9E)}},                                                 // detector start-up
+            {{1031, 1031, 1032, 1033, 1034, 1035},  // analog; NTSC, PAL-M, PAL-N, PAL-BDGHIN2
+             {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0), SetParam(1, 1), SetParam(1, 2),
+              SetParam(1, 3)}},
+            {{1012, 1011, 1009}, {Cmd(0xCF, 3), Cmd(0xCF, 2), Cmd(0xCF, 0)}},  // orientation
+            {{1014, 1015}, {Frame(0x29), Frame(0x28)}},                        // white, black hot
+            {{1004, 1094, 1114, 1115, 1100},                                   // calibration steps
+             {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 1), Cmd(0xA9, 3), Cmd(0xA9, 7)}},
+            {{1107, 1108}, {Frame(0x9E), Frame(0x85)}},  // detector start-up, shut-down
         };
         for (const auto& row : rows) {
             cam_.Mark();
@@ -407,7 +411,7 @@ class PanelTest : public QObject {
         Choose(1039, 0);
         Choose(1104, 1);
         QCOMPARE(Show({1040, 1039}), QString("Inferno|RGB Color(24 bit)"));
-        Choose(1104, 0);
+        Choose(1040, 0);
         QVERIFY(cam_.SawInOrder({Cmd(0x58, 1), Cmd(0x58, 0)}));
     }
 
@@ -452,6 +456,9 @@ class PanelTest : public QObject {
         QVERIFY(cam_.SawInOrder({Cmd(0x82, 4095), Cmd(0x83, 1100), Cmd(0x82, 4095), Cmd(0x83, 0),
                                  Cmd(0x82, 2000), Cmd(0x83, 0)}));
         QCOMPARE(Show({1072}), QString("2000"));
+        Click(1021);
+        Click(1024);
+        QCOMPARE(Show({1068, 1069}), QString("1995|5"));
     }
 
     void factoryDefaultsSaveAndPowerCycleWarning() {
