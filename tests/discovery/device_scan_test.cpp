@@ -151,7 +151,6 @@ TEST_F(DeviceScan, AnyClassCanBeScannedButOnlyByItsName) {
         table->count = table->listError = 0;
         calls.Arm(-1, {fault});
         results.insert(results.end(), {ScanClass("tty"), table->count, table->listError});
-        calls.Disarm();
     }
     EXPECT_EQ(results, (std::vector<int>{0, 1, 0, 0, 1, 0, kScanListFailed, 0, EIO}));
 
@@ -225,14 +224,6 @@ TEST(DeviceProperty, ReadsWholeAttributesWithoutTheNewline) {
     EXPECT_EQ(GetDeviceProperty(nullptr, "idVendor"), nullptr);
     EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), nullptr), nullptr);
     EXPECT_EQ(GetDeviceProperty("/dev", "zero"), nullptr) << "an endless file is refused, not grown into";
-}
-
-TEST(RealSysfs, ScanOfThisMachineSucceeds) {
-    Table table(CreateDeviceTable());
-    ASSERT_EQ(ScanAllDevicesUnder("/sys", table.get()), 0);
-    for (const std::string& line : Listing(table.get())) {
-        EXPECT_TRUE(line.rfind("USB\\VID_", 0) == 0 && line.find(" unused") == std::string::npos) << line;
-    }
 }
 
 }  // namespace

@@ -281,7 +281,7 @@ TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
 // Unplug, plug-in and a request on an idle link are each acted on at once, not at the next
 // safety rescan.
 TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) {
-    rescanMs = kFarRescanMs;
+    rescanMs = 10000;
     Connect();
     // The panel has taken every value, and one choice is marked for a save.
     uint16_t value = 0;

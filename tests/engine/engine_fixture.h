@@ -30,9 +30,8 @@ using namespace support;
 
 // The whole connection sequence: 259 exchanges.
 constexpr int kConnectDeadline = 60000;
-// For a reaction to an event while the safety rescan is set far beyond it (kFarRescanMs).
+// For a reaction to an event while the safety rescan is set far beyond it (10 s).
 constexpr int kPrompt = 2000;
-constexpr int kFarRescanMs = 10000;
 
 // A 32-bit value, then `size` bytes of `tail`. The payload is little-endian: a value's low
 // word is a word request's first word.

@@ -404,6 +404,7 @@ class PanelTest : public QObject {
         Choose(1039, 1);
         QCOMPARE(Show({1031}) + " " + Mirror(), QString("0 100 1500/2500 1000/1100"));
         Choose(1039, 2);
+        QCOMPARE(Show({1031}), QString("1"));
         QVERIFY(cam_.SawInOrder(
             {Cmd(0xD7, 9), SetParam(76, 0), Cmd(0xD7, 7), SetParam(76, 0), Cmd(0xD7, 99), SetParam(76, 0)}));
 
@@ -712,6 +713,19 @@ class PanelTest : public QObject {
         Drain();
         QCOMPARE(cam_.Sent(0xB0, 16), QString());
         QCOMPARE(cam_.Sent(0xB0, PARAM_AGC_MODE_AT_POWER_UP), QString());
+
+        // Enter picks Cancel, the default: the list of changes closes and nothing is written.
+        profile = Exported();
+        profile.parameters[43].value = profile.parameters[43].value == 2 ? 1 : 2;
+        bool closed = false;
+        QTimer::singleShot(0, [&] {
+            if (QWidget* dialog = QApplication::activeModalWidget())
+                QTest::keyClick(dialog, Qt::Key_Return);
+            closed = QApplication::activeModalWidget() == nullptr;
+        });
+        Import(profile);
+        Drain();
+        QVERIFY(closed && cam_.Sent(0xB0, 43).isEmpty());
     }
 
     // ---- Losing the camera ----

@@ -162,7 +162,6 @@ TEST(SerialFaults, EachSystemCallFailureIsWaitedOutOrReported) {
             got = delivered.bytes();
             result = port.LastError();
         }
-        FailingCalls::Disarm();
         const char* state = port.IsOpen() ? "open" : goneCalls.load() != gone ? "gone" : "closed";
         EXPECT_EQ(std::to_string(result) + " " + std::string(got.begin(), got.end()) + " " + state,
                   row.expected);

@@ -1,5 +1,5 @@
 // The serial and discovery layers' system calls, failing on demand: the next `times` calls of one
-// kind on one descriptor (-1: any) fail with `error`; then, and when not armed, the real call runs.
+// kind on one descriptor (-1: any) fail with `error`; then the real call runs.
 #pragma once
 
 #include <dirent.h>
@@ -31,7 +31,6 @@ class FailingCalls {
             left_[fault.kind] = fault.times;
         }
     }
-    static void Disarm() { Arm(-1, {{kRead, 0, 0}, {kWrite, 0, 0}, {kPoll, 0, 0}, {kGetdents, 0, 0}}); }
 
   private:
     static bool Fails(CallKind kind, int fd) {
