@@ -365,7 +365,7 @@ class PanelTest : public QObject {
             {{1014, 1015}, {Frame(0x29), Frame(0x28)}},                        // white, black hot
             {{1004, 1094, 1114, 1115, 1100},                                   // calibration steps
              {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 1), Cmd(0xA9, 3), Cmd(0xA9, 7)}},
-            {{1107, 1108}, {Frame(0x9E), Frame(0x85)}},  // detector start-up, shut-down
+            {{1108, 1107}, {Frame(0x85), Frame(0x9E)}},  // detector shut-down, start-up
         };
         for (const auto& row : rows) {
             cam_.Mark();
