@@ -16,6 +16,7 @@
 
 #include "serial/com_names.h"
 #include "serial/port_table.h"
+#include "serial/system_calls.h"
 #include "serial/unique_fd.h"
 
 namespace {
@@ -156,7 +157,7 @@ struct DeviceWatch {
         bool relevant = false;
         alignas(inotify_event) char buffer[8192];
         for (;;) {
-            const ssize_t n = ::read(inotify.get(), buffer, sizeof buffer);
+            const ssize_t n = Sys.read(inotify.get(), buffer, sizeof buffer);
             if (n <= 0) {
                 break;
             }

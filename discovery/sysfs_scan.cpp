@@ -17,6 +17,7 @@
 
 #include "discovery/device_record.h"
 #include "serial/com_names.h"
+#include "serial/system_calls.h"
 #include "serial/unique_fd.h"
 
 namespace {
@@ -50,7 +51,7 @@ int ReadAttribute(int dir, const char* name, char* out, size_t size) {
     }
     ssize_t n;
     do {
-        n = ::read(fd, out, size - 1);
+        n = Sys.read(fd, out, size - 1);
     } while (n < 0 && errno == EINTR);
     ::close(fd);
     if (n < 0) {
@@ -167,7 +168,7 @@ class VirtualNames {
         }
         alignas(8) char listing[16384];
         while (names_.size() < kMostNames) {
-            ssize_t got = ::getdents64(dir.get(), listing, sizeof listing);
+            ssize_t got = Sys.getdents(dir.get(), listing, sizeof listing);
             if (got < 0 && errno == EINTR) {
                 continue;
             }
@@ -246,7 +247,7 @@ int ScanClass(const char* root, const char* className, DeviceTable* table) {
     alignas(8) char entries[8192];
     bool listed = false;
     while (!listed) {
-        ssize_t got = ::getdents64(classDir.get(), entries, sizeof entries);
+        ssize_t got = Sys.getdents(classDir.get(), entries, sizeof entries);
         if (got < 0 && errno == EINTR) {
             continue;
         }

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <new>
 
+#include "serial/system_calls.h"
+
 namespace {
 
 // Pause after a failed poll() in the event thread, so a persistent failure cannot spin.
@@ -144,7 +146,7 @@ void RunEventThread(std::shared_ptr<PortSession> session) {
         }
         pollfd fds[2] = {{device, POLLIN, 0}, {s.stopEvent.get(), POLLIN, 0}};
         const bool listening = heard && s.quietMs > 0 && s.callback != nullptr;
-        int rc = ::poll(fds, 2, listening ? s.quietMs : -1);
+        int rc = Sys.poll(fds, 2, listening ? s.quietMs : -1);
         if (rc == 0 && listening) {
             heard = false;
             s.callback(buffer, 0, s.userData);
@@ -170,7 +172,7 @@ void RunEventThread(std::shared_ptr<PortSession> session) {
                 queued = 1;
             }
             size_t want = static_cast<size_t>(std::clamp(queued, 1, kReceiveBufferSize));
-            ssize_t n = ::read(device, buffer, want);
+            ssize_t n = Sys.read(device, buffer, want);
             if (n > 0) {
                 Deliver(s, buffer, static_cast<int32_t>(n));
                 heard = true;

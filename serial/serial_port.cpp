@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "serial/port_session.h"
+#include "serial/system_calls.h"
 
 std::mutex PortTableLock;
 std::mutex OpenLock;
@@ -248,7 +249,7 @@ int32_t CSerial::WaitEvent(bool overlapped, uint32_t timeoutMs) {
     short wanted = (eventMask & kEvRxChar) != 0 ? POLLIN : 0;
     for (;;) {
         pollfd p{fd, wanted, 0};
-        int rc = ::poll(&p, 1, timeoutMs == kInfiniteTimeout ? -1 : static_cast<int>(timeoutMs));
+        int rc = Sys.poll(&p, 1, timeoutMs == kInfiniteTimeout ? -1 : static_cast<int>(timeoutMs));
         if (rc < 0) {
             if (errno == EINTR) {
                 continue;
@@ -303,7 +304,7 @@ int32_t CSerial::Write(const void* data, uint32_t length, uint32_t* written, uin
     };
 
     while (count < length) {
-        ssize_t n = ::write(fd, bytes + count, length - count);
+        ssize_t n = Sys.write(fd, bytes + count, length - count);
         if (n > 0) {
             count += static_cast<uint32_t>(n);
             continue;
@@ -320,7 +321,7 @@ int32_t CSerial::Write(const void* data, uint32_t length, uint32_t* written, uin
             wait = static_cast<int>(left);
         }
         pollfd p{fd, POLLOUT, 0};
-        int rc = ::poll(&p, 1, wait);
+        int rc = Sys.poll(&p, 1, wait);
         if (rc < 0 && errno != EINTR) {
             return failed(errno);
         }
@@ -355,7 +356,7 @@ int32_t CSerial::Read(void* buffer, uint32_t length, uint32_t* read, bool overla
     // With the read time-outs cleared a read completes once `length` bytes have arrived.
     auto* bytes = static_cast<uint8_t*>(buffer);
     while (count < length) {
-        ssize_t n = ::read(fd, bytes + count, length - count);
+        ssize_t n = Sys.read(fd, bytes + count, length - count);
         if (n > 0) {
             count += static_cast<uint32_t>(n);
             continue;
@@ -364,7 +365,7 @@ int32_t CSerial::Read(void* buffer, uint32_t length, uint32_t* read, bool overla
             return Fail(errno);
         }
         pollfd p{fd, POLLIN, 0};
-        int rc = ::poll(&p, 1, -1);
+        int rc = Sys.poll(&p, 1, -1);
         if (rc < 0 && errno != EINTR) {
             return Fail(errno);
         }

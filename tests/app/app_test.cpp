@@ -126,10 +126,10 @@ class AppTest : public QObject {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TMPDIR", temp.path());
         environment.insert("XDG_CONFIG_HOME", temp.path());
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.remove("QT_QPA_PLATFORM");  // the toolkit's own option takes its place
         run.setProcessEnvironment(environment);
         const QString missing = temp.filePath("not/yet/camera");
-        run.start(KELVRA_PROGRAM, {"--simulate", "--port", missing});
+        run.start(KELVRA_PROGRAM, {"-platform", "offscreen", "--simulate", "--port", missing});
         QVERIFY(run.waitForStarted());
         // The simulated camera's link exists once the program is on its way to the panel.
         const auto links = [&] {

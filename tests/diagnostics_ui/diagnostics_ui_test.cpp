@@ -223,7 +223,7 @@ class DiagnosticsUiTest : public QObject {
         QTest::newRow("checksum behind")
             << "0107 00" << false << true << QByteArray::fromHex("010700F8") << false;
         QTest::newRow("both boxes") << "07 00" << true << true << QByteArray::fromHex("010700F8") << false;
-        QTest::newRow("0x prefixes") << "0x01 0x07 0x00 0xF8" << false << false
+        QTest::newRow("0x prefixes") << "0x01 0x 07 0x00 0xF8" << false << false
                                      << QByteArray::fromHex("010700F8") << false;
         QTest::newRow("upper 0X, blanks after")
             << "  0X01   0xa7" << false << false << QByteArray::fromHex("01A7") << false;

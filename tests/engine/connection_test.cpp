@@ -280,7 +280,10 @@ TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
     EXPECT_EQ(OpenPortCount(), 0);
 }
 
+// Unplug, plug-in and a request on an idle link are each acted on at once, not at the next
+// safety rescan.
 TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) {
+    rescanMs = 10000;
     Connect();
     // The panel has taken every value, and one choice is marked for a save.
     uint16_t value = 0;
@@ -289,7 +292,7 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
     }
     SetPendingParameter(8, static_cast<uint16_t>(camera.Parameter(8) + 1));
     ASSERT_EQ(camera.Unplug(), 0);
-    ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 0; }, kGenerous));
+    ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 0; }, kPrompt));
     EXPECT_EQ(Link()->cameraState.identityValid.load(), 0);
     EXPECT_EQ(Link()->comNumber.load(), 0);
     char text[kVersionTextSlots][kVersionTextSlotSize];
@@ -298,7 +301,9 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
 
     Enqueue({Request(REQ_POLARITY, 1), Request(REQ_AGC_MODE, 2), Request(REQ_COLOR_PALETTE, 3)});
     camera.ClearFrames();
+    target.Clear();
     ASSERT_EQ(camera.Plug(), 0);
+    ASSERT_TRUE(LogHas(Opening(std::to_string(comNumber)), kPrompt));
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
     ASSERT_TRUE(camera.WaitForFrames(4 + 255 + 3, kGenerous));
     // The new connection's own sequence, checked by the replug tests, comes first; then the queue.
@@ -316,6 +321,9 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
         const bool marked = index == 43 || index == 45;
         ASSERT_EQ(Marked(index) != 0, marked) << index;
     }
+    const auto asked = std::chrono::steady_clock::now();
+    FramesOf(Request(REQ_POLARITY, 0));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(kPrompt));
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ using namespace support;
 
 // The whole connection sequence: 259 exchanges.
 constexpr int kConnectDeadline = 60000;
+// For a reaction to an event while the safety rescan is set far beyond it (10 s).
+constexpr int kPrompt = 2000;
 
 // A 32-bit value, then `size` bytes of `tail`. The payload is little-endian: a value's low
 // word is a word request's first word.
@@ -76,6 +78,7 @@ class EngineTest : public ::testing::Test {
         options.sysfsRoot = dir;
         options.recoverLostAck = recoverLostAck;
         options.briefConnection = brief;
+        options.safetyRescanMs = rescanMs;
         // The target hears the engine from its first line: one set afterwards would race the
         // first search pass, which then starts its episode again for the newcomer.
         options.logTarget = &target;
@@ -167,6 +170,7 @@ class EngineTest : public ::testing::Test {
     }
 
     std::string dir;
+    int rescanMs = 1000;
     sim::SimulatedCamera camera;
     RecordingTarget target;
     int comNumber = 0;

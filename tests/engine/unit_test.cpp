@@ -238,7 +238,9 @@ TEST_F(LinkTest, ARequestThatReachedNothingIsQueuedAgain) {
     const CameraRequest palette{REQ_COLOR_PALETTE, {3}};
     const CameraRequest noPalette{REQ_COLOR_PALETTE, {7}};
     EXPECT_TRUE(RunRequest(link.get(), &palette).requeue);
-    EXPECT_FALSE(RunRequest(link.get(), &noPalette).requeue);
+    const Execution refused = RunRequest(link.get(), &noPalette);
+    EXPECT_EQ((std::vector<int>{refused.requeue, refused.notice.result, refused.notice.opcode}),
+              (std::vector<int>{false, kRequestNotSent, 0}));
 }
 
 // No request, or one of no known type, reports that nothing was done.

@@ -364,7 +364,10 @@ class PanelTest : public QObject {
     // entries, the video outputs and the palette.
     void handlersSendTheirFrames() {
         Open();
-        Ctl("checkAnalogVideo")->setEnabled(true);  // analog: disabled in the template, handled all the same
+        for (const char* id :
+             {"checkAnalogVideo", "buttonCollectCold",
+              "buttonCollectHot"})      // analog, collect cold and hot: disabled in the template,
+            Ctl(id)->setEnabled(true);  // handled all the same
         Ctl("buttonDetectorStartup")->setVisible(true);  // the hidden detector buttons still have handlers
         const struct {
             std::vector<const char*> clicks;
@@ -378,14 +381,18 @@ class PanelTest : public QObject {
              {SetParam(89, 0), SetParam(89, 1)}},   // temporal NR off, on
             {{"checkSpatialNr", "checkSpatialNr"},  // spatial NR off, on
              {SetParam(185, 0), SetParam(186, 0), SetParam(185, 142), SetParam(186, 37)}},
-            {{"checkAnalogVideo", "checkAnalogVideo", "radioNtsc"},
-             {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0)}},  // analog, NTSC
+            {{"checkAnalogVideo", "checkAnalogVideo", "radioNtsc", "radioPalM", "radioPalN",
+              "radioPalBdghin2"},  // analog; NTSC, PAL-M, PAL-N, PAL-BDGHIN2
+             {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0), SetParam(1, 1), SetParam(1, 2),
+              SetParam(1, 3)}},
             {{"radioFlipBoth", "radioFlipHorizontal", "radioNormal"},
              {Cmd(0xCF, 3), Cmd(0xCF, 2), Cmd(0xCF, 0)}},                      // orientation
             {{"radioWhiteHot", "radioBlackHot"}, {Frame(0x29), Frame(0x28)}},  // white, black hot
-            {{"buttonCalNoShutter", "buttonLensCalStart", "buttonLensCalSave"},
-             {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 7)}},  // calibration steps
-            {{"buttonDetectorStartup"}, {Frame(0x9E)}},    // detector start-up
+            {{"buttonCalNoShutter", "buttonLensCalStart", "buttonCollectCold", "buttonCollectHot",
+              "buttonLensCalSave"},  // calibration steps
+             {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 1), Cmd(0xA9, 3), Cmd(0xA9, 7)}},
+            {{"buttonDetectorShutdown", "buttonDetectorStartup"},
+             {Frame(0x85), Frame(0x9E)}},  // detector shut-down, start-up
         };
         for (const auto& row : rows) {
             cam_.Mark();
@@ -430,16 +437,17 @@ class PanelTest : public QObject {
         Choose("comboVideoMode", 1);
         QCOMPARE(Show({"checkAnalogVideo"}) + " " + Mirror(), QString("0 100 1500/2500 1000/1100"));
         Choose("comboVideoMode", 2);
+        QCOMPARE(Show({"checkAnalogVideo"}), QString("1"));
         QVERIFY(SentExactly(
             {Cmd(0xD7, 9), SetParam(76, 0), Cmd(0xD7, 7), SetParam(76, 0), Cmd(0xD7, 99), SetParam(76, 0)}));
         cam_.Mark();
 
         // Inferno with parallel video off: the video mode combo switches to RGB (the camera follows
-        // its palette; no video request).
+        // its palette; no video request); the plain palette list sends the same request.
         Choose("comboVideoMode", 0);
         Choose("comboPaletteIcons", 1);
         QCOMPARE(Show({"comboPalette", "comboVideoMode"}), QString("Inferno|RGB Color(24 bit)"));
-        Choose("comboPaletteIcons", 0);
+        Choose("comboPalette", 0);
         QVERIFY(SentExactly({Cmd(0xD7, 9), SetParam(76, 0), Cmd(0x58, 1), Cmd(0x58, 0)}));
     }
 
@@ -486,6 +494,9 @@ class PanelTest : public QObject {
         QVERIFY(cam_.SawInOrder({Cmd(0x82, 4095), Cmd(0x83, 1100), Cmd(0x82, 4095), Cmd(0x83, 0),
                                  Cmd(0x82, 2000), Cmd(0x83, 0)}));
         QCOMPARE(Show({"textGainValue"}), QString("2000"));
+        Click("buttonGainDown");
+        Click("buttonLevelUp");
+        QCOMPARE(Show({"sliderGain", "sliderLevel"}), QString("1995|5"));
     }
 
     void factoryDefaultsSaveAndPowerCycleWarning() {
@@ -743,6 +754,19 @@ class PanelTest : public QObject {
         Drain();
         QCOMPARE(cam_.Sent(0xB0, 16), QString());
         QCOMPARE(cam_.Sent(0xB0, PARAM_AGC_MODE_AT_POWER_UP), QString());
+
+        // Enter picks Cancel, the default: the list of changes closes and nothing is written.
+        profile = Exported();
+        profile.parameters[43].value = profile.parameters[43].value == 2 ? 1 : 2;
+        bool closed = false;
+        QTimer::singleShot(0, [&] {
+            if (QWidget* dialog = QApplication::activeModalWidget())
+                QTest::keyClick(dialog, Qt::Key_Return);
+            closed = QApplication::activeModalWidget() == nullptr;
+        });
+        Import(profile);
+        Drain();
+        QVERIFY(closed && cam_.Sent(0xB0, 43).isEmpty());
     }
 
     // ---- Losing the camera ----

@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <numeric>
-#include <random>
 #include <set>
 #include <string>
 
@@ -143,24 +142,6 @@ TEST(FrameAssembler, AFrameBehindAStrayStartByteIsFound) {
         dropped += DropPartialFrame(&a, count, &found);
         EXPECT_EQ((std::vector<int>{found, dropped > 0, static_cast<int>(a.state)}),
                   (std::vector<int>{c.afterQuiet, !c.stray.empty(), Idle}));
-    }
-}
-
-TEST(FrameAssembler, EveryBuiltFrameIsAssembledBack) {
-    std::mt19937 random(7);
-    for (int round = 0; round < 200; ++round) {
-        Bytes payload(random() % 253);
-        for (uint8_t& b : payload) {
-            b = static_cast<uint8_t>(random());
-        }
-        const uint8_t opcode = static_cast<uint8_t>(random());
-        FrameAssembler a{};
-        for (uint8_t b : Frame(opcode, payload)) {
-            ASSERT_EQ(FrameAssembler::PushByte(&a, b), 0);
-        }
-        ASSERT_EQ(a.complete, 1);
-        ASSERT_EQ(a.opcode, opcode);
-        ASSERT_EQ(Bytes(a.payload, a.payload + a.length), payload);
     }
 }
 

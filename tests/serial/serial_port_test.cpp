@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/serial/pty.h"
+#include "tests/support/failing_calls.h"
 
 namespace {
 
@@ -102,6 +103,69 @@ TEST_F(SerialPort, ASecondOpenTimedWaitsAndAClosedPortAreRefused) {
                                     port_.GetEventMask(), port_.GetEventChar(), port_.LastError()}),
               (std::vector<int64_t>{kErrorInvalidHandle, kErrorInvalidHandle, kErrorInvalidHandle,
                                     kErrorInvalidHandle, 0, -1, -1, -1, 0, 0, kErrorInvalidHandle}));
+}
+
+// A failed read, write or wait at each point: an interrupt or a full buffer is waited out and
+// the bytes still pass; a lost device ("closed": its slot is free, "gone": the owner is told) or
+// any other error is reported with its code, never as success.
+TEST(SerialFaults, EachSystemCallFailureIsWaitedOutOrReported) {
+    using namespace support;
+    enum Op { Send, SendHungUp, Take, Wait, Deliver };
+    const struct {
+        Op op;
+        std::vector<CallFault> faults;
+        const char* expected;  // "<result> <bytes> <state>"
+    } rows[] = {
+        {Send, {{kWrite, EINTR}}, "0 abc open"},
+        {Send, {{kWrite, EAGAIN, 2}, {kPoll, EINTR}}, "0 abc open"},
+        {Send, {{kWrite, EAGAIN}, {kPoll, ENOMEM}}, "12  open"},
+        {Send, {{kWrite, EIO}}, "1167  closed"},
+        {Send, {{kWrite, ENOSPC}}, "28  open"},
+        {SendHungUp, {}, "1167  closed"},
+        {Take, {{kRead, EINTR}, {kPoll, EINTR}}, "0 abc open"},
+        {Take, {{kRead, EAGAIN}, {kPoll, EINTR}}, "0 abc open"},
+        {Take, {{kRead, EAGAIN}, {kPoll, ENOMEM}}, "12  open"},
+        {Take, {{kRead, EIO}}, "1167  open"},
+        {Wait, {{kPoll, EINTR}}, "0  open"},
+        {Wait, {{kPoll, ENOMEM}}, "12  open"},
+        {Deliver, {{kPoll, EINTR}, {kRead, EINTR}}, "0 abc open"},
+        {Deliver, {{kPoll, ENOMEM}, {kRead, EAGAIN}}, "0 abc open"},  // after a pause
+        {Deliver, {{kRead, EIO}}, "1167  gone"},
+    };
+    static std::atomic<int> goneCalls{0};
+    FailingCalls calls;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.expected);
+        Pty pty;
+        CSerial port;
+        Collector delivered;
+        ASSERT_EQ(port.Open(pty.path().c_str(), true), 0);
+        const int gone = goneCalls.load();
+        const bool send = row.op <= SendHungUp;
+        port.SetReceiver(&Collector::Receive, nullptr, &delivered);
+        port.SetGoneCallback([](PortKey, void*) { ++goneCalls; });
+        FailingCalls::Arm(port.Descriptor(), row.faults);
+        ASSERT_EQ(row.op == Deliver ? port.StartEventThread() : 0, 0);
+        if (row.op == SendHungUp) {
+            pty.CloseMaster();
+        }
+        ASSERT_TRUE(send || pty.Write({'a', 'b', 'c'}));
+        uint8_t buffer[3] = {};
+        uint32_t count = 0;
+        int32_t result = send             ? port.Write("abc", 3, &count, 3000)
+                         : row.op == Take ? port.Read(buffer, 3, &count, false, kInfiniteTimeout)
+                         : row.op == Wait ? port.WaitEvent(false, kInfiniteTimeout)
+                                          : 0;
+        Bytes got = send ? pty.Read(3, 300) : Bytes(buffer, buffer + count);
+        if (row.op == Deliver) {
+            WaitUntil([&] { return delivered.bytes().size() == 3 || goneCalls.load() != gone; });
+            got = delivered.bytes();
+            result = port.LastError();
+        }
+        const char* state = port.IsOpen() ? "open" : goneCalls.load() != gone ? "gone" : "closed";
+        EXPECT_EQ(std::to_string(result) + " " + std::string(got.begin(), got.end()) + " " + state,
+                  row.expected);
+    }
 }
 
 // Each posted record as "<message> <bytes>", the bytes with the terminating zero of the copy.
