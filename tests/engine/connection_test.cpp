@@ -80,7 +80,7 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
                   (std::vector<int>{expected, expected, 0}))
             << index;
     }
-    EXPECT_EQ(support::Results({{"PendingValue(255)", PendingValue(255)}, {"Marked(255)", Marked(255)}}),
+    EXPECT_EQ(support::Results({NAMED(PendingValue(255)), NAMED(Marked(255))}),
               "PendingValue(255)=7 Marked(255)=1");
     uint16_t value = 0;  // news once: taken, its value, taken again
     EXPECT_EQ((std::vector<int>{TakeCameraValue(43, &value), value, TakeCameraValue(43, &value)}),

@@ -119,9 +119,8 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrderAndStopsAtA
     target.Clear();
     EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome)),
               HexFrames({SetParam(38, polarity), GetParam(38), SetParam(45, palette), GetParam(45), kStore}));
-    EXPECT_EQ(
-        support::Results({{"result", outcome.result}, {"count", outcome.count}, {"index", outcome.index}}),
-        "result=0 count=2 index=-1")
+    EXPECT_EQ(support::Results({NAMED(outcome.result), NAMED(outcome.count), NAMED(outcome.index)}),
+              "outcome.result=0 outcome.count=2 outcome.index=-1")
         << "result, count, and -1: it did not stop";
     // Unmarked; the read-back shows what the camera stored.
     EXPECT_EQ(
@@ -149,8 +148,7 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrderAndStopsAtA
                        std::string(ParameterName(41)) + " was not acknowledged"));
     EXPECT_EQ((std::vector<int>{outcome.result, outcome.opcode, outcome.index, outcome.count}),
               (std::vector<int>{-2, CMD_SET_NON_VOLATILE_PARAMETERS, 41, 0}));
-    EXPECT_EQ(support::Results({{"Marked(41)", Marked(41)}, {"Marked(42)", Marked(42)}}),
-              "Marked(41)=1 Marked(42)=1");
+    EXPECT_EQ(support::Results({NAMED(Marked(41)), NAMED(Marked(42))}), "Marked(41)=1 Marked(42)=1");
 
     // The next save finishes it. A read-back whose ACK is lost is tried again; a value the camera
     // acknowledges but does not keep is named by the outcome, which is no success then.
@@ -225,9 +223,8 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
                                                     longLine + "\r\t27\t00 01")),
                                  &outcome)),
               HexFrames({Cmd(0x41, 1), longFrame, Cmd(0x27, 1)}));
-    EXPECT_EQ(
-        support::Results({{"result", outcome.result}, {"count", outcome.count}, {"index", outcome.index}}),
-        "result=0 count=3 index=0");
+    EXPECT_EQ(support::Results({NAMED(outcome.result), NAMED(outcome.count), NAMED(outcome.index)}),
+              "outcome.result=0 outcome.count=3 outcome.index=0");
     EXPECT_EQ(GetLinkStatus(), StatusNormal);
 
     // Of a line longer than 1288 characters the rest is skipped, with a remark: here the first
@@ -237,9 +234,8 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
     const std::string path = WriteFile("b.dseq", std::string(1287, ' ') + "F2 41\n2A 00 01\n23 00 01\n");
     EXPECT_EQ(HexFrames(FramesOf(Play(path), &outcome)),
               HexFrames({Frame(0xF0), Cmd(CMD_AGC_MODE_SET, 1), Cmd(CMD_ICE_MODE_ENABLE, 1)}));
-    EXPECT_EQ(
-        support::Results({{"result", outcome.result}, {"count", outcome.count}, {"index", outcome.index}}),
-        "result=-2 count=3 index=2");
+    EXPECT_EQ(support::Results({NAMED(outcome.result), NAMED(outcome.count), NAMED(outcome.index)}),
+              "outcome.result=-2 outcome.count=3 outcome.index=2");
     EXPECT_TRUE(LogHas("     Sequence file " + path +
                        ": line 1 is longer than 1288 characters; the rest of it was skipped"));
 

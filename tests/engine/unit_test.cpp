@@ -175,18 +175,15 @@ TEST_F(LinkTest, SettersMarkOnlyRealChanges) {
     EXPECT_EQ(pending.flag.load(), 0);
     camera.value.store(0);
     EXPECT_EQ(SetPendingParameter(link.get(), 38, 1), 0);
-    EXPECT_EQ(
-        support::Results({{"pending.flag", pending.flag.load()}, {"pending.value", pending.value.load()}}),
-        "pending.flag=1 pending.value=1");
+    EXPECT_EQ(support::Results({NAMED(pending.flag.load()), NAMED(pending.value.load())}),
+              "pending.flag.load()=1 pending.value.load()=1");
 
     // Each call's result, then the camera entry's mark after it.
-    EXPECT_EQ(support::Results({{"SetCameraParameter(38, 0)", SetCameraParameter(link.get(), 38, 0)},
-                                {"camera.flag", camera.flag.load()},
-                                {"SetCameraParameter(38, 5)", SetCameraParameter(link.get(), 38, 5)},
-                                {"camera.flag", camera.flag.load()},
-                                {"SetCameraParameter(256, 1)", SetCameraParameter(link.get(), 256, 1)}}),
-              "SetCameraParameter(38, 0)=0 camera.flag=0 SetCameraParameter(38, 5)=0 camera.flag=1 "
-              "SetCameraParameter(256, 1)=-1");
+    EXPECT_EQ(support::Results({NAMED(SetCameraParameter(link.get(), 38, 0)), NAMED(camera.flag.load()),
+                                NAMED(SetCameraParameter(link.get(), 38, 5)), NAMED(camera.flag.load()),
+                                NAMED(SetCameraParameter(link.get(), 256, 1))}),
+              "SetCameraParameter(link.get(), 38, 0)=0 camera.flag.load()=0 SetCameraParameter(link.get(), "
+              "38, 5)=0 camera.flag.load()=1 SetCameraParameter(link.get(), 256, 1)=-1");
 }
 
 TEST(WithoutEngine, EveryCallFailsCleanly) {
@@ -196,23 +193,17 @@ TEST(WithoutEngine, EveryCallFailsCleanly) {
     SetLogTarget(nullptr, 0);
     // A request that cannot be queued is freed anyway (the leak check sees it).
     EXPECT_EQ(
-        support::Results({{"GetLinkStatus()", GetLinkStatus()},
-                          {"StopCameraLink()", StopCameraLink()},
-                          {"SetPendingParameter(2, 1)", SetPendingParameter(2, 1)},
-                          {"SetCameraParameter(2, 1)", SetCameraParameter(2, 1)},
-                          {"SetPendingParameter(256, 1)", SetPendingParameter(256, 1)},
-                          {"EnqueueRequest(&request)", EnqueueRequest(&request)},
-                          {"EnqueueRequest(nullptr)", EnqueueRequest(nullptr)},
-                          {"EnqueueAndRelease(nullptr)", EnqueueAndRelease(nullptr)},
-                          {"EnqueueAndRelease(NewCameraRequest())", EnqueueAndRelease(NewCameraRequest())},
-                          {"TakeCameraValue(1, &value)", TakeCameraValue(1, &value)},
-                          {"CopyCameraIdentity(nullptr, nullptr)", CopyCameraIdentity(nullptr, nullptr)},
-                          {"FormatLogLine('lost', {1, 1, 1, 1})", FormatLogLine("lost", {1, 1, 1, 1})},
-                          {"LogText('lost')", LogText("lost")}}),
+        support::Results({NAMED(GetLinkStatus()), NAMED(StopCameraLink()), NAMED(SetPendingParameter(2, 1)),
+                          NAMED(SetCameraParameter(2, 1)), NAMED(SetPendingParameter(256, 1)),
+                          NAMED(EnqueueRequest(&request)), NAMED(EnqueueRequest(nullptr)),
+                          NAMED(EnqueueAndRelease(nullptr)), NAMED(EnqueueAndRelease(NewCameraRequest())),
+                          NAMED(TakeCameraValue(1, &value)), NAMED(CopyCameraIdentity(nullptr, nullptr)),
+                          NAMED(FormatLogLine("lost", {1, 1, 1, 1})), NAMED(LogText("lost"))}),
         "GetLinkStatus()=0 StopCameraLink()=-1 SetPendingParameter(2, 1)=-2 SetCameraParameter(2, 1)=-2 "
         "SetPendingParameter(256, 1)=-1 EnqueueRequest(&request)=-2 EnqueueRequest(nullptr)=-1 "
         "EnqueueAndRelease(nullptr)=-1 EnqueueAndRelease(NewCameraRequest())=-2 TakeCameraValue(1, &value)=0 "
-        "CopyCameraIdentity(nullptr, nullptr)=0 FormatLogLine('lost', {1, 1, 1, 1})=-3 LogText('lost')=0");
+        "CopyCameraIdentity(nullptr, nullptr)=0 FormatLogLine(\"lost\", {1, 1, 1, 1})=-3 "
+        "LogText(\"lost\")=0");
 }
 
 TEST_F(LinkTest, TheAckWaitEndsAtTheTimeOutOrAtOnceOnTheStop) {

@@ -35,31 +35,26 @@ std::string Paths(std::initializer_list<int> coms) {
 TEST(ComNames, KernelNodesAndNamedPorts) {
     EXPECT_EQ(Paths({1, 100, 101, 200, 0, 512}), "/dev/ttyUSB0 /dev/ttyUSB99 /dev/ttyACM0 /dev/ttyACM99 - -");
     // Kernel nodes only under /dev or as bare names, and only within their range.
-    EXPECT_EQ(
-        support::Results({{"ComNumberForDevice('ttyUSB11')", ComNumberForDevice("ttyUSB11")},
-                          {"ComNumberForDevice('/dev/ttyACM3')", ComNumberForDevice("/dev/ttyACM3")},
-                          {"ComNumberForDevice('/dev/ttyUSB100')", ComNumberForDevice("/dev/ttyUSB100")},
-                          {"ComNumberForDevice('/dev/ttyUSBx')", ComNumberForDevice("/dev/ttyUSBx")},
-                          {"ComNumberForDevice('/tmp/ttyUSB0')", ComNumberForDevice("/tmp/ttyUSB0")}}),
-        "ComNumberForDevice('ttyUSB11')=12 ComNumberForDevice('/dev/ttyACM3')=104 "
-        "ComNumberForDevice('/dev/ttyUSB100')=0 ComNumberForDevice('/dev/ttyUSBx')=0 "
-        "ComNumberForDevice('/tmp/ttyUSB0')=0");
+    EXPECT_EQ(support::Results(
+                  {NAMED(ComNumberForDevice("ttyUSB11")), NAMED(ComNumberForDevice("/dev/ttyACM3")),
+                   NAMED(ComNumberForDevice("/dev/ttyUSB100")), NAMED(ComNumberForDevice("/dev/ttyUSBx")),
+                   NAMED(ComNumberForDevice("/tmp/ttyUSB0"))}),
+              "ComNumberForDevice(\"ttyUSB11\")=12 ComNumberForDevice(\"/dev/ttyACM3\")=104 "
+              "ComNumberForDevice(\"/dev/ttyUSB100\")=0 ComNumberForDevice(\"/dev/ttyUSBx\")=0 "
+              "ComNumberForDevice(\"/tmp/ttyUSB0\")=0");
     char tiny[8];
     EXPECT_EQ(DevicePathForCom(1, tiny, sizeof tiny), -1);
 
     // Named ports: numbered in order from 301, once each, absolute; too long or empty is refused.
     ClearNamedPorts();
     const std::string longPath = "/tmp/" + std::string(300, 'p');
-    EXPECT_EQ(support::Results({{"RegisterNamedPort('/tmp/cam-a')", RegisterNamedPort("/tmp/cam-a")},
-                                {"RegisterNamedPort('ttyUSB0')", RegisterNamedPort("ttyUSB0")},
-                                {"RegisterNamedPort('/tmp/cam-a')", RegisterNamedPort("/tmp/cam-a")},
-                                {"RegisterNamedPort('')", RegisterNamedPort("")},
-                                {"RegisterNamedPort(longPath.c_str())", RegisterNamedPort(longPath.c_str())},
-                                {"RegisterNamedPort(('/' + std::string(4095, 'p')).c_str())",
-                                 RegisterNamedPort(("/" + std::string(4095, 'p')).c_str())}}),
-              "RegisterNamedPort('/tmp/cam-a')=301 RegisterNamedPort('ttyUSB0')=302 "
-              "RegisterNamedPort('/tmp/cam-a')=301 RegisterNamedPort('')=-1 "
-              "RegisterNamedPort(longPath.c_str())=303 RegisterNamedPort(('/' + std::string(4095, "
+    EXPECT_EQ(support::Results({NAMED(RegisterNamedPort("/tmp/cam-a")), NAMED(RegisterNamedPort("ttyUSB0")),
+                                NAMED(RegisterNamedPort("/tmp/cam-a")), NAMED(RegisterNamedPort("")),
+                                NAMED(RegisterNamedPort(longPath.c_str())),
+                                NAMED(RegisterNamedPort(("/" + std::string(4095, 'p')).c_str()))}),
+              "RegisterNamedPort(\"/tmp/cam-a\")=301 RegisterNamedPort(\"ttyUSB0\")=302 "
+              "RegisterNamedPort(\"/tmp/cam-a\")=301 RegisterNamedPort(\"\")=-1 "
+              "RegisterNamedPort(longPath.c_str())=303 RegisterNamedPort((\"/\" + std::string(4095, "
               "'p')).c_str())=-1");
     EXPECT_EQ(Paths({302, 303}), std::filesystem::current_path().string() + "/ttyUSB0 " + longPath);
     EXPECT_EQ(ComNumberForDevice("ttyUSB0"), 1) << "the bridge on that node keeps COM1";

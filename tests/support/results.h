@@ -18,3 +18,6 @@ inline std::string Results(std::initializer_list<std::pair<const char*, long lon
 }
 
 }  // namespace support
+
+// A result named by the expression that gives it, for support::Results.
+#define NAMED(...) std::pair<const char*, long long>(#__VA_ARGS__, (__VA_ARGS__))
