@@ -82,7 +82,7 @@ class SimulatedCamera {
     // trip takes that long (0: at once). Answers stay in order.
     void SetReplyDelay(std::chrono::microseconds delay);
     void CorruptNextReply();  // next frame sent goes out with a bad checksum
-    void SetNoise(bool on);                      // noise bytes before every reply
+    void SetNoise(bool on);   // noise bytes before every reply
 
     // What can happen to a reply on a noisy line.
     enum class Spoil : uint8_t {

@@ -172,7 +172,8 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
     Send(Frame(0x9E));
     const auto delayed = Take(3);
     EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(150));
-    EXPECT_EQ(support::HexFrames(delayed), support::HexFrames({Frame(RSP_VALUE, Word(1)), Ack(0xB5), Ack(0x9E)}));
+    EXPECT_EQ(support::HexFrames(delayed),
+              support::HexFrames({Frame(RSP_VALUE, Word(1)), Ack(0xB5), Ack(0x9E)}));
 }
 
 TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
