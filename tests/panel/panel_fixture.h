@@ -72,13 +72,7 @@ class CameraOnPty {
                 return !got.empty() && !expected.empty() && got.back() == expected.back();
             },
             timeoutMs);
-        if (Since() == expected)
-            return true;
-        for (const Bytes& f : Since())
-            qWarning("  got %s", support::Hex(f).c_str());
-        for (const Bytes& f : expected)
-            qWarning("  wanted %s", support::Hex(f).c_str());
-        return false;
+        return Since() == expected || Differs(expected);
     }
     // Frames received since the last Mark().
     std::vector<Bytes> Since() const {
@@ -96,8 +90,10 @@ class CameraOnPty {
                 at += at < expected.size() && f == expected[at];
             return at == expected.size();
         };
-        if (QTest::qWaitFor(all, timeoutMs))
-            return true;
+        return QTest::qWaitFor(all, timeoutMs) || Differs(expected);
+    }
+    // Shows what came and what was wanted; false.
+    bool Differs(const std::vector<Bytes>& expected) const {
         for (const Bytes& f : Since())
             qWarning("  got %s", support::Hex(f).c_str());
         for (const Bytes& f : expected)
