@@ -192,9 +192,10 @@ class PanelTest : public QObject {
     // ---- Start-up ----
 
     // Built, shown and closed, without the camera's values.
-    void startUpAndClosing() {
+    // The first panel: the camera connected before it registered, so its log holds the whole
+    // connection; the template's and the start-up's values.
+    void startUpShowsTheTemplateAndTheWholeConnection() {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
-        // The camera connected before the first window registered: its log holds the whole connection.
         QCoreApplication::processEvents();
         const QString com = QString::number(CameraComNumber());
         QCOMPARE(QString(panel_->History().Text(0)).mid(13) + QString(panel_->History().Text(1)).mid(13),
@@ -225,9 +226,12 @@ class PanelTest : public QObject {
                         "radioPalBdghin2"},
                        &QAbstractButton::isChecked),
                  QString("11111"));
+    }
 
-        // The window menu: the three entries, each after a separator, then the settings
-        // profiles' two after one more, the sequence file and Quit.
+    // The window menu: the three entries, each after a separator, then the settings profiles' two
+    // after one more, the sequence file and Quit; the documents and the About box they open.
+    void windowMenuAndDocuments() {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
         QStringList entries;
         for (QAction* action : panel_->MenuBar()->actions().first()->menu()->actions())
             entries << (action->isSeparator() ? QString("--")
@@ -259,8 +263,12 @@ class PanelTest : public QObject {
         });
         panel_->MenuEntry(kCommandAbout)->trigger();
         QCOMPARE(about, QString("About Kelvra"));
+    }
 
-        // Shown: 20 pixels right of and below "Exit Program".
+    // Shown: 20 pixels right of and below "Exit Program", the hidden controls hidden; too small for
+    // the screen, the controls scroll.
+    void shownSizeAndScrolling() {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
         panel_->show();
         QVERIFY(QTest::qWaitForWindowExposed(panel_.get()));
         QWidget* exitButton = Ctl("buttonExit");
@@ -283,8 +291,13 @@ class PanelTest : public QObject {
         area->ensureWidgetVisible(exitButton);
         QVERIFY(area->viewport()->rect().contains(
             QRect(exitButton->mapTo(area->viewport(), QPoint(0, 0)), exitButton->size())));
+    }
 
-        // Closing asks; only Yes closes, and takes the diagnostics window along.
+    // Closing asks; only Yes closes, and takes the diagnostics window along.
+    void closingAsksAndOnlyYesCloses() {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
+        panel_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(panel_.get()));
         QTest::keyClick(panel_.get(), Qt::Key_Escape);  // nothing: neither asks nor closes
         Click("buttonExit");                            // answered No, as are the two below
         QVERIFY(!panel_->close());
