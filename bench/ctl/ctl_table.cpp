@@ -8,9 +8,11 @@
 // that changes every parameter the rules let change; and the guide's production-line steps
 // (restore, diff, info, dump), as one batch when the program has one, else as four runs.
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,11 +21,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/settings.h"
+#include "protocol/commands.h"
+#include "protocol/framing.h"
 #include "protocol/parameters.h"
 #include "sim/camera_sim.h"
 
@@ -92,6 +97,80 @@ std::string Profile(const std::string& path, const std::vector<uint16_t>& values
     return path;
 }
 
+// One request on `fd`, answered when its ACK arrives: false on silence. `value` takes the value
+// frame's word when there is one.
+bool RoundTrip(int fd, uint8_t opcode, std::initializer_list<uint8_t> payload, uint16_t* value) {
+    uint8_t frame[kMaxFrameLength];
+    int length = 0;
+    BuildMessageFrame(frame, static_cast<int>(payload.size()), payload.begin(), &length, opcode);
+    if (::write(fd, frame, static_cast<size_t>(length)) != length)
+        return false;
+    FrameAssembler assembler{};
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 1000) != 1)
+            return false;
+        uint8_t bytes[512];
+        const ssize_t n = ::read(fd, bytes, sizeof bytes);
+        bool acked = false;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (FrameAssembler::PushByte(&assembler, bytes[i]) != 0 || !assembler.complete)
+                continue;
+            assembler.complete = 0;
+            if (assembler.opcode == RSP_VALUE && assembler.length >= 2)
+                *value = static_cast<uint16_t>(assembler.payload[0] << 8 | assembler.payload[1]);
+            acked = acked || assembler.opcode == RSP_ACK;
+        }
+        if (acked)
+            return true;
+    }
+}
+
+// The line's own cost of the restore's round trips: a one-thread client in a process of its own
+// with nothing else to do makes the same mix (`reads` reads of which each write is followed by
+// one, `writes` writes of the value just read) as fast as the camera answers. Milliseconds, or -1.
+double BareRoundTrips(const std::string& port, int reads, int writes) {
+    int ends[2];
+    if (::pipe(ends) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ends[0]);
+        double ms = -1;
+        const int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios raw{};
+        if (fd >= 0 && ::tcgetattr(fd, &raw) == 0) {
+            ::cfmakeraw(&raw);
+            ::tcsetattr(fd, TCSANOW, &raw);
+            const auto start = Clock::now();
+            bool ok = true;
+            uint16_t value = 0;
+            for (int i = 0; ok && i < reads - writes; ++i)
+                ok = RoundTrip(fd, CMD_GET_NON_VOLATILE_PARAMETERS, {0, static_cast<uint8_t>(i % 255)},
+                               &value);
+            for (int i = 0; ok && i < writes; ++i) {
+                const uint8_t index = static_cast<uint8_t>(i % 255);
+                ok = RoundTrip(fd, CMD_GET_NON_VOLATILE_PARAMETERS, {0, index}, &value) &&
+                     RoundTrip(fd, CMD_SET_NON_VOLATILE_PARAMETERS,
+                               {0, index, static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)},
+                               &value);
+            }
+            if (ok)
+                ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        }
+        [[maybe_unused]] const ssize_t n = ::write(ends[1], &ms, sizeof ms);
+        ::_exit(0);
+    }
+    ::close(ends[1]);
+    double ms = -1;
+    if (child < 0 || ::read(ends[0], &ms, sizeof ms) != sizeof ms)
+        ms = -1;
+    ::close(ends[0]);
+    if (child > 0)
+        ::waitpid(child, nullptr, 0);
+    return ms;
+}
+
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
@@ -153,8 +232,12 @@ int main(int argc, char** argv) {
     for (int d : delays)
         std::printf("%10d ms", d);
     std::printf("\n");
-    const char* rows[] = {"get 43", "set agc (43)", "set agc (43) --save",
-                          "info",   "restore",      "production line"};
+    // The restore's round trips, each waiting for the one before: the status query, two for the
+    // identity, every read, and for each change a write and its read-back, then the store.
+    const int trips = 1 + 2 + kReadableParameterCount + 2 * differing + 1;
+    const std::string bare = "bare client, " + std::to_string(trips) + " trips";
+    const char* rows[] = {"get 43",  "set agc (43)",    "set agc (43) --save", "info",
+                          "restore", "production line", bare.c_str()};
     std::vector<std::vector<double>> table(std::size(rows));
     for (int delay : delays) {
         camera.SetReplyDelay(std::chrono::milliseconds(delay));
@@ -187,6 +270,10 @@ int main(int argc, char** argv) {
                         args = {"/bin/sh", "-c", line()};
                         break;
                 }
+                if (row == std::size(rows) - 1) {
+                    times.push_back(BareRoundTrips(port, trips - differing, differing));
+                    continue;
+                }
                 const auto start = Clock::now();
                 const int status = Spawn(args);
                 const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -203,6 +290,17 @@ int main(int argc, char** argv) {
             std::printf("%13.0f", ms);
         std::printf("\n");
     }
+    // The restore against its floor: the round trips counted at the nominal delay, and the same
+    // round trips made by the bare client on this line (the delay plus the line's own transit).
+    std::printf("\n%-28s", "restore / counted floor");
+    for (size_t i = 0; i < delays.size(); ++i)
+        std::printf("%13s", delays[i] > 0
+                                ? std::to_string(table[4][i] / (trips * delays[i])).substr(0, 5).c_str()
+                                : "-");
+    std::printf("\n%-28s", "restore / bare client");
+    for (size_t i = 0; i < delays.size(); ++i)
+        std::printf("%13.3f", table[4][i] / table[std::size(rows) - 1][i]);
+    std::printf("\n");
     camera.Stop();
     std::filesystem::remove_all(dir);
     return 0;
