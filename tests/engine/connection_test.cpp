@@ -174,40 +174,73 @@ TEST_F(EngineTest, WithoutABridgeTheSearchSaysOnceWhatItLooksFor) {
     EXPECT_EQ(target.Lines().size(), 2u);
 }
 
-// The first failure says why; the port is tried again after a growing pause without repeating
-// it, a new reason is said again, and the log speaks once more when the port opens.
+// The first failure of each port says why; each is tried again after a growing pause without
+// repeating it, a new reason is said again for that port alone, and the log speaks once more
+// when a port opens.
 TEST_F(EngineTest, APortThatDoesNotOpenIsLoggedOnceWithItsReasonAndTriedAgain) {
-    // The named path is a link, turned in one step to what it names next: never missing.
-    const std::string path = dir + "/port";
-    const auto point = [&](const std::string& to) {
+    // The named paths are links, turned in one step to what they name next: never missing.
+    const auto point = [&](const std::string& path, const std::string& to) {
         std::filesystem::create_symlink(to, path + ".new");
         std::filesystem::rename(path + ".new", path);
     };
+    const auto texts = [this] {
+        std::vector<std::string> lines;
+        for (const std::string& line : target.Lines())
+            lines.push_back(WithoutStamp(line));
+        return lines;
+    };
     std::ofstream(dir + "/plain") << "x";
     std::filesystem::create_directory(dir + "/folder");
-    point(dir + "/plain");
-    const std::string com = std::to_string(RegisterNamedPort(path.c_str()));
+    point(dir + "/a", dir + "/plain");
+    point(dir + "/b", dir + "/folder");
+    const std::string a = std::to_string(RegisterNamedPort((dir + "/a").c_str()));
+    const std::string b = std::to_string(RegisterNamedPort((dir + "/b").c_str()));
     StartEngine(true, false);
-    ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 3; }, kGenerous));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // several attempts
-    auto lines = target.Lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(WithoutStamp(lines[0]) + WithoutStamp(lines[1]),
-              Opening(com) + "     Failed to open COM" + com);
-    EXPECT_NE(lines[2].find(path), std::string::npos) << lines[2];
-    EXPECT_EQ("     " + SearchNote(), WithoutStamp(lines[2])) << "the tooltip gives the log's reason";
-
-    point(dir + "/folder");  // fails for another reason
     ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 6; }, kGenerous));
-    lines = target.Lines();
-    EXPECT_EQ(WithoutStamp(lines[4]), "     Failed to open COM" + com);
-    EXPECT_NE(lines[5], lines[2]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // several attempts
+    auto lines = texts();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0] + lines[1] + lines[3] + lines[4],
+              Opening(a) + "     Failed to open COM" + a + Opening(b) + "     Failed to open COM" + b);
+    EXPECT_NE(lines[2].find(dir + "/a"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[5].find(dir + "/b"), std::string::npos) << lines[5];
+    const std::string note = "     " + SearchNote();
+    EXPECT_TRUE(note == lines[2] || note == lines[5]) << "the tooltip gives the log's reason: " << note;
+
+    point(dir + "/a", dir + "/folder");  // fails for another reason
+    ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 9; }, kGenerous));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    lines = texts();
+    ASSERT_EQ(lines.size(), 9u) << "b's reason is unchanged";
+    EXPECT_EQ(lines[7], "     Failed to open COM" + a);
+    EXPECT_NE(lines[8], lines[2]);
 
     ASSERT_EQ(camera.Start(), 0);
-    point(camera.SlavePath());
+    point(dir + "/b", camera.SlavePath());
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
-    lines = target.Lines();
-    EXPECT_EQ(WithoutStamp(lines[6]) + WithoutStamp(lines[7]), Opening(com) + Polling(com));
+    lines = texts();
+    EXPECT_EQ(lines[9] + lines[10], Opening(b) + Polling(b));
+}
+
+// More ports fail than the search keeps a record for: one gives way, and every other port's
+// failure is still said once.
+TEST_F(EngineTest, SeventeenPortsThatDoNotOpenAreEachSaidOnce) {
+    std::ofstream(dir + "/plain") << "x";
+    std::vector<std::string> coms;
+    for (int i = 0; i < 17; ++i) {
+        std::filesystem::create_symlink(dir + "/plain", dir + "/p" + std::to_string(i));
+        coms.push_back(std::to_string(RegisterNamedPort((dir + "/p" + std::to_string(i)).c_str())));
+    }
+    StartEngine(true, false);
+    ASSERT_TRUE(WaitUntil([&] { return target.Lines().size() >= 17 * 3; }, kGenerous));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::vector<int> said(17);
+    for (const std::string& line : target.Lines())
+        for (int i = 0; i < 17; ++i)
+            said[i] += WithoutStamp(line) == "     Failed to open COM" + coms[i];
+    for (int i = 1; i < 16; ++i)
+        EXPECT_EQ(said[i], 1) << "COM" << coms[i];
+    EXPECT_GE(said[0] + said[16], 3) << "one of them gave way to the other";
 }
 
 TEST_F(EngineTest, CandidatesAreTriedInAscendingOrderAndTheSearchStartsOver) {
