@@ -177,6 +177,39 @@ class DiagnosticsUiTest : public QObject {
         QCOMPARE(list->child(3)->text(QAccessible::Name), QString("12:00:00.005 line 5"));
     }
 
+    // The scroll bar's range follows the lines and the view's height; following the newest line
+    // ends at the last page; a moving caret is announced to a screen reader, row by row.
+    void scrollRangeFollowingAndAnnouncedCaret() {
+        QScrollBar* bar = list_->verticalScrollBar();
+        const auto range = [bar] {
+            QCoreApplication::processEvents();
+            return QString("%1 %2 %3").arg(bar->maximum()).arg(bar->pageStep()).arg(bar->value());
+        };
+        QCOMPARE(range(), QString("40 10 0"));
+        list_->SetTopIndex(12);
+        QCOMPARE(range(), QString("40 10 12"));
+        list_->AddString("newest");
+        list_->FollowNewest();
+        QCOMPARE(list_->TopIndex(), 41);  // before the scroll bar has caught up
+        QCOMPARE(range(), QString("41 10 41"));
+        list_->resize(400, 5 * list_->RowHeight() + 2 * list_->frameWidth());
+        QCOMPARE(range(), QString("46 5 41"));
+
+        static QList<int> announced;
+        announced.clear();
+        const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler([](QAccessibleEvent* e) {
+            if (e->type() == QAccessible::Focus)
+                announced << e->child();
+        });
+        QAccessible::setActive(true);
+        list_->setFocus();
+        Press("Click43");
+        for (const char* key : {"Down", "Shift+Down", "Home", "Left"})
+            Press(key);
+        QAccessible::installUpdateHandler(before);
+        QCOMPARE(announced, (QList<int>{43, 44, 45, 0}));
+    }
+
     void contextMenuActions() {
         QContextMenuEvent event(QContextMenuEvent::Mouse, RowPoint(3),
                                 list_->viewport()->mapToGlobal(RowPoint(3)));
