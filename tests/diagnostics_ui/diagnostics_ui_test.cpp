@@ -178,8 +178,8 @@ class DiagnosticsUiTest : public QObject {
     }
 
     // The scroll bar's range follows the lines and the view's height; following the newest line
-    // ends at the last page; a moving caret is announced to a screen reader, row by row.
-    void scrollRangeFollowingAndAnnouncedCaret() {
+    // ends at the last page, at once for the rows drawn and for the scroll bar once it catches up.
+    void scrollRangeAndFollowing() {
         QScrollBar* bar = list_->verticalScrollBar();
         const auto range = [bar] {
             QCoreApplication::processEvents();
@@ -194,20 +194,6 @@ class DiagnosticsUiTest : public QObject {
         QCOMPARE(range(), QString("41 10 41"));
         list_->resize(400, 5 * list_->RowHeight() + 2 * list_->frameWidth());
         QCOMPARE(range(), QString("46 5 41"));
-
-        static QList<int> announced;
-        announced.clear();
-        const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler([](QAccessibleEvent* e) {
-            if (e->type() == QAccessible::Focus)
-                announced << e->child();
-        });
-        QAccessible::setActive(true);
-        list_->setFocus();
-        Press("Click43");
-        for (const char* key : {"Down", "Shift+Down", "Home", "Left"})
-            Press(key);
-        QAccessible::installUpdateHandler(before);
-        QCOMPARE(announced, (QList<int>{43, 44, 45, 0}));
     }
 
     void contextMenuActions() {
