@@ -77,7 +77,7 @@ const Command kCommands[] = {
      "dry-run force assume-stored verify", RunRestore},
     {"diff", "PROFILE", "Compare the camera with a profile; exit status 1 when they differ.",
      "Prints the entries whose value differs; exit status 0 when none does.", "", RunDiff},
-    {"params", "", "List every named parameter and what it takes, without a camera.",
+    {"params", "", "List every parameter and what it takes, without a camera.",
      "Index, name, alias, the values it takes, the request that sends it (the panel's control) and "
      "whether a save writes it. A parameter no request sends takes any value from 0 to 65535 and is "
      "written by set --save alone.",

@@ -28,10 +28,18 @@ int RunParams(Context& context) {
                      .arg(QStringLiteral("REQUEST"), -23)
                      .arg(QStringLiteral("SAVE"), -4)
                      .arg(QStringLiteral("VALUES")));
-    QJsonArray list;
+    QJsonArray list, unnamed;
+    QStringList ranges;  // the unnamed indexes, runs joined: "0, 8-13"
     for (int index = 0; index < kReadableParameterCount; ++index) {
-        if (qstrcmp(ParameterName(static_cast<unsigned>(index)), "Unknown Parameter") == 0)
+        if (qstrcmp(ParameterName(static_cast<unsigned>(index)), "Unknown Parameter") == 0) {
+            const bool follows = !unnamed.isEmpty() && unnamed.last().toInt() == index - 1;
+            if (follows)
+                ranges.last() = ranges.last().section('-', 0, 0) + '-' + QString::number(index);
+            else
+                ranges << QString::number(index);
+            unnamed.append(index);
             continue;
+        }
         const ParameterRule* rule = FindParameterRule(index);
         const RequestType* type = rule != nullptr ? FindRequestType(rule->request) : nullptr;
         // Without a request of its own a parameter is only marked, and the save writes it.
@@ -63,6 +71,12 @@ int RunParams(Context& context) {
         }
         list.append(entry);
     }
+    report.Print(
+        QStringLiteral("\nWithout a name (%1 more, each 0 to 65535): %2. `get INDEX` reads one; only a "
+                       "save writes one (`set INDEX=VALUE --save`).")
+            .arg(unnamed.size())
+            .arg(ranges.join(QStringLiteral(", "))));
     report.Put(QStringLiteral("parameters"), list);
+    report.Put(QStringLiteral("unnamed"), unnamed);
     return kExitDone;
 }

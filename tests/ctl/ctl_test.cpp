@@ -582,17 +582,22 @@ TEST_F(CtlTest, ParamsListsTheSettingsTableWithoutACamera) {
     const Result text = Ctl({"params"}, false);
     EXPECT_EQ(text.code, 0);
     EXPECT_EQ(camera.FrameCount(), 0u);
-    for (const char* line : {"IDX  NAME                                  ALIAS                               "
-                             "      REQUEST                 SAVE VALUES\n",
-                             "\n 16  Frame Rate                            frame-rate                        "
-                             "        -                       yes  0 to 65535\n",
-                             "\n 89  Temporal NR Enable                    temporal-nr-enable                "
-                             "        temporal NR             no   0 or 1\n"})
+    for (const char* line :
+         {"IDX  NAME                                  ALIAS                               "
+          "      REQUEST                 SAVE VALUES\n",
+          "\n 16  Frame Rate                            frame-rate                        "
+          "        -                       yes  0 to 65535\n",
+          "\n 89  Temporal NR Enable                    temporal-nr-enable                "
+          "        temporal NR             no   0 or 1\n",
+          "\nWithout a name (196 more, each 0 to 65535): 0, 10, 12-13, 15, 20-33, 37, 44, "
+          "50-51, 62, 70, 80-88, 91-184, 187-254. `get INDEX` reads one; only a save writes "
+          "one (`set INDEX=VALUE --save`).\n"})
         EXPECT_NE(text.out.find(line), std::string::npos) << line;
-    const QJsonArray list =
-        QJsonDocument::fromJson(QByteArray::fromStdString(Ctl({"--json", "params"}, false).out))["parameters"]
-            .toArray();
+    const QJsonDocument json =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Ctl({"--json", "params"}, false).out));
+    const QJsonArray list = json["parameters"].toArray();
     EXPECT_EQ(list.size(), 59);
+    EXPECT_EQ(json["unnamed"].toArray().size(), 196);
     const auto entry = [&](int i) {
         return QJsonDocument(list[i].toObject()).toJson(QJsonDocument::Compact);
     };
