@@ -23,6 +23,15 @@ QByteArray Parse(const std::string& text, bool start, bool checksum) {
     return QByteArray(reinterpret_cast<const char*>(out), n);
 }
 
+// Counts the paint events of what it watches.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 }  // namespace
 
 class DiagnosticsUiTest : public QObject {
@@ -188,6 +197,11 @@ class DiagnosticsUiTest : public QObject {
         QCOMPARE(range(), QString("40 10 0"));
         list_->SetTopIndex(12);
         QCOMPARE(range(), QString("40 10 12"));
+        PaintCounter counter;
+        list_->viewport()->installEventFilter(&counter);
+        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);  // the scroll bar's arrow: one row
+        QCOMPARE(range(), QString("40 10 13"));
+        QTRY_VERIFY(counter.paints > 0);  // and the lines in view are drawn again
         list_->AddString("newest");
         list_->FollowNewest();
         QCOMPARE(list_->TopIndex(), 41);  // before the scroll bar has caught up
