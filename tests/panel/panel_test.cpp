@@ -453,6 +453,13 @@ class PanelTest : public QObject {
         QCOMPARE(Show({"checkAnalogVideo"}), QString("1"));
         QVERIFY(SentExactly(
             {Cmd(0xD7, 9), SetParam(76, 0), Cmd(0xD7, 7), SetParam(76, 0), Cmd(0xD7, 99), SetParam(76, 0)}));
+        // Parallel on with analog off turns analog on first, and only once: the panel keeps count.
+        Choose("comboVideoMode", 1);
+        Settle();
+        for (int i = 0; i < 4; ++i)
+            Click("checkParallelVideo");
+        QVERIFY(
+            SentExactly({SetParam(4, 1), SetParam(5, 1), SetParam(5, 0), SetParam(5, 1), SetParam(5, 0)}));
         cam_.Mark();
 
         // Inferno with parallel video off: the video mode combo switches to RGB (the camera follows
