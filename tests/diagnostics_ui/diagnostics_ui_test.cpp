@@ -208,6 +208,15 @@ class DiagnosticsUiTest : public QObject {
         QCOMPARE(range(), QString("41 10 41"));
         list_->resize(400, 5 * list_->RowHeight() + 2 * list_->frameWidth());
         QCOMPARE(range(), QString("46 5 41"));
+        // A larger font makes the rows taller; the font back, the rows are as they were.
+        const QFont before = list_->font();
+        const int height = list_->RowHeight();
+        QFont larger = before;
+        larger.setPointSize(40);
+        list_->setFont(larger);
+        QVERIFY(list_->RowHeight() > height && range().startsWith("50 1 "));
+        list_->setFont(before);
+        QCOMPARE(QString::number(list_->RowHeight()) + " " + range(), QString("%1 46 5 41").arg(height));
     }
 
     void contextMenuActions() {
