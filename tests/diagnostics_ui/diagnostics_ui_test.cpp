@@ -181,8 +181,13 @@ class DiagnosticsUiTest : public QObject {
         QVERIFY(list->focusChild()->state().selected);
         const QPoint middle = list_->viewport()->mapToGlobal(RowPoint(2));
         QCOMPARE(list->childAt(middle.x(), middle.y()), list->child(2));
+        QAccessibleInterface* last = list->child(49);
         list_->Cut();  // line 4 goes: the rows read the lines now in their places
         QCOMPARE(list->childCount(), 49);
+        // The last place is gone: no index, no text; the list itself is no row of its own.
+        QCOMPARE(QString::number(list->indexOfChild(last)) + last->text(QAccessible::Name) +
+                     QString::number(list->indexOfChild(list)),
+                 QString("-1-1"));
         QCOMPARE(list->child(3)->text(QAccessible::Name), QString("12:00:00.005 line 5"));
     }
 

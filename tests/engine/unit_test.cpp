@@ -190,6 +190,10 @@ TEST(WithoutEngine, EveryCallFailsCleanly) {
     ASSERT_EQ(GetCameraLink(), nullptr);
     CameraRequest request{};
     uint16_t value = 0;
+    uint16_t values[kReadableParameterCount];
+    bool known[kReadableParameterCount];
+    std::fill(std::begin(values), std::end(values), 0xFFFF);
+    LinkCounters counters{};
     SetLogTarget(nullptr, 0);
     // A request that cannot be queued is freed anyway (the leak check sees it).
     EXPECT_EQ(
@@ -198,12 +202,17 @@ TEST(WithoutEngine, EveryCallFailsCleanly) {
                           NAMED(EnqueueRequest(&request)), NAMED(EnqueueRequest(nullptr)),
                           NAMED(EnqueueAndRelease(nullptr)), NAMED(EnqueueAndRelease(NewCameraRequest())),
                           NAMED(TakeCameraValue(1, &value)), NAMED(CopyCameraIdentity(nullptr, nullptr)),
-                          NAMED(FormatLogLine("lost", {1, 1, 1, 1})), NAMED(LogText("lost"))}),
+                          NAMED(FormatLogLine("lost", {1, 1, 1, 1})), NAMED(LogText("lost")),
+                          NAMED(ReadCameraValues(values, known)), NAMED(GetLinkCounters(&counters))}),
         "GetLinkStatus()=0 StopCameraLink()=-1 SetPendingParameter(2, 1)=-2 SetCameraParameter(2, 1)=-2 "
         "SetPendingParameter(256, 1)=-1 EnqueueRequest(&request)=-2 EnqueueRequest(nullptr)=-1 "
         "EnqueueAndRelease(nullptr)=-1 EnqueueAndRelease(NewCameraRequest())=-2 TakeCameraValue(1, &value)=0 "
         "CopyCameraIdentity(nullptr, nullptr)=0 FormatLogLine(\"lost\", {1, 1, 1, 1})=-3 "
-        "LogText(\"lost\")=0");
+        "LogText(\"lost\")=0 ReadCameraValues(values, known)=-1 GetLinkCounters(&counters)=0");
+    EXPECT_EQ(std::count(std::begin(values), std::end(values), 0) +
+                  std::count(std::begin(known), std::end(known), false),
+              2 * kReadableParameterCount)
+        << "every value unknown, and read as 0";
 }
 
 TEST_F(LinkTest, TheAckWaitEndsAtTheTimeOutOrAtOnceOnTheStop) {
