@@ -125,7 +125,9 @@ def run(command, timeout, cwd=ROOT):
 
 
 def try_all(mutants, build, timeout, equivalent):
-    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DKELVRA_BENCH=OFF", "-DKELVRA_DOCS=OFF"],
+    # Warnings are errors, as in every build that may land: a mutant the compiler rejects is stillborn.
+    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DKELVRA_BENCH=OFF", "-DKELVRA_DOCS=OFF",
+                    "-DKELVRA_WERROR=ON"],
                    check=True, stdout=subprocess.DEVNULL)
     code, output = run(["cmake", "--build", build], 3600)
     if code != 0:
