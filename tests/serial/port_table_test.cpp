@@ -236,13 +236,32 @@ TEST_F(PortTable, CloseEndsTheThreadWithinItsBoundOrLetsAStuckOneGoSafely) {
         << "no close waits for ever";
     // The device opens again at once; the old thread, once released, leaves the new port alone.
     Collector collector;
-    ASSERT_GT(Open(pty_, &collector), 0);
+    key = Open(pty_, &collector);
+    ASSERT_GT(key, 0);
     stuck.release = true;
     ASSERT_TRUE(WaitUntil([&] { return stuck.left.load(); }));
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == baseline_ + 1; }));
     ASSERT_TRUE(pty_.Write({0x02, 0x03}));
     ASSERT_TRUE(collector.WaitFor(2));
     EXPECT_EQ(collector.bytes(), (Bytes{0x02, 0x03}));
+    EXPECT_EQ(ClosePort(key), 0);
+    opened_.clear();
+
+    // Closed from its own delivery: the event thread never waits for itself, and still ends.
+    struct Own {
+        std::atomic<PortKey> key{0};
+        std::atomic<int> closed{1};
+    } own;
+    own.key = OpenPort(pty_.com(), &own, [](const uint8_t*, int32_t, void* data) {
+        auto* self = static_cast<Own*>(data);
+        self->closed = ClosePort(self->key);
+        return 0;
+    });
+    ASSERT_GT(own.key.load(), 0);
+    ASSERT_TRUE(pty_.Write({0x04}));
+    EXPECT_TRUE(WaitUntil([&] { return own.closed.load() == 0; }));
+    EXPECT_FALSE(IsPortKeyOpen(own.key));
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == baseline_; }));
 }
 
 TEST_F(PortTable, AFullTableRefusesTheNextOpenAndChangesNothing) {
