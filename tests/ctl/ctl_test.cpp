@@ -578,6 +578,22 @@ TEST_F(CtlTest, ScriptConveniences) {
               R"j("text":"Value Response Message The value is: 1 (0x0001)"})j");
 }
 
+// The bash completion the program prints, run by bash: a command after an option's value, the
+// parameters' aliases (all of them and no more) for get and set.
+TEST_F(CtlTest, CompletionOffersCommandsAndParameters) {
+    const std::string script = dir + "/completion";
+    ASSERT_EQ(CtlWith({"completion"}, script).code, 0);
+    const std::string run = R"sh(source "$0"
+        for words in "--timeout 5 in" "get frame-r" "set agc-mode-at-p" "get ''"; do
+            eval "COMP_WORDS=(kelvra-ctl $words)"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _kelvra_ctl
+            [[ -n ${COMP_WORDS[COMP_CWORD]} ]] && echo "${COMPREPLY[*]}" || echo ${#COMPREPLY[@]}
+        done)sh";
+    EXPECT_EQ(support::ExitCode(support::Spawn("/bin/bash", {"-c", run, script}, dir + "/out", dir + "/err")),
+              0)
+        << support::Slurp(dir + "/err");
+    EXPECT_EQ(support::Slurp(dir + "/out"), "info\nframe-rate\nagc-mode-at-power-up=\n59\n");
+}
+
 TEST_F(CtlTest, ParamsListsTheSettingsTableWithoutACamera) {
     const Result text = Ctl({"params"}, false);
     EXPECT_EQ(text.code, 0);
