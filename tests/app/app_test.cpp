@@ -3,6 +3,8 @@
 // ends the program before anything starts, the order engine, panel, engine stopped with the
 // simulated camera of --simulate, stop signals, and the program run as a user runs it.
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QtTest>
@@ -13,6 +15,7 @@
 #include "resources/resources.h"
 #include "shell/about_dlg.h"
 #include "shell/command_line.h"
+#include "shell/display.h"
 #include "shell/icon_combo.h"
 #include "shell/uninstall.h"
 #include "shell/version.h"
@@ -275,6 +278,42 @@ class AppTest : public QObject {
             (QStringList{"--simulate", "--port", "/dev/x"}));
         QVERIFY(UsageText("kelvra").contains("--simulate"));
         QVERIFY(VersionText().contains(KELVRA_TEST_VERSION));
+    }
+
+    // Whether a display will be found, before the toolkit starts: the platform asked for, the
+    // session's Wayland socket answering or not, an X display that does not answer.
+    void displayFoundOrSaidMissing() {
+        const QByteArray saved[] = {qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"),
+                                    qgetenv("QT_QPA_PLATFORM")};
+        const auto restore = qScopeGuard([&] {
+            qputenv("DISPLAY", saved[0]), qputenv("WAYLAND_DISPLAY", saved[1]),
+                qputenv("QT_QPA_PLATFORM", saved[2]);
+        });
+        QTemporaryDir dir;
+        const int wayland = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", qPrintable(dir.filePath("wayland-0")));
+        QVERIFY(::bind(wayland, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                ::listen(wayland, 4) == 0);
+        qunsetenv("DISPLAY"), qunsetenv("QT_QPA_PLATFORM"),
+            qputenv("WAYLAND_DISPLAY", dir.filePath("wayland-0").toUtf8());
+        const auto found = [](const QStringList& arguments) {
+            QString why;
+            return DisplayReachable(arguments, &why) ? QStringLiteral("yes") : why.section('.', 0, 0);
+        };
+        QStringList said;
+        for (const QStringList& arguments :
+             {QStringList{}, {"-platform=wayland"}, {"--platform", "offscreen"}, {"-platform", "xcb"}})
+            said << found(arguments);
+        qputenv("DISPLAY", ":93");
+        said << found({"-platform", "xcb"});
+        ::close(wayland);
+        said << found({"-platform", "wayland"});
+        QCOMPARE(said,
+                 QStringList({"yes", "yes", "yes", "no display was found (DISPLAY is not set)",
+                              "the display :93 does not answer",
+                              "the Wayland display " + dir.filePath("wayland-0") + " does not answer"}));
     }
 
     // Selection and geometry; the closed field draws the selection only; the list draws the icon
