@@ -15,6 +15,7 @@
 #include <iterator>
 #include <string>
 
+#include "engine/settings.h"
 #include "protocol/commands.h"
 #include "protocol/parameters.h"
 #include "serial/com_names.h"
@@ -174,6 +175,17 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
     EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(150));
     EXPECT_EQ(support::HexFrames(delayed),
               support::HexFrames({Frame(RSP_VALUE, Word(1)), Ack(0xB5), Ack(0x9E)}));
+}
+
+// A fresh simulated camera holds only values the settings rules allow, so that a profile dumped
+// from it restores anywhere.
+TEST(SimulatedCameraLife, PowerOnValuesAreOnesTheRulesAllow) {
+    uint16_t values[kReadableParameterCount];
+    bool given[kReadableParameterCount];
+    for (int index = 0; index < kReadableParameterCount; ++index)
+        values[index] = SimulatedCamera::DefaultParameter(index), given[index] = true;
+    char reason[256] = "";
+    EXPECT_EQ(CheckSettings(values, given, true, reason, sizeof reason, nullptr), 0) << reason;
 }
 
 TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
