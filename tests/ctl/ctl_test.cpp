@@ -405,6 +405,7 @@ TEST_F(CtlTest, PlayAndSend) {
     EXPECT_NE(send.out.find("RX  Value Response Message The value is: 2 (0x0002)"), std::string::npos)
         << send.out;
     EXPECT_NE(send.out.find("RX  ACK Response Message for: Get Non-Volatile"), std::string::npos);
+    EXPECT_EQ(send.err, "") << "the log's lines go to standard error only with --verbose";
 }
 
 // The monitor sleeps between lines until a signal wakes it; either signal ends it at once, with

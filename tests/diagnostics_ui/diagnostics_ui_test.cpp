@@ -87,6 +87,7 @@ class DiagnosticsUiTest : public QObject {
         QTest::newRow("shift click") << "Shift+Click8" << Rows(5, 8) << 8;
         QTest::newRow("shift click upwards") << "Shift+Click8 Shift+Click2" << Rows(2, 5) << 2;
         QTest::newRow("ctrl click adds") << "Ctrl+Click8" << QList<int>{5, 8} << 8;
+        QTest::newRow("ctrl click takes away") << "Ctrl+Click8 Ctrl+Click5" << QList<int>{8} << 5;
         QTest::newRow("shift click from a ctrl click") << "Ctrl+Click8 Shift+Click9" << Rows(8, 9) << 9;
     }
     void keysAndClicks() {
