@@ -732,8 +732,10 @@ class PanelTest : public QObject {
         profile.parameters[16].value = rate == 60 ? 30 : 60;
         profile.parameters[43].value = mode == 2 ? 1 : 2;
         QStringList rows;
+        bool numbered = true;  // row numbers beside the rows would read as parameter indexes
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<ImportSettingsDialog*>(QApplication::activeModalWidget());
+            numbered = dialog == nullptr || dialog->Table()->verticalHeader()->isVisible();
             for (int row = 0; dialog != nullptr && row < dialog->Table()->rowCount(); ++row) {
                 QStringList cells;
                 for (int column = 0; column < 4; ++column)
@@ -744,6 +746,7 @@ class PanelTest : public QObject {
                 dialog->accept();
         });
         Import(profile);
+        QVERIFY(!numbered);
         QCOMPARE(rows,
                  QStringList(
                      {QString("16|Frame Rate|%1|%2").arg(rate).arg(profile.parameters[16].value),
