@@ -166,6 +166,12 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
     EXPECT_EQ(SendToPort(key_, big.data(), static_cast<int32_t>(big.size())), -1460);
     camera_.SetStalled(false);
     EXPECT_TRUE(support::WaitUntil([&] { return Send(Frame(0x9E)) == 0 && !Take(1, 500).empty(); }));
+    // Every ACK twice, the copy right behind it: after the value it acknowledges, and last.
+    camera_.SetLineFaults({.duplicateAck = 1});
+    Send(Frame(0xB5, Word(43)));
+    EXPECT_EQ(support::HexFrames(Take(3)),
+              support::HexFrames({Frame(RSP_VALUE, Word(1)), Ack(0xB5), Ack(0xB5)}));
+    camera_.SetLineFaults({});
     // A reply delay holds every answer back from its own command's arrival; the order stays.
     camera_.SetReplyDelay(std::chrono::milliseconds(150));
     const auto sent = std::chrono::steady_clock::now();
