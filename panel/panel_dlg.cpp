@@ -422,7 +422,6 @@ void C_Vesper_GUIDlg::FitToScreen(const QRect& available) {
         client->setFixedSize(describedSize_.width(), describedSize_.height() - menuBar_->sizeHint().height());
         layout()->removeWidget(client);
         scrollArea_ = new QScrollArea(this);
-        scrollArea_->setObjectName(QStringLiteral("panelScroll"));
         scrollArea_->setFrameShape(QFrame::NoFrame);
         scrollArea_->setWidget(client);
         layout()->addWidget(scrollArea_);
