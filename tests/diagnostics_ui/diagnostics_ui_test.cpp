@@ -225,6 +225,26 @@ class DiagnosticsUiTest : public QObject {
         QCOMPARE(QString::number(list_->RowHeight()) + " " + range(), QString("%1 46 5 41").arg(height));
     }
 
+    // Cutting the longest line narrows the sideways range to the longest one left; a list that fits
+    // does not scroll, and a click below its last line selects nothing.
+    void rangesAfterACutAndAShortList() {
+        list_->AddString(std::string(300, 'w'));
+        QScrollBar* across = list_->horizontalScrollBar();
+        const auto maxima = [&] {
+            QCoreApplication::processEvents();
+            return QString("%1 %2").arg(across->maximum() > 0).arg(list_->verticalScrollBar()->maximum());
+        };
+        QCOMPARE(maxima(), QString("1 41"));
+        for (int row = 3; row <= 50; ++row)
+            list_->SetSelected(row, true);
+        list_->Cut();
+        QCOMPARE(maxima(), QString("0 0"));
+        Press("Click1");
+        Press("Click5");
+        QCOMPARE(list_->SelectedRows(), QList<int>{});
+        QCOMPARE(list_->CurrentRow(), 1);  // the caret stays on a line
+    }
+
     void contextMenuActions() {
         QContextMenuEvent event(QContextMenuEvent::Mouse, RowPoint(3),
                                 list_->viewport()->mapToGlobal(RowPoint(3)));
