@@ -528,12 +528,14 @@ class PanelTest : public QObject {
         Drain();
         QVERIFY(cam_.Sent(0xB3).isEmpty());
 
-        Click("radioWhiteHot");  // white hot, marked for the save
+        auto* outcome = panel_->findChild<QLabel*>("labelSaveOutcome");
+        QVERIFY(outcome->isHidden());  // nothing to say yet: a screen reader meets no empty label
+        Click("radioWhiteHot");        // white hot, marked for the save
         Click("buttonSaveParameters");
         QVERIFY(cam_.SawInOrder({Frame(0x29), SetParam(38, 0), Cmd(0xB5, 38), Frame(0xB0, {0x00, 0xFF})}));
         // How it went shows beside the status, whose text stays as it was.
-        auto* outcome = panel_->findChild<QLabel*>("labelSaveOutcome");
         QTRY_VERIFY(QRegularExpression("^Saved \\d+ parameters?$").match(outcome->text()).hasMatch());
+        QVERIFY(!outcome->isHidden());
         cam_.camera.DropAck(0xB0, false);
         Click("radioBlackHot");
         Click("buttonSaveParameters");
