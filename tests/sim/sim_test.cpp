@@ -254,7 +254,9 @@ TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
         Program program({"--verbose", "--link", link}, dir + "/out");
         ASSERT_TRUE(program.ReadUntil(link + "\n"));
         const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
-        const Bytes read43 = Frame(0xB5, Word(43));
+        const Bytes read43 = Frame(0xB5, Word(43)), spoilt = {0x01, 0x9E, 0x00, 0x00};
+        ASSERT_EQ(::write(fd, spoilt.data(), spoilt.size()), 4);
+        EXPECT_TRUE(program.ReadUntil("RX  dropped (bad checksum): 01 9E 00 00\n")) << program.output;
         ASSERT_EQ(::write(fd, read43.data(), read43.size()), 6);
         EXPECT_TRUE(program.ReadUntil("TX  op 0x02: 01 02 02 00 B5 46\n"));
         EXPECT_NE(program.output.find("RX  op 0xB5: 01 B5 02 00 2B 1D\n"), std::string::npos);
