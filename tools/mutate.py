@@ -150,7 +150,9 @@ def try_all(mutants, build, timeout, equivalent):
         elif mutant["original"] not in lines:
             verdict = "gone"
         else:
-            at = lines.index(mutant["original"])
+            # The drawn line itself: the same text often stands on several lines of a file.
+            drawn = mutant["line"] - 1
+            at = drawn if drawn < len(lines) and lines[drawn] == mutant["original"] else lines.index(mutant["original"])
             lines[at] = mutant["mutated"]
             with open(path, "w") as f:
                 f.writelines(lines)
