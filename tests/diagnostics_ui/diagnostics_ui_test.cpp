@@ -239,6 +239,10 @@ class DiagnosticsUiTest : public QObject {
             list_->SetSelected(row, true);
         list_->Cut();
         QCOMPARE(maxima(), QString("0 0"));
+        PaintCounter counter;
+        list_->viewport()->installEventFilter(&counter);
+        list_->AddString("a fourth line, in view");
+        QTRY_VERIFY(counter.paints > 0);  // and drawn
         Press("Click1");
         Press("Click5");
         QCOMPARE(list_->SelectedRows(), QList<int>{});
