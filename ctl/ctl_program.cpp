@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "ctl/ctl_internal.h"
+#include "ctl/parameter_names.h"
 #include "engine/settings.h"
 #include "protocol/parameters.h"
 #include "serial/com_names.h"
@@ -366,7 +367,7 @@ int RunCompletion(Context& context) {
     }
     QStringList aliases;
     for (int index = 0; index < kReadableParameterCount; ++index)
-        if (qstrcmp(ParameterName(static_cast<unsigned>(index)), "Unknown Parameter") != 0)
+        if (IsNamedParameter(index))
             aliases.append(QString::fromStdString(ParameterAlias(index)));
     QStringList valueOptions;
     for (const char* option : kValueOptions)

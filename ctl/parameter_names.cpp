@@ -53,10 +53,6 @@ QString Alias(const QString& text) {
     return QString::fromStdString(AliasOf(text.toUtf8().constData()));
 }
 
-bool Named(int index) {
-    return QLatin1String(ParameterName(static_cast<unsigned>(index))) != QLatin1String(kUnknownName);
-}
-
 }  // namespace
 
 int FindParameter(const QString& text, QString* error) {
@@ -83,7 +79,7 @@ int FindParameter(const QString& text, QString* error) {
     };
     std::vector<Candidate> candidates;
     for (int i = 0; i < kReadableParameterCount; ++i) {
-        if (!Named(i))
+        if (!IsNamedParameter(i))
             continue;
         const QString known = QString::fromStdString(ParameterAlias(i));
         if (known == alias)
@@ -114,4 +110,8 @@ bool ParseParameterValue(const QString& text, uint16_t* value) {
         return false;
     *value = static_cast<uint16_t>(number);
     return true;
+}
+
+bool IsNamedParameter(int index) {
+    return QLatin1String(ParameterName(static_cast<unsigned>(index))) != QLatin1String(kUnknownName);
 }

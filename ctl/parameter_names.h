@@ -12,3 +12,6 @@ int FindParameter(const QString& text, QString* error);
 
 // A 16-bit value, decimal or 0x-hexadecimal; false when `text` is not one.
 bool ParseParameterValue(const QString& text, uint16_t* value);
+
+// Whether the catalogue has a name of its own for `index` (the others are "Unknown Parameter").
+bool IsNamedParameter(int index);

@@ -3,6 +3,7 @@
 #include <QJsonObject>
 
 #include "ctl/ctl_internal.h"
+#include "ctl/parameter_names.h"
 #include "engine/settings.h"
 #include "protocol/parameters.h"
 
@@ -31,7 +32,7 @@ int RunParams(Context& context) {
     QJsonArray list, unnamed;
     QStringList ranges;  // the unnamed indexes, runs joined: "0, 8-13"
     for (int index = 0; index < kReadableParameterCount; ++index) {
-        if (qstrcmp(ParameterName(static_cast<unsigned>(index)), "Unknown Parameter") == 0) {
+        if (!IsNamedParameter(index)) {
             const bool follows = !unnamed.isEmpty() && unnamed.last().toInt() == index - 1;
             if (follows)
                 ranges.last() = ranges.last().section('-', 0, 0) + '-' + QString::number(index);
