@@ -2,46 +2,16 @@
 // through it, Enter and the shortcuts, what a screen reader hears, what the windows remember (in a
 // scratch settings folder), where the diagnostics window goes; and what the log and the windows say
 // of a request the queue refuses, of a typed message, and of a slider moved by keys or the wheel.
-#include <QtTest>
-#include <QtWidgets>
-#include <memory>
-
 #include "diagnostics_ui/data_list.h"
 #include "diagnostics_ui/manual_message_dialog.h"
-#include "panel/panel_dlg.h"
 #include "panel/panel_internal.h"
 #include "panel_fixture.h"
 #include "resources/control_id.h"
-#include "resources/resources.h"
-#include "shell/version.h"
 #include "shell/window_memory.h"
 
-class PanelAccessTest : public QObject {
+class PanelAccessTest : public PanelSuite {
     Q_OBJECT
 
-    CameraOnPty cam_;
-    ScriptedServices services_;
-    std::unique_ptr<ScopedUiServices> scoped_;
-    std::unique_ptr<C_Vesper_GUIDlg> panel_;
-    QTemporaryDir settings_;
-
-    QWidget* Ctl(const char* name) { return Named(panel_.get(), name); }
-    // A new panel, shown and active, with the camera's values copied in and the queue drained.
-    void Open() {
-        panel_ = std::make_unique<C_Vesper_GUIDlg>();
-        panel_->OnTimer();
-        panel_->show();
-        QApplication::setActiveWindow(panel_.get());
-        QVERIFY(QTest::qWaitForWindowActive(panel_.get()));
-        Drain();
-    }
-    // Everything queued so far has reached the camera; the record starts afresh.
-    void Drain() {
-        cam_.Mark();
-        qobject_cast<QAbstractButton*>(Ctl("buttonCalShutter"))->click();
-        QVERIFY(cam_.SawInOrder({Cmd(0x27, 3)}));
-        cam_.Mark();
-    }
     // The Tab key's way from the first control round to it again: control ids, "radio" for the
     // checked button of a group (the group's one stop; the arrow keys move in it).
     QString TabWay() {
@@ -58,30 +28,13 @@ class PanelAccessTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        InitKelvraResources();
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_.path());
-        scoped_ = std::make_unique<ScopedUiServices>(&services_);
-    }
-    void cleanupTestCase() {
-        panel_.reset();
-        cam_.Stop();
-        scoped_.reset();
-    }
-    void init() { services_ = ScriptedServices(); }
-    void cleanup() {
-        if (panel_ != nullptr)
-            panel_->OnOK();
-        panel_.reset();
-        SetProgramFilePathForTest(QString());
-        QCoreApplication::processEvents();
-    }
+    void cleanup() { EndTest(); }
 
     // No engine yet: nothing queued goes without a word in the log, nor a typed message, which
     // the window also says beside its button. Then the camera for the tests that follow.
     void refusedRequestsAreSaid() {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
-        qobject_cast<QAbstractButton*>(Ctl("buttonCalShutter"))->click();
+        Click("buttonCalShutter");
         QCOMPARE(LinesWith(panel_.get(),
                            "Not sent: field calibration (request 18): the camera link is not running."),
                  1);
@@ -102,7 +55,7 @@ class PanelAccessTest : public QObject {
     // a button; Ctrl+Q and "Factory Defaults" ask with No as the default; F1 opens the guide; Alt
     // and a label's letter reach its field, which takes a byte's numbers only.
     void keyboardAndScreenReader() {
-        Open();
+        Open(true);
         QCOMPARE(TabWay(),
                  QString("checkAutoCal buttonAutoCalDown editAutoCalPeriod buttonAutoCalUp buttonCalShutter "
                          "buttonCalNoShutter buttonLensCalStart buttonLensCalSave checkLensCal radio radio "
@@ -118,18 +71,18 @@ class PanelAccessTest : public QObject {
                          qPrintable(control->objectName()));
         }
 
-        const bool temporal = qobject_cast<QCheckBox*>(Ctl("checkTemporalNr"))->isChecked();
+        const bool temporal = Ctl<QCheckBox>("checkTemporalNr")->isChecked();
         for (const char* id : {"editThreshold", "checkTemporalNr"}) {
             Ctl(id)->setFocus();
             QTest::keyClick(Ctl(id), Qt::Key_Return);
         }
-        QCOMPARE(qobject_cast<QCheckBox*>(Ctl("checkTemporalNr"))->isChecked(), temporal);
+        QCOMPARE(Ctl<QCheckBox>("checkTemporalNr")->isChecked(), temporal);
         Ctl("buttonCalNoShutter")->setFocus();
         QTest::keyClick(Ctl("buttonCalNoShutter"), Qt::Key_Enter);
         QVERIFY(cam_.SawInOrder({Cmd(0x27, 4)}));
 
         QTest::keyClick(panel_.get(), Qt::Key_Q, Qt::ControlModifier);
-        qobject_cast<QAbstractButton*>(Ctl("buttonFactoryDefaults"))->click();
+        Click("buttonFactoryDefaults");
         QCOMPARE(services_.boxes, QStringList({"Exit Now?: Are you sure you want to exit?",
                                                "Warning: All factory parameters will be reset to default "
                                                "settings.  Are you sure you would like to do this?"}));
@@ -143,9 +96,9 @@ class PanelAccessTest : public QObject {
 
         QTest::keyClick(panel_.get(), Qt::Key_R, Qt::AltModifier);
         QCOMPARE(QApplication::focusWidget()->objectName(), QString("editThreshold"));
-        qobject_cast<QLineEdit*>(Ctl("editThreshold"))->clear();
+        Ctl<QLineEdit>("editThreshold")->clear();
         QTest::keyClicks(Ctl("editThreshold"), "300");
-        QCOMPARE(qobject_cast<QLineEdit*>(Ctl("editThreshold"))->text(), QString("30"));
+        QCOMPARE(Ctl<QLineEdit>("editThreshold")->text(), QString("30"));
 
         // Every control a user can reach has a name of its own within its group; groups are named
         // by their own titles; a slider is read with its label and its value.
@@ -167,24 +120,22 @@ class PanelAccessTest : public QObject {
         for (const auto& [label, relation] :
              QAccessible::queryAccessibleInterface(Ctl("sliderGain"))->relations(QAccessible::Label))
             labels << label->text(QAccessible::Name);
-        QVERIFY(labels.contains("Gain:") &&
-                labels.contains(qobject_cast<QLabel*>(Ctl("textGainValue"))->text()));
+        QVERIFY(labels.contains("Gain:") && labels.contains(Ctl<QLabel>("textGainValue")->text()));
     }
 
     // A slider moved by keys or the wheel sends its position once the moving stops, as a release.
     void slidersByKeyboardAndWheel() {
-        Open();
-        qobject_cast<QAbstractButton*>(Ctl("radioAgcAutomatic"))
-            ->click();  // automatic: the bias pair, 82 and 83
-        auto* gain = qobject_cast<QSlider*>(Ctl("sliderGain"));
-        auto* level = qobject_cast<QSlider*>(Ctl("sliderLevel"));
-        Drain();
+        Open(true);
+        Click("radioAgcAutomatic");  // automatic: the bias pair, 82 and 83
+        auto* gain = Ctl<QSlider>("sliderGain");
+        auto* level = Ctl<QSlider>("sliderLevel");
+        Settle();
         const int start = gain->value();
         gain->setFocus();
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(gain, Qt::Key_Right);
         QTRY_COMPARE(cam_.Sent(0x82), QString::number(start + 3));
-        QCOMPARE(qobject_cast<QLabel*>(Ctl("textGainValue"))->text(), QString::number(start + 3));
+        QCOMPARE(Ctl<QLabel>("textGainValue")->text(), QString::number(start + 3));
         const int was = level->value();
         QWheelEvent wheel(QPointF(5, 5), level->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
                           Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -196,7 +147,7 @@ class PanelAccessTest : public QObject {
     // Typing mistakes are refused with a reason and send nothing; a malformed frame goes out as
     // typed, with a remark, and the log shows exactly the bytes written.
     void typedMessages() {
-        Open();
+        Open(true);
         panel_->ToggleDiagnostics();
         ManualMessageDialog* window = panel_->Diagnostics();
         auto* edit = Named<QLineEdit>(window, "editMessage");
@@ -225,7 +176,7 @@ class PanelAccessTest : public QObject {
         EnableWindowMemory(true);
         const auto off = qScopeGuard([] { EnableWindowMemory(false); });
         const QRect screen(0, 0, 600, 400);  // the test's screen is smaller than the panel
-        Open();
+        Open(true);
         panel_->FitToScreen(screen);
         panel_->ToggleDiagnostics();
         panel_->Diagnostics()->resize(640, 300);
@@ -237,7 +188,7 @@ class PanelAccessTest : public QObject {
         panel_->ToggleDiagnostics();
         panel_->OnOK();
 
-        Open();
+        Open(true);
         panel_->FitToScreen(screen);
         panel_->RestorePlace();
         QCOMPARE(panel_->pos(), QPoint(40, 30));

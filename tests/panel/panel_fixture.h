@@ -3,15 +3,19 @@
 #pragma once
 
 #include <QtTest>
+#include <QtWidgets>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 #include "engine/link_internal.h"  // the tests set statuses the worker would
 #include "panel/panel_dlg.h"
+#include "resources/resources.h"
 #include "scripted_services.h"
 #include "serial/com_names.h"
 #include "serial/port_table.h"
+#include "shell/version.h"
 #include "sim/camera_sim.h"
 #include "tests/support/wire.h"
 
@@ -51,9 +55,7 @@ class CameraOnPty {
         ClearNamedPorts();
         if (RegisterNamedPort(link.c_str()) < 0)
             return false;
-        CameraLinkOptions options;
-        options.sysfsRoot = dir.filePath("sys").toStdString();
-        return StartCameraLinkWith(options) == 0;
+        return StartCameraLinkWith({.sysfsRoot = dir.filePath("sys").toStdString()}) == 0;
     }
     void Stop() {
         StopCameraLink();
@@ -114,4 +116,61 @@ class CameraOnPty {
     QTemporaryDir dir;
     std::string link;
     sim::SimulatedCamera camera;
+};
+
+// What both window suites share: the camera, the scripted answers (fresh for each test), settings
+// in a scratch folder, and the panel under test, closed after each test.
+class PanelSuite : public QObject {
+  protected:
+    template <typename T = QWidget>
+    T* Ctl(const char* name) {
+        return Named<T>(panel_.get(), name);
+    }
+    void Click(const char* name) { Ctl<QAbstractButton>(name)->click(); }
+    // Everything queued so far has reached the camera: "Manual 1-Pt Shutter", a harmless request
+    // that every queue ends with, has arrived since the last mark.
+    void Drain() {
+        Click("buttonCalShutter");
+        QVERIFY(cam_.SawInOrder({Cmd(0x27, 3)}));
+    }
+    // As Drain(), and the frame record starts afresh.
+    void Settle() {
+        cam_.Mark();
+        Drain();
+        cam_.Mark();
+    }
+    // A new panel, refreshed from the connected camera and settled; `active`: shown and active.
+    void Open(bool active = false) {
+        panel_ = std::make_unique<C_Vesper_GUIDlg>();
+        panel_->OnTimer();
+        if (active) {
+            panel_->show();
+            QApplication::setActiveWindow(panel_.get());
+            QVERIFY(QTest::qWaitForWindowActive(panel_.get()));
+        }
+        Settle();
+    }
+    PanelSuite() {
+        InitKelvraResources();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_.path());
+    }
+    ~PanelSuite() override {
+        panel_.reset();
+        cam_.Stop();
+    }
+    // After each test: the panel closed, the answers fresh.
+    void EndTest() {
+        if (panel_ != nullptr)
+            panel_->OnOK();
+        panel_.reset();
+        SetProgramFilePathForTest(QString());
+        QCoreApplication::processEvents();
+        services_ = ScriptedServices();
+    }
+
+    QTemporaryDir settings_;
+    CameraOnPty cam_;
+    ScriptedServices services_;
+    ScopedUiServices scoped_{&services_};
+    std::unique_ptr<C_Vesper_GUIDlg> panel_;
 };
