@@ -24,9 +24,9 @@ std::string Compose(const char* text, LogTime time) {
 }
 
 TEST(LogLine, StampAndCut) {
-    EXPECT_EQ(Compose("     Opening COM3 ", {9, 5, 7, 42}), "09:05:07.042      Opening COM3 ");
-    EXPECT_EQ(Compose("x", {23, 59, 59, 999}), "23:59:59.999 x");
-    EXPECT_EQ(Compose("", {0, 0, 0, 0}), "00:00:00.000 ");
+    EXPECT_EQ(Compose("     Opening COM3 ", {9, 5, 7, 42}) + "|" + Compose("x", {23, 59, 59, 999}) + "|" +
+                  Compose("", {0, 0, 0, 0}),
+              "09:05:07.042      Opening COM3 |23:59:59.999 x|00:00:00.000 ");
     // The whole line, stamp included, is cut to 2999 characters; the rest of the block is zero.
     char line[kLogLineBlockSize];
     std::memset(line, 'z', sizeof line);
@@ -35,9 +35,7 @@ TEST(LogLine, StampAndCut) {
     EXPECT_EQ(ComposeLogLine(std::string(kLogLineMaxText - 13, 'a').c_str(), {1, 2, 3, 4}, line),
               kLogLineMaxText);
     EXPECT_EQ(ComposeLogLine("short", {1, 2, 3, 4}, line), 18);
-    for (size_t i = 18; i < sizeof line; ++i) {
-        ASSERT_EQ(line[i], '\0') << i;
-    }
+    EXPECT_EQ(std::string(line + 18, sizeof line - 18), std::string(sizeof line - 18, '\0'));
     EXPECT_EQ(ComposeLogLine(nullptr, {1, 2, 3, 4}, line), -1);
 }
 
@@ -67,15 +65,13 @@ TEST(LogLine, KeptForTheFirstTargetOnly) {
     constexpr int kLines = 100000;
     std::atomic<int> next{1};
     const auto produce = [&](int last) {
-        for (; next <= last; ++next) {
+        for (; next <= last; ++next)
             ASSERT_EQ(FormatLogLine(&sink, std::to_string(next).c_str(), {1, 1, 1, 1}), 0);
-        }
     };
     produce(kKeptLogLines + 10);
     std::thread producer(produce, kLines);
-    while (next.load() < kKeptLogLines + 100) {  // the target registers while lines come
+    while (next.load() < kKeptLogLines + 100)  // the target registers while lines come
         std::this_thread::yield();
-    }
     RecordingTarget first;
     SetLogSinkTarget(&sink, &first, kLogMessageNumber);
     producer.join();
@@ -91,74 +87,53 @@ TEST(LogLine, KeptForTheFirstTargetOnly) {
     EXPECT_EQ(second.Lines().size(), 0u);
 }
 
-struct Decoding {
-    int direction;
-    uint8_t opcode;
-    std::vector<uint8_t> payload;
-    bool given;
-    std::string reading;
-};
+// The reading DecodeFrame gives for a frame; without `given` no payload is passed at all.
+std::string Reading(int direction, uint8_t opcode, std::vector<uint8_t> payload, bool given = true) {
+    payload.reserve(1);  // given but empty still has an address, as a raw send's does
+    char bytesLine[kLogLineBlockSize];
+    char readingLine[kLogLineBlockSize];
+    DecodeFrame(given ? payload.data() : nullptr, direction, opcode, static_cast<int>(payload.size()),
+                bytesLine, readingLine, sizeof bytesLine);
+    return readingLine;
+}
 
 TEST(Decoder, EveryKindOfDetail) {
-    const std::string tx = "TX  ";
-    const std::string rx = "RX  ";
     const auto c = [](uint8_t opcode) { return std::string(CommandName(opcode)); };
-    const auto r = [](uint8_t opcode) { return std::string(ResponseName(opcode)); };
-    const Decoding cases[] = {
-        {kFrameSent, 0x12, {0x00, 0x0A}, true, tx + c(0x12) + " Auto Calibration Period Set 10 (0x000a)"},
-        {kFrameSent, 0x1E, {0x01, 0x00}, true, tx + c(0x1E) + " 256 (0x0100)"},
-        {kFrameSent, 0x23, {0x00, 0x00}, true, tx + c(0x23) + " 0 (0x0000) - Disabled"},
-        {kFrameSent, 0x23, {0x00, 0x05}, true, tx + c(0x23) + " 5 (0x0005) - Enabled"},
-        {kFrameSent, 0x27, {0x00, 0x0C}, true, tx + c(0x27) + " Field Calibration 12 (0x000c)"},
-        {kFrameSent, 0x2A, {0x00, 0x02}, true, tx + c(0x2A) + " Mode 2 (0x0002)"},
-        {kFrameSent, 0x58, {0x00, 0x06}, true, tx + c(0x58) + " Color code  6 (0x0006)"},
-        {kFrameSent, 0xC3, {0x00, 0x00}, true, tx + c(0xC3) + " YUV Digital Video Source  0 (0x0000)"},
-        {kFrameSent, 0xCF, {0x00, 0x03}, true, tx + c(0xCF) + " Video Orientation Select 3 (0x0003)"},
-        {kFrameSent, 0xD7, {0x00, 0x63}, true, tx + c(0xD7) + " Digital Video Source  99 (0x0063)"},
-        {kFrameSent,
-         0xB5,
-         {0x00, 0x2B},
-         true,
-         tx + c(0xB5) + " The param. index is: 0x002b - AGC Mode at Power Up"},
-        {kFrameSent,
-         0xB0,
-         {0x00, 0x2B, 0x01, 0x02},
-         true,
-         tx + c(0xB0) + " The param. index is:0x002b - AGC Mode at Power Up, and the value is 258 (0x0102)"},
-        // The store command: index 0x00ff; the missing second value reads as 0.
-        {kFrameSent,
-         0xB0,
-         {0x00, 0xFF},
-         true,
-         tx + c(0xB0) + " The param. index is:0x00ff - Unknown Parameter, and the value is 0 (0x0000)"},
-        {kFrameSent, 0xB5, {}, true, tx + c(0xB5) + " The param. index is: 0x0000 - Unknown Parameter"},
-        {kFrameSent, 0x9E, {0x00}, true, tx + c(0x9E) + " parameters not decoded yet"},
-        {kFrameSent, 0xF2, {}, true, tx + c(0xF2)},
-        {kFrameSent, 0x2A, {}, false, tx + c(0x2A)},
-        {kFrameReceived, 0x00, {'O', 'K'}, true, rx + r(0x00) + " OK"},
-        {kFrameReceived, 0x00, {'A', 0, 'B'}, true, rx + r(0x00) + " A"},
-        {kFrameReceived, 0x02, {0x00, 0xB0}, true, rx + r(0x02) + " for: " + c(0xB0)},
-        {kFrameReceived, 0x02, {0x01, 0xB3}, true, rx + r(0x02) + " for: " + c(0xB3)},
-        {kFrameReceived, 0x04, {0x00, 0xB5}, true, rx + r(0x04) + " Original command: 181 (0xb5)"},
-        {kFrameReceived, 0x04, {'a', 'b', 'c'}, true, rx + r(0x04) + " abc"},
-        {kFrameReceived, 0x45, {0x12, 0x34}, true, rx + r(0x45) + " The value is: 4660 (0x1234)"},
-        {kFrameReceived,
-         0xF2,
-         {0x00},
-         true,
-         rx + r(0xF2) + " no decode yet for system status response parameters"},
-        {kFrameReceived, 0x03, {}, true, rx + r(0x03) + " parameters not decoded yet"},
-        {kFrameReceived, 0x99, {}, true, rx + r(0x99) + " parameters not decoded yet"},
-    };
-    for (const Decoding& d : cases) {
-        std::vector<uint8_t> payload = d.payload;
-        payload.reserve(1);  // given but empty still has an address, as a raw send's does
-        char bytesLine[kLogLineBlockSize];
-        char readingLine[kLogLineBlockSize];
-        DecodeFrame(d.given ? payload.data() : nullptr, d.direction, d.opcode,
-                    static_cast<int>(payload.size()), bytesLine, readingLine, sizeof bytesLine);
-        EXPECT_EQ(readingLine, d.reading);
-    }
+    // The reading's start: direction, then the command's or the response's name.
+    const auto tx = [&](uint8_t opcode) { return "TX  " + c(opcode); };
+    const auto rx = [](uint8_t opcode) { return "RX  " + std::string(ResponseName(opcode)); };
+    EXPECT_EQ(Reading(kFrameSent, 0x12, {0x00, 0x0A}), tx(0x12) + " Auto Calibration Period Set 10 (0x000a)");
+    EXPECT_EQ(Reading(kFrameSent, 0x1E, {0x01, 0x00}), tx(0x1E) + " 256 (0x0100)");
+    EXPECT_EQ(Reading(kFrameSent, 0x23, {0x00, 0x00}), tx(0x23) + " 0 (0x0000) - Disabled");
+    EXPECT_EQ(Reading(kFrameSent, 0x23, {0x00, 0x05}), tx(0x23) + " 5 (0x0005) - Enabled");
+    EXPECT_EQ(Reading(kFrameSent, 0x27, {0x00, 0x0C}), tx(0x27) + " Field Calibration 12 (0x000c)");
+    EXPECT_EQ(Reading(kFrameSent, 0x2A, {0x00, 0x02}), tx(0x2A) + " Mode 2 (0x0002)");
+    EXPECT_EQ(Reading(kFrameSent, 0x58, {0x00, 0x06}), tx(0x58) + " Color code  6 (0x0006)");
+    EXPECT_EQ(Reading(kFrameSent, 0xC3, {0x00, 0x00}), tx(0xC3) + " YUV Digital Video Source  0 (0x0000)");
+    EXPECT_EQ(Reading(kFrameSent, 0xCF, {0x00, 0x03}), tx(0xCF) + " Video Orientation Select 3 (0x0003)");
+    EXPECT_EQ(Reading(kFrameSent, 0xD7, {0x00, 0x63}), tx(0xD7) + " Digital Video Source  99 (0x0063)");
+    EXPECT_EQ(Reading(kFrameSent, 0xB5, {0x00, 0x2B}),
+              tx(0xB5) + " The param. index is: 0x002b - AGC Mode at Power Up");
+    EXPECT_EQ(Reading(kFrameSent, 0xB0, {0x00, 0x2B, 0x01, 0x02}),
+              tx(0xB0) + " The param. index is:0x002b - AGC Mode at Power Up, and the value is 258 (0x0102)");
+    // The store command: index 0x00ff; the missing second value reads as 0.
+    EXPECT_EQ(Reading(kFrameSent, 0xB0, {0x00, 0xFF}),
+              tx(0xB0) + " The param. index is:0x00ff - Unknown Parameter, and the value is 0 (0x0000)");
+    EXPECT_EQ(Reading(kFrameSent, 0xB5, {}), tx(0xB5) + " The param. index is: 0x0000 - Unknown Parameter");
+    EXPECT_EQ(Reading(kFrameSent, 0x9E, {0x00}), tx(0x9E) + " parameters not decoded yet");
+    EXPECT_EQ(Reading(kFrameSent, 0xF2, {}), tx(0xF2));
+    EXPECT_EQ(Reading(kFrameSent, 0x2A, {}, false), tx(0x2A));
+    EXPECT_EQ(Reading(kFrameReceived, 0x00, {'O', 'K'}), rx(0x00) + " OK");
+    EXPECT_EQ(Reading(kFrameReceived, 0x00, {'A', 0, 'B'}), rx(0x00) + " A");
+    EXPECT_EQ(Reading(kFrameReceived, 0x02, {0x00, 0xB0}), rx(0x02) + " for: " + c(0xB0));
+    EXPECT_EQ(Reading(kFrameReceived, 0x02, {0x01, 0xB3}), rx(0x02) + " for: " + c(0xB3));
+    EXPECT_EQ(Reading(kFrameReceived, 0x04, {0x00, 0xB5}), rx(0x04) + " Original command: 181 (0xb5)");
+    EXPECT_EQ(Reading(kFrameReceived, 0x04, {'a', 'b', 'c'}), rx(0x04) + " abc");
+    EXPECT_EQ(Reading(kFrameReceived, 0x45, {0x12, 0x34}), rx(0x45) + " The value is: 4660 (0x1234)");
+    EXPECT_EQ(Reading(kFrameReceived, 0xF2, {0x00}),
+              rx(0xF2) + " no decode yet for system status response parameters");
+    EXPECT_EQ(Reading(kFrameReceived, 0x03, {}), rx(0x03) + " parameters not decoded yet");
+    EXPECT_EQ(Reading(kFrameReceived, 0x99, {}), rx(0x99) + " parameters not decoded yet");
     char bytesLine[kLogLineBlockSize];
     char readingLine[kLogLineBlockSize];
     const uint8_t ack[] = {0x00, 0xB5};
@@ -169,7 +144,7 @@ TEST(Decoder, EveryKindOfDetail) {
     DecodeFrame(text.data(), kFrameReceived, RSP_TEXT, kMaxPayloadLength, bytesLine, readingLine,
                 sizeof bytesLine);
     EXPECT_EQ(std::strlen(bytesLine), 3 + 5u * kMaxFrameLength);
-    EXPECT_EQ(readingLine, rx + r(0x00) + " " + std::string(kMaxPayloadLength, 'x'));
+    EXPECT_EQ(readingLine, rx(0x00) + " " + std::string(kMaxPayloadLength, 'x'));
     // A smaller buffer holds as much of both lines as fits, never more.
     const std::string fullBytes = bytesLine;
     const std::string fullReading = readingLine;
@@ -210,10 +185,16 @@ TEST(Decoder, LogFrameWritesTwoLinesAndReportsAcks) {
 class History : public ::testing::Test {
   protected:
     void Store(const std::string& text) { history.Store(text.c_str()); }
+    // "line first" to "line last".
+    static std::vector<std::string> Numbered(int first, int last) {
+        std::vector<std::string> lines;
+        for (int i = first; i <= last; ++i)
+            lines.push_back("line " + std::to_string(i));
+        return lines;
+    }
     void StoreNumbered(int count) {
-        for (int i = 1; i <= count; ++i) {
-            Store("line " + std::to_string(i));
-        }
+        for (const std::string& line : Numbered(1, count))
+            Store(line);
     }
     std::vector<std::string> Replay() const {
         std::vector<std::string> deliveries;
@@ -232,23 +213,17 @@ TEST_F(History, KeepsTheLast4999ForAReplayInTimeOrder) {
     EXPECT_EQ(history.Next(), 0);
     EXPECT_TRUE(Replay().empty());
     StoreNumbered(10);
-    auto deliveries = Replay();
-    ASSERT_EQ(deliveries.size(), 10u);
-    EXPECT_EQ(deliveries[9], "line 10");
+    EXPECT_EQ(Replay(), Numbered(1, 10));
 
     history.Clear();
     StoreNumbered(4999);
     EXPECT_EQ(history.Next(), 4999);
-    EXPECT_EQ(Replay().front(), "line 1") << "next = 4999 starts at slot 0";
+    EXPECT_EQ(Replay(), Numbered(1, 4999)) << "next = 4999 starts at slot 0";
     Store("line 5000");
     Store("line 5001");
     EXPECT_EQ(history.Next(), 1);
     EXPECT_STREQ(history.Text(0), "line 5001");
-    deliveries = Replay();
-    ASSERT_EQ(deliveries.size(), 4999u);
-    for (size_t i = 0; i < deliveries.size(); ++i) {
-        ASSERT_EQ(deliveries[i], "line " + std::to_string(i + 3));
-    }
+    EXPECT_EQ(Replay(), Numbered(3, 5001));
 }
 
 TEST_F(History, AFailedDeliveryIsNotCounted) {
@@ -272,11 +247,10 @@ TEST_F(History, LinesAtTheirOwnLengthCutAt2999) {
     Store("short");
     EXPECT_EQ(std::strlen(history.Text(0)), static_cast<size_t>(kLogLineMaxText));
     EXPECT_TRUE(history.Used(1)) << "an empty line is a line";
-    EXPECT_STREQ(history.Text(2), "short");
     EXPECT_FALSE(history.Used(3));
-    EXPECT_STREQ(history.Text(3), "");
-    EXPECT_STREQ(history.Text(-1), "");
-    EXPECT_STREQ(history.Text(LogHistory::kSlotCount), "");
+    EXPECT_EQ(std::string(history.Text(2)) + "|" + history.Text(3) + "|" + history.Text(-1) + "|" +
+                  history.Text(LogHistory::kSlotCount),
+              "short|||");
     history.Clear();
     EXPECT_FALSE(history.Used(0));
     EXPECT_EQ(history.Next(), 0);

@@ -21,6 +21,7 @@
 #include "serial/port_table.h"
 #include "sim/camera_sim.h"
 #include "tests/support/recording_target.h"
+#include "tests/support/results.h"
 #include "tests/support/wait.h"
 #include "tests/support/wire.h"
 
@@ -53,6 +54,18 @@ inline CameraRequest Play(const std::string& path) {
     return request;
 }
 
+// How a request went, in brief: its result, how many it did, and where it stopped.
+inline std::string OutcomeText(const Notice& outcome) {
+    return Results({{"result", outcome.result}, {"count", outcome.count}, {"index", outcome.index}});
+}
+
+// The status line's tooltip.
+inline std::string StatusNote(int status = StatusSearching) {
+    char note[kLogLineBlockSize];
+    DescribeLinkStatus(status, note, sizeof note);
+    return note;
+}
+
 class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -74,15 +87,14 @@ class EngineTest : public ::testing::Test {
     // Starts the engine with the log target in place before any port is known, then makes
     // the camera visible to the search.
     void StartEngine(bool recoverLostAck = true, bool withCamera = true) {
-        CameraLinkOptions options;
-        options.sysfsRoot = dir;
-        options.recoverLostAck = recoverLostAck;
-        options.briefConnection = brief;
-        options.safetyRescanMs = rescanMs;
         // The target hears the engine from its first line: one set afterwards would race the
         // first search pass, which then starts its episode again for the newcomer.
-        options.logTarget = &target;
-        options.logMessage = kLogMessageNumber;
+        const CameraLinkOptions options{.sysfsRoot = dir,
+                                        .recoverLostAck = recoverLostAck,
+                                        .safetyRescanMs = rescanMs,
+                                        .logTarget = &target,
+                                        .logMessage = kLogMessageNumber,
+                                        .briefConnection = brief};
         ASSERT_EQ(StartCameraLinkWith(options), 0);
         ASSERT_EQ(StartCameraLinkWith(options), -1) << "one engine per process";
         if (withCamera) {
@@ -106,16 +118,13 @@ class EngineTest : public ::testing::Test {
 
     std::vector<Bytes> Frames() const {
         std::vector<Bytes> frames;
-        for (const sim::RecordedFrame& frame : camera.Frames()) {
+        for (const sim::RecordedFrame& frame : camera.Frames())
             frames.push_back(frame.bytes);
-        }
         return frames;
     }
 
     bool Seen(uint8_t opcode) const {
-        const std::vector<Bytes> frames = Frames();
-        return std::any_of(frames.begin(), frames.end(),
-                           [&](const Bytes& frame) { return frame[1] == opcode; });
+        return std::ranges::any_of(Frames(), [&](const Bytes& frame) { return frame[1] == opcode; });
     }
 
     // Queues `request`, then a status query as a marker (no request type sends one), and
@@ -141,9 +150,16 @@ class EngineTest : public ::testing::Test {
     }
 
     void Enqueue(const std::vector<CameraRequest>& requests) {
-        for (const CameraRequest& request : requests) {
+        for (const CameraRequest& request : requests)
             EXPECT_EQ(EnqueueRequest(&request), 0);
-        }
+    }
+
+    // The log's lines without their stamps.
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const std::string& line : target.Lines())
+            texts.push_back(WithoutStamp(line));
+        return texts;
     }
 
     bool LogHas(const std::string& text, int timeoutMs = kGenerous) {

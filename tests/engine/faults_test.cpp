@@ -64,9 +64,9 @@ TEST_P(UnplugDuringWait, AQuickReplugConnectsAgain) {
     Enqueue({Request(REQ_COLOR_PALETTE, 3)});
     ASSERT_TRUE(WaitUntil([&] { return Seen(CMD_HSV_COLORIZATION); }, kGenerous));
     // Nothing of the interrupted work was finished on the new connection.
-    EXPECT_FALSE(Seen(CMD_ICE_MODE_ENABLE));
-    EXPECT_FALSE(Seen(CMD_SET_MANUAL_AGC_LEVEL));
-    EXPECT_EQ(Link()->connected.load(), 1);
+    EXPECT_EQ(
+        (std::vector<int>{Seen(CMD_ICE_MODE_ENABLE), Seen(CMD_SET_MANUAL_AGC_LEVEL), Link()->connected}),
+        (std::vector<int>{false, false, 1}));
 }
 
 // Away for longer: a request queued during the wait stays queued and reaches the camera once
@@ -112,9 +112,8 @@ TEST_F(EngineTest, AReplugDuringTheConnectionSequenceStartsItOver) {
     EXPECT_EQ(Frames().front(), Frame(CMD_SYSTEM_STATUS_GET));
     // Not one parameter read went to the port that had gone: the second opening comes first.
     std::string log;
-    for (const std::string& line : target.Lines()) {
-        log += WithoutStamp(line) + "\n";
-    }
+    for (const std::string& text : Texts())
+        log += text + "\n";
     const size_t second = log.find("     Opening COM", log.find("     Opening COM") + 1);
     ASSERT_NE(second, std::string::npos) << log;
     EXPECT_EQ(log.substr(0, second).find("TX  0x01 0xb5"), std::string::npos) << log;

@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 
 #include "tests/engine/engine_fixture.h"
-#include "tests/support/results.h"
 
 namespace enginetest {
 namespace {
@@ -20,40 +19,28 @@ struct Case {
 TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntriesAndALensStepAwaitsCompletion) {
     Connect();
     const Bytes typed = {0x01, 0xB5, 0x02, 0x00, 0x2B, 0x1D};
-    const Case cases[] = {
+    const auto source = [](uint16_t value) { return Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, value); };
+    std::vector<Case> cases = {
         {Request(REQ_POLARITY, 1), {Frame(CMD_WHITE_HOT_POLARITY_SET)}, {{38, 0}}},
         {Request(REQ_POLARITY, 0), {Frame(CMD_BLACK_HOT_POLARITY_SET)}, {{38, 1}}},
         {Request(REQ_IMAGE_ORIENTATION, 2), {Cmd(CMD_VIDEO_ORIENTATION, 2)}, {{2, 0}, {3, 1}}},
         {Request(REQ_IMAGE_ORIENTATION, 3), {Cmd(CMD_VIDEO_ORIENTATION, 3)}, {{2, 1}, {3, 1}}},
-        {Request(REQ_IMAGE_ORIENTATION, 4), {}, {}},
         {Request(REQ_CAMERA_LINK_OUTPUT, 1), {SetParam(6, 0)}, {}},
         {Request(REQ_CAMERA_LINK_OUTPUT, 7), {SetParam(6, 1)}, {}},
         {Request(REQ_PARALLEL_DIGITAL_OUTPUT, 1), {SetParam(5, 0)}, {}},
         {Request(REQ_RS170_OUTPUT, 0), {SetParam(4, 1)}, {}},
         {Request(REQ_RS170_MODE, 3), {SetParam(1, 3)}, {}},
-        {Request(REQ_RS170_MODE, 4), {}, {}},
-        {Request(REQ_DIGITAL_VIDEO_SOURCE, 0),
-         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 9), SetParam(76, 0)},
-         {{76, 0}}},
-        {Request(REQ_DIGITAL_VIDEO_SOURCE, 1),
-         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 7), SetParam(76, 0)},
-         {}},
-        {Request(REQ_DIGITAL_VIDEO_SOURCE, 2),
-         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 99), SetParam(76, 0)},
-         {}},
+        {Request(REQ_DIGITAL_VIDEO_SOURCE, 0), {source(9), SetParam(76, 0)}, {{76, 0}}},
+        {Request(REQ_DIGITAL_VIDEO_SOURCE, 1), {source(7), SetParam(76, 0)}, {}},
+        {Request(REQ_DIGITAL_VIDEO_SOURCE, 2), {source(99), SetParam(76, 0)}, {}},
         {Request(REQ_DIGITAL_VIDEO_SOURCE, 3),
-         {Cmd(CMD_DIGITAL_VIDEO_SOURCE_SELECTION, 9), SetParam(76, 1),
-          Cmd(CMD_YUV_DIGITAL_VIDEO_SOURCE_SELECTION, 0)},
+         {source(9), SetParam(76, 1), Cmd(CMD_YUV_DIGITAL_VIDEO_SOURCE_SELECTION, 0)},
          {}},
-        {Request(REQ_DIGITAL_VIDEO_SOURCE, 4), {}, {}},
         {Request(REQ_AUTO_CAL_ENABLE, 0), {Cmd(CMD_AUTOMATIC_CALIBRATION_ACTIVITY_CONTROL, 1)}, {{35, 1}}},
         {Request(REQ_AUTO_CAL_ENABLE, 1), {Cmd(CMD_AUTOMATIC_CALIBRATION_ACTIVITY_CONTROL, 0)}, {{35, 0}}},
-        {Request(REQ_AUTO_CAL_ENABLE, 2), {}, {}},
         {Request(REQ_COLOR_PALETTE, 6), {Cmd(CMD_HSV_COLORIZATION, 6)}, {{45, 6}}},
-        {Request(REQ_COLOR_PALETTE, 7), {}, {}},
         {Request(REQ_AGC_MODE, 0x10002), {Cmd(CMD_AGC_MODE_SET, 2)}, {{43, 2}}},
         {Request(REQ_ICE_ENABLE, 1), {Cmd(CMD_ICE_MODE_ENABLE, 1)}, {{47, 1}}},
-        {Request(REQ_ICE_ENABLE, 2), {}, {}},
         {ByteRequest(REQ_ICE_STRENGTH, 200), {Cmd(CMD_ICE_STRENGTH, 200)}, {{79, 200}}},
         {Request(REQ_MANUAL_GAIN_LEVEL, 400 << 16 | 300),
          {Cmd(CMD_SET_MANUAL_AGC_GAIN, 300), Cmd(CMD_SET_MANUAL_AGC_LEVEL, 400)},
@@ -67,35 +54,34 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntriesAndALensStepA
         {ByteRequest(REQ_SPATIAL_NR_ENABLE, 1), {SetParam(185, 142), SetParam(186, 37)}, {}},
         {ByteRequest(REQ_SPATIAL_NR_ENABLE, 0), {SetParam(185, 0), SetParam(186, 0)}, {}},
         {Request(REQ_FIELD_CALIBRATION, 12), {Cmd(CMD_FIELD_CALIBRATION, 12)}, {}},
-        {Request(REQ_FIELD_CALIBRATION, 5), {}, {}},
         {Request(REQ_AUTO_CAL_PERIOD, 15), {Cmd(CMD_AUTO_CAL_PERIOD_SET, 15)}, {{14, 15}}},
         {Request(REQ_STARTUP), {Frame(CMD_STARTUP)}, {}},
         {Request(REQ_SHUTDOWN), {Frame(CMD_SHUTDOWN)}, {}},
         {Request(REQ_LENS_CALIBRATION_STEP, 6), {Cmd(CMD_LENS_CALIBRATION_CONTROL, 6)}, {}},
         {Request(REQ_FACTORY_DEFAULTS), {Frame(CMD_SET_DEFAULT_NON_VOLATILE_PARAMETERS)}, {}},
         {Raw(typed), {typed}, {}},
-        {Request(REQ_RAW_MESSAGE, -1), {}, {}},
-        {Request(REQ_RAW_MESSAGE, kMaxRawMessageLength + 1), {}, {}},
-        {Request(REQ_MARK_PARAMETERS, -1), {}, {}},
-        {Request(REQ_MARK_PARAMETERS, kMaxMarkedParameters + 1), {}, {}},
-        {Request(25), {}, {}},
-        {Request(0), {}, {}},
     };
+    // Values out of range, bad lengths and unknown types: nothing to send.
+    for (const CameraRequest& request :
+         {Request(REQ_IMAGE_ORIENTATION, 4), Request(REQ_RS170_MODE, 4), Request(REQ_DIGITAL_VIDEO_SOURCE, 4),
+          Request(REQ_AUTO_CAL_ENABLE, 2), Request(REQ_COLOR_PALETTE, 7), Request(REQ_ICE_ENABLE, 2),
+          Request(REQ_FIELD_CALIBRATION, 5), Request(REQ_RAW_MESSAGE, -1),
+          Request(REQ_RAW_MESSAGE, kMaxRawMessageLength + 1), Request(REQ_MARK_PARAMETERS, -1),
+          Request(REQ_MARK_PARAMETERS, kMaxMarkedParameters + 1), Request(25), Request(0)})
+        cases.push_back({request, {}, {}});
     for (const Case& c : cases) {
         SCOPED_TRACE("type " + std::to_string(c.request.type) + ", payload " +
                      support::Hex(Bytes(c.request.payload, c.request.payload + 4)));
         // A value the entry cannot hold beforehand shows that the request set it.
-        for (const auto& [index, value] : c.pending) {
+        for (const auto& [index, value] : c.pending)
             SetPendingParameter(static_cast<uint16_t>(index), 0xBEEF);
-        }
         Notice outcome{};
         EXPECT_EQ(HexFrames(FramesOf(c.request, &outcome)), HexFrames(c.frames));
-        for (const auto& [index, value] : c.pending) {
+        for (const auto& [index, value] : c.pending)
             EXPECT_EQ(PendingValue(index), value) << index;
-        }
         // Every request says how it went: acknowledged, or nothing to send.
-        EXPECT_EQ(outcome.request, c.request.type);
-        EXPECT_EQ(outcome.result, c.frames.empty() ? -4 : 0);
+        EXPECT_EQ((std::vector<int>{outcome.request, outcome.result}),
+                  (std::vector<int>{c.request.type, c.frames.empty() ? -4 : 0}));
     }
 
     // A lens calibration step then waits for completion until the next ACK: one held back long
@@ -119,9 +105,7 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrderAndStopsAtA
     target.Clear();
     EXPECT_EQ(HexFrames(FramesOf(Request(REQ_SAVE_PARAMETERS), &outcome)),
               HexFrames({SetParam(38, polarity), GetParam(38), SetParam(45, palette), GetParam(45), kStore}));
-    EXPECT_EQ(support::Results({NAMED(outcome.result), NAMED(outcome.count), NAMED(outcome.index)}),
-              "outcome.result=0 outcome.count=2 outcome.index=-1")
-        << "result, count, and -1: it did not stop";
+    EXPECT_EQ(OutcomeText(outcome), "result=0 count=2 index=-1") << "result, count, and -1: it did not stop";
     // Unmarked; the read-back shows what the camera stored.
     EXPECT_EQ(
         (std::vector<int>{Marked(38), Marked(45), CameraValue(45), CameraValue(38), camera.Parameter(45)}),
@@ -129,10 +113,8 @@ TEST_F(EngineTest, SaveWritesAndReadsBackEveryMarkedEntryInIndexOrderAndStopsAtA
 
     // Each command went out only after the previous one's ACK had been logged.
     std::string order;
-    for (const std::string& line : target.Lines()) {
-        const std::string text = WithoutStamp(line);
+    for (const std::string& text : Texts())
         order += text.rfind("TX  0x", 0) == 0 ? "T" : text.rfind("RX  ACK", 0) == 0 ? "A" : "";
-    }
     EXPECT_EQ(order.substr(0, 10), "TATATATATA");
 
     // A save stops at a write that is not acknowledged and says so; that entry stays marked.
@@ -196,25 +178,21 @@ TEST_F(EngineTest, ACameraThatStopsAnsweringIsSaidSoUntilItsNextAck) {
     }
     EXPECT_EQ(statuses,
               (std::vector<int>{StatusNormal, StatusNormal, StatusNotAnswering, StatusNotAnswering}));
-    char hint[kLogLineBlockSize];
-    DescribeLinkStatus(StatusNotAnswering, hint, sizeof hint);
-    const std::string said = "     The camera does not answer. " + std::string(hint);
-    const std::vector<std::string> lines = target.Lines();
-    EXPECT_EQ(
-        std::count_if(lines.begin(), lines.end(), [&](auto& line) { return WithoutStamp(line) == said; }), 1);
+    const std::string said = "     The camera does not answer. " + StatusNote(StatusNotAnswering);
+    const std::vector<std::string> texts = Texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), said), 1);
     camera.ClearDroppedAcks();
     Enqueue({Request(REQ_ICE_ENABLE, 1)});
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusNormal; }, kGenerous));
 }
 
-TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
+TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyTextPastStrayBytes) {
     Connect();
     // At most 253 values make a message; a byte-order mark at the start is no value; LF, CR LF
     // and CR alone each end a line; blank lines are no messages; a tab separates as a space does.
     std::string longLine;
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 300; ++i)
         longLine += "7e ";
-    }
     const Bytes longFrame = Frame(0x7E, Bytes(252, 0x7E));
     Notice outcome{};
     EXPECT_EQ(HexFrames(FramesOf(Play(WriteFile("a.dseq",
@@ -223,8 +201,7 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
                                                     longLine + "\r\t27\t00 01")),
                                  &outcome)),
               HexFrames({Cmd(0x41, 1), longFrame, Cmd(0x27, 1)}));
-    EXPECT_EQ(support::Results({NAMED(outcome.result), NAMED(outcome.count), NAMED(outcome.index)}),
-              "outcome.result=0 outcome.count=3 outcome.index=0");
+    EXPECT_EQ(OutcomeText(outcome), "result=0 count=3 index=0");
     EXPECT_EQ(GetLinkStatus(), StatusNormal);
 
     // Of a line longer than 1288 characters the rest is skipped, with a remark: here the first
@@ -234,8 +211,7 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
     const std::string path = WriteFile("b.dseq", std::string(1287, ' ') + "F2 41\n2A 00 01\n23 00 01\n");
     EXPECT_EQ(HexFrames(FramesOf(Play(path), &outcome)),
               HexFrames({Frame(0xF0), Cmd(CMD_AGC_MODE_SET, 1), Cmd(CMD_ICE_MODE_ENABLE, 1)}));
-    EXPECT_EQ(support::Results({NAMED(outcome.result), NAMED(outcome.count), NAMED(outcome.index)}),
-              "outcome.result=-2 outcome.count=3 outcome.index=2");
+    EXPECT_EQ(OutcomeText(outcome), "result=-2 count=3 index=2");
     EXPECT_TRUE(LogHas("     Sequence file " + path +
                        ": line 1 is longer than 1288 characters; the rest of it was skipped"));
 
@@ -267,13 +243,10 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyText) {
 
     // A path that fills the whole payload without a terminator is not read past its end.
     EXPECT_TRUE(FramesOf(Play(std::string(kRequestPayloadSize, 'a'))).empty());
-}
 
-// A stray start byte whose length swallows what follows, once and then silence, or with junk
-// before every reply: the acknowledgements behind it are still found, at once.
-TEST_F(EngineTest, StrayStartBytesSwallowNoAcknowledgement) {
-    Connect();
-    const std::string path = WriteFile("five.dseq", "2A 00 01\n23 00 01\n2A 00 02\n23 00 00\n2A 00 01\n");
+    // A stray start byte whose length swallows what follows, once and then silence, or with junk
+    // before every reply: the acknowledgements behind it are still found, at once.
+    const std::string five = WriteFile("five.dseq", "2A 00 01\n23 00 01\n2A 00 02\n23 00 00\n2A 00 01\n");
     for (const bool junk : {false, true}) {
         SCOPED_TRACE(junk ? "junk before every reply" : "01 2A FC once");
         if (junk) {
@@ -281,11 +254,8 @@ TEST_F(EngineTest, StrayStartBytesSwallowNoAcknowledgement) {
         } else {
             camera.SendRaw({0x01, 0x2A, 0xFC});
         }
-        Notice outcome{};
-        EXPECT_EQ(FramesOf(Play(path), &outcome).size(), 5u);
-        EXPECT_EQ(support::Results(
-                      {{"result", outcome.result}, {"count", outcome.count}, {"index", outcome.index}}),
-                  "result=0 count=5 index=0");
+        EXPECT_EQ(FramesOf(Play(five), &outcome).size(), 5u);
+        EXPECT_EQ(OutcomeText(outcome), "result=0 count=5 index=0");
     }
     LinkCounters counters{};
     ASSERT_TRUE(GetLinkCounters(&counters));

@@ -232,7 +232,7 @@ TEST_F(LinkTest, TheAckWaitEndsAtTheTimeOutOrAtOnceOnTheStop) {
 }
 
 // A request whose first command finds its port already gone reached nothing: it is to be queued
-// again for the next connection. One that had nothing to send is not.
+// again for the next connection. One that had nothing to send, or was no request, is not.
 TEST_F(LinkTest, ARequestThatReachedNothingIsQueuedAgain) {
     link->channel.portKey = 0x5EED;  // no port is open under this key
     const CameraRequest palette{REQ_COLOR_PALETTE, {3}};
@@ -241,10 +241,7 @@ TEST_F(LinkTest, ARequestThatReachedNothingIsQueuedAgain) {
     const Execution refused = RunRequest(link.get(), &noPalette);
     EXPECT_EQ((std::vector<int>{refused.requeue, refused.notice.result, refused.notice.opcode}),
               (std::vector<int>{false, kRequestNotSent, 0}));
-}
-
-// No request, or one of no known type, reports that nothing was done.
-TEST_F(LinkTest, WhatIsNoRequestFailsWithoutSending) {
+    // No request, or one of no known type, reports that nothing was done.
     const CameraRequest unknown{9999, {}};
     EXPECT_EQ(RunRequest(link.get(), nullptr).notice.result, -4);
     EXPECT_EQ(RunRequest(link.get(), &unknown).notice.result, -4);
@@ -349,18 +346,15 @@ TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
         {"F2 \t1\n", {0x01, 0xF2, 0x01, 0x10, 0xFC}},     // a tab separates as a space does
         {"CF\t00\t01", {0x01, 0xCF, 0x02, 0x00, 0x01, 0x2D}},
         {"5z\n", {0x01, 0x50, 0x00, 0xAF}},
-        {"zz\n", {}},  // not one hexadecimal digit: not a message
-        {"0x\n", {}},
-        {"     \n", {}},
-        {"\n", {}},
-        {"", {}},
     };
     uint8_t frame[kMaxFrameLength];
     for (const auto& [line, expected] : cases) {
         const int length = ParseSequenceLine(line, frame);
         EXPECT_EQ(Bytes(frame, frame + length), expected) << line;
     }
-    EXPECT_EQ(ParseSequenceLine(nullptr, frame), 0);
+    // Not one hexadecimal digit: not a message.
+    for (const char* line : {"zz\n", "0x\n", "     \n", "\n", "", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(ParseSequenceLine(line, frame), 0) << (line == nullptr ? "no line" : line);
 }
 
 // What the log says when a port does not open: a node of `gid` and `mode` (none when 0).
