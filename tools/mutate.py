@@ -10,7 +10,10 @@ serial/ to app/, the windows, kelvra-ctl and the profiles included; never tests,
 generated code): a comparison flipped, a constant off by one, a call dropped, a condition joined
 the other way, a boolean or a returned code changed. `run` draws its sample from a seed it prints
 (a new one each time unless --seed repeats an earlier run), applies each mutant in turn, rebuilds
-incrementally, runs the whole suite (ctest, stopping at the first failure) and restores the line.
+incrementally, runs every test whose program the rebuild changed (ctest, stopping at the first
+failure) and restores the line. A test counts as changed when its own executable was relinked or
+when it runs a program that was (a test names such a program by its path, which stands in its
+executable); a test whose programs are the same bytes as before cannot see the mutant.
 
 Verdicts: caught (a test failed or timed out), survived, stillborn (does not compile) and
 equivalent (listed in tools/mutation_equivalent.json with the reason it cannot change behaviour;
@@ -124,6 +127,38 @@ def run(command, timeout, cwd=ROOT):
         return None, "timed out"
 
 
+def executables(build):
+    """Every executable file the build made, with its modification time."""
+    found = {}
+    for folder, dirs, files in os.walk(build):
+        dirs[:] = [d for d in dirs if d != "CMakeFiles"]
+        for name in files:
+            path = os.path.join(folder, name)
+            if os.access(path, os.X_OK) and not name.endswith((".sh", ".py", ".cmake")):
+                found[path] = os.stat(path).st_mtime_ns
+    return found
+
+
+def tests_and_programs(build):
+    """Each test's number and the executables it depends on: its own and any whose path it holds."""
+    listing = json.loads(subprocess.check_output(["ctest", "--test-dir", build, "--show-only=json-v1"]))
+    programs = list(executables(build))
+    uses = {}
+    tests = []
+    for number, test in enumerate(listing["tests"], 1):
+        command = test.get("command") or [""]
+        exe = os.path.realpath(command[0])
+        if exe not in uses:
+            try:
+                with open(exe, "rb") as f:
+                    data = f.read()
+            except OSError:
+                data = b""
+            uses[exe] = {exe} | {p for p in programs if p.encode() in data}
+        tests.append((number, uses[exe]))
+    return tests
+
+
 def try_all(mutants, build, timeout, equivalent):
     # Warnings are errors, as in every build that may land: a mutant the compiler rejects is stillborn.
     subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DKELVRA_BENCH=OFF", "-DKELVRA_DOCS=OFF",
@@ -136,6 +171,7 @@ def try_all(mutants, build, timeout, equivalent):
     if code != 0:
         sys.exit("the unmutated tree does not pass its tests:\n" + (output or "")[-3000:])
     ctest = ["ctest", "--test-dir", build, "-j", str(os.cpu_count() or 2), "--stop-on-failure", "--timeout", "120"]
+    tests = tests_and_programs(build)
     results = []
     for index, mutant in enumerate(mutants, 1):
         key = (mutant["file"], mutant["kind"], mutant["original"])
@@ -157,11 +193,17 @@ def try_all(mutants, build, timeout, equivalent):
             with open(path, "w") as f:
                 f.writelines(lines)
             try:
+                before = executables(build)
                 code, _ = run(["cmake", "--build", build], 1800)
+                after = executables(build)
+                changed = {p for p in after if before.get(p) != after[p]}
+                affected = [str(n) for n, uses in tests if uses & changed]
                 if code != 0:
                     verdict = "stillborn"
+                elif not affected:
+                    verdict, failed = "survived", "(no test's program changed)"
                 else:
-                    code, output = run(ctest, timeout)
+                    code, output = run(ctest + ["-I", "0,0,0," + ",".join(affected)], timeout)
                     verdict = "survived" if code == 0 else "caught"
                     # Which test caught it, so a flaky test cannot pass for a catch unnoticed.
                     names = re.findall(r"Test\s+#\d+: (\S+) \.+\s*\*+(?:Failed|Timeout|Exception)", output or "")
@@ -170,10 +212,11 @@ def try_all(mutants, build, timeout, equivalent):
                 lines[at] = mutant["original"]
                 with open(path, "w") as f:
                     f.writelines(lines)
+                # Rebuilt now, so that the next mutant's changed programs are its own.
+                run(["cmake", "--build", build], 1800)
         results.append((mutant, verdict))
         print("%3d/%d %-11s %s:%d %s (%.0f s) %s" % (index, len(mutants), verdict, mutant["file"], mutant["line"],
                                                      mutant["kind"], time.time() - started, failed), flush=True)
-    run(["cmake", "--build", build], 3600)  # leave the build matching the tree
     return results
 
 
