@@ -133,7 +133,7 @@ def executables(build):
     for folder, dirs, files in os.walk(build):
         dirs[:] = [d for d in dirs if d != "CMakeFiles"]
         for name in files:
-            path = os.path.join(folder, name)
+            path = os.path.realpath(os.path.join(folder, name))
             if os.access(path, os.X_OK) and not name.endswith((".sh", ".py", ".cmake")):
                 found[path] = os.stat(path).st_mtime_ns
     return found
