@@ -48,9 +48,11 @@ def source_files(folders=FOLDERS):
 
 
 def code_part(line):
-    """The line without a trailing comment or string literals (where mutants would be noise)."""
-    stripped = re.sub(r'"(\\.|[^"\\])*"', '""', line)
-    return stripped.split("//")[0]
+    """The line without a trailing comment, string literals blanked (where mutants would be noise).
+    Blanked, not removed: a mutant found at an offset of this text is applied at the same offset of
+    the line."""
+    blanked = re.sub(r'"(\\.|[^"\\])*"', lambda m: '"' + " " * (len(m.group(0)) - 2) + '"', line)
+    return blanked.split("//")[0]
 
 
 def mutants_of(line):
@@ -62,8 +64,8 @@ def mutants_of(line):
     # Comparisons (not the arrows of templates, shifts or ->).
     for match in re.finditer(r"(?<![<>=!\-])(==|!=|<=|>=|<|>)(?![<>=])", code):
         op = match.group(1)
-        if op in ("<", ">") and re.search(r"\w\s*<[\w:]+(\s*,\s*[\w:]+)*>", code):
-            continue  # a template argument list
+        if op in ("<", ">") and re.search(r"\w<[\w:\s*&,]*>", code):
+            continue  # a template argument list or a cast's type (formatted without a space before <)
         for old, new in COMPARISONS:
             if op == old:
                 found.append(("flip " + old, line[: match.start()] + new + line[match.end():]))
@@ -82,7 +84,8 @@ def mutants_of(line):
         found.append(("swap " + match.group(0), line[: match.start()] + new + line[match.end():]))
     match = re.match(r"(\s*(?:\}\s*else\s+)?(?:if|while)\s*\()(.*)(\)\s*\{?\s*)$", code.rstrip("\n"))
     if match and match.group(2).count("(") == match.group(2).count(")"):
-        found.append(("negate condition", match.group(1) + "!(" + match.group(2) + ")" + match.group(3) + "\n"))
+        found.append(("negate condition",
+                      line[: match.start(2)] + "!(" + line[match.start(2): match.end(2)] + ")" + line[match.end(2):]))
     # A statement that is only a call: dropped.
     if re.fullmatch(r"\s*[\w:>.\-]+\s*\(.*\)\s*;\s*", code) and not text.startswith("return"):
         found.append(("drop call", line[: len(line) - len(line.lstrip())] + ";  // dropped\n"))
