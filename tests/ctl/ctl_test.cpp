@@ -494,13 +494,14 @@ TEST_F(CtlTest, ScriptConveniences) {
     EXPECT_EQ(Finish(Start({"info", "--field", "port"}, {}, {}, {"KELVRA_PORT=" + dir + "/camera"})),
               (Result{0, dir + "/camera\n", ""}));
 
-    // Standard input in place of a file; a profile entry's name that is not its index's is warned of.
+    // Standard input in place of a file; a profile entry's name that is not its index's is warned of
+    // (an entry without a name is not).
     const std::string dseq = dir + "/one.dseq", profile = dir + "/p.json";
     std::ofstream(dseq) << "CF 00 02\n";
     EXPECT_EQ(Ctl({"-q", "play", "-"}, true, {}, dseq).code, 0);
     EXPECT_EQ(CommandFrames(), std::vector<Bytes>{Cmd(0xCF, 2)});
     std::ofstream(profile) << R"({"format": "kelvra-settings-profile", "formatVersion": 1, "parameters": [
-        {"index": 16, "name": "Frame Rates", "value": 30}]})";
+        {"index": 16, "name": "Frame Rates", "value": 30}, {"index": 43, "value": 1}]})";
     EXPECT_EQ(Ctl({"-q", "restore", "-", "--dry-run", "--force"}, true, {}, profile),
               (Result{0, "",
                       "kelvra-ctl: restore: warning: standard input: entry 16 is named \"Frame Rates\", but "

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,17 @@ TEST(DeviceWatch, HearsTheClassFolderNamedPortsAndTheirFoldersOnly) {
     std::filesystem::create_symlink("/dev/null", camera);
     EXPECT_TRUE(Changed(watch));
 
+    // In /dev a new tty node is a change and another file is not (where the test may write there).
+    const std::string node = "/dev/ttyKelvraWatch" + std::to_string(::getpid());
+    const std::string other = "/dev/kelvra-watch-" + std::to_string(::getpid());
+    if (std::ofstream(other).good()) {
+        ASSERT_TRUE(Readable(watch, 2000));
+        EXPECT_FALSE(DrainDeviceWatch(watch)) << "not a tty node";
+        std::ofstream{node};
+        EXPECT_TRUE(Changed(watch));
+        std::filesystem::remove(node);
+        std::filesystem::remove(other);
+    }
     CloseDeviceWatch(watch);
     ClearNamedPorts();
 }

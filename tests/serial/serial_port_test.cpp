@@ -99,10 +99,11 @@ TEST_F(SerialPort, ASecondOpenTimedWaitsAndAClosedPortAreRefused) {
     uint32_t written = 99;
     EXPECT_EQ((std::vector<int64_t>{port_.Close(), port_.SetHandshake(0),
                                     port_.SetLineFormat(921600, 8, 0, 0), port_.Write("x", 1, &written, 3000),
-                                    written, port_.GetBaudRate(), port_.GetStopBits(), port_.GetHandshake(),
-                                    port_.GetEventMask(), port_.GetEventChar(), port_.LastError()}),
+                                    written, port_.GetBaudRate(), port_.GetByteSize(), port_.GetParity(),
+                                    port_.GetStopBits(), port_.GetHandshake(), port_.GetEventMask(),
+                                    port_.GetEventChar(), port_.LastError()}),
               (std::vector<int64_t>{kErrorInvalidHandle, kErrorInvalidHandle, kErrorInvalidHandle,
-                                    kErrorInvalidHandle, 0, -1, -1, -1, 0, 0, kErrorInvalidHandle}));
+                                    kErrorInvalidHandle, 0, -1, -1, -1, -1, -1, 0, 0, kErrorInvalidHandle}));
 }
 
 // A failed read, write or wait at each point: an interrupt or a full buffer is waited out and
