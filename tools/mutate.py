@@ -209,8 +209,9 @@ def try_all(mutants, build, timeout, equivalent):
                     code, output = run(ctest + ["-I", "0,0,0," + ",".join(affected)], timeout)
                     verdict = "survived" if code == 0 else "caught"
                     # Which test caught it, so a flaky test cannot pass for a catch unnoticed.
-                    names = re.findall(r"Test\s+#\d+: (\S+) \.+\s*\*+(?:Failed|Timeout|Exception)", output or "")
-                    failed = names[0] if names else ("(timed out)" if code is None else "")
+                    names = re.findall(r"Test\s+#\d+: (\S+) \.*\s*\*+(?:Failed|Timeout|Exception|Subprocess|SEGFAULT|Not Run)", output or "")
+                    failed = names[0] if names else ("(timed out)" if code is None else
+                                                     "(unnamed: " + (output or "").strip()[-300:] + ")")
             finally:
                 lines[at] = mutant["original"]
                 with open(path, "w") as f:
