@@ -211,6 +211,7 @@ def try_all(mutants, build, timeout, equivalent):
                     # Which test caught it, so a flaky test cannot pass for a catch unnoticed.
                     names = re.findall(r"Test\s+#\d+: (\S+) \.*\s*\*+(?:Failed|Timeout|Exception|Subprocess|SEGFAULT|Not Run)", output or "")
                     failed = names[0] if names else ("(timed out)" if code is None else
+                                                     "" if code == 0 else
                                                      "(unnamed: " + (output or "").strip()[-300:] + ")")
             finally:
                 lines[at] = mutant["original"]
