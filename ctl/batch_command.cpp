@@ -22,14 +22,16 @@ bool SplitLine(const QString& line, QStringList* words) {
     for (qsizetype i = 0; i < line.size(); ++i) {
         const QChar c = line[i];
         if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            const qsizetype end = line.indexOf(c, i + 1);
-            if (end < 0)
+            // One pass, so that an escaped quote does not end the word.
+            qsizetype end = i + 1;
+            for (; end < line.size() && line[end] != c; ++end) {
+                if (c == QLatin1Char('"') && line[end] == QLatin1Char('\\') && end + 1 < line.size() &&
+                    (line[end + 1] == c || line[end + 1] == QLatin1Char('\\')))
+                    ++end;
+                word += line[end];
+            }
+            if (end == line.size())
                 return false;
-            QString quoted = line.mid(i + 1, end - i - 1);
-            if (c == QLatin1Char('"'))
-                quoted.replace(QStringLiteral("\\\\"), QStringLiteral("\\"))
-                    .replace(QStringLiteral("\\\""), QStringLiteral("\""));
-            word += quoted;
             inWord = true;
             i = end;
         } else if (c == QLatin1Char('\\') && i + 1 < line.size()) {

@@ -163,6 +163,8 @@ TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
         EXPECT_THAT(r.out, HasSubstr("done"));
     }
     EXPECT_EQ(camera.Parameter(16), 60);
+    EXPECT_EQ(Ctl({"set", "automatic-field-calibration-interval=7"}).out,
+              "auto-cal period (Automatic Field Calibration Interval = 7): acknowledged\ndone\n");
 }
 
 // After the status query a command reads only what it uses: the parameters it shows or sets (and
@@ -247,6 +249,10 @@ TEST_F(CtlTest, BatchRunsItsLinesOnOneConnection) {
         EXPECT_EQ(Ctl({"batch", file}).code, 2) << bad;
         EXPECT_EQ(camera.FrameCount(), 0u) << bad;
     }
+    // In "...", \" and \\ stand for " and \: an escaped quote does not end the word.
+    std::ofstream(dir + "/a \"b\\.dseq") << "CF 00 02\n";
+    std::ofstream(file, std::ios::trunc) << "play \"" + dir + "/a \\\"b\\\\.dseq\"\n";
+    EXPECT_EQ(Ctl({"-q", "batch", file}), (Result{0, "", ""}));
     // A batch file is read as every file a user names: a FIFO without a writer is refused at once.
     const std::string fifo = dir + "/commands";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -271,6 +277,8 @@ TEST_F(CtlTest, RefusedValuesSendNothing) {
 TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
     const std::string file = dir + "/camera.json";
     ASSERT_EQ(Ctl({"dump", "-o", file}).code, 0);
+    EXPECT_EQ(Ctl({"dump"}).out.substr(0, 2) + Ctl({"dump", "--format", "text"}).out.substr(0, 8),
+              "{\nProgram:");
     SettingsProfile profile;
     QString error;
     ASSERT_TRUE(ReadProfileFile(QString::fromStdString(file), &profile, &error)) << error.toStdString();
