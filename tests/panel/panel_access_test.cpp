@@ -63,13 +63,17 @@ class PanelAccessTest : public PanelSuite {
                          "editStep buttonStepUp buttonGainDown sliderGain buttonGainUp buttonLevelDown "
                          "sliderLevel buttonLevelUp checkTemporalNr editThreshold buttonSaveParameters "
                          "buttonFactoryDefaults buttonExit"));
+        QStringList tips;  // what each control does, in its own words (the two sliders share theirs)
         for (QWidget* control : ControlsById(panel_.get())) {
             const QRect at(control->mapTo(panel_.get(), QPoint(0, 0)), control->size());
             if (!panel_->rect().contains(at))
                 QVERIFY2(!control->isVisible() &&
                              QAccessible::queryAccessibleInterface(control)->state().invisible,
                          qPrintable(control->objectName()));
+            else if (control->isVisible() && !control->inherits("QLabel") && !control->inherits("QGroupBox"))
+                tips << control->toolTip();
         }
+        QVERIFY(tips.size() > 30 && !tips.contains(QString()) && tips.removeDuplicates() == 1);
 
         const bool temporal = Ctl<QCheckBox>("checkTemporalNr")->isChecked();
         for (const char* id : {"editThreshold", "checkTemporalNr"}) {
@@ -178,7 +182,8 @@ class PanelAccessTest : public PanelSuite {
         const QRect screen(0, 0, 600, 400);  // the test's screen is smaller than the panel
         Open(true);
         panel_->FitToScreen(screen);
-        panel_->ToggleDiagnostics();
+        panel_->ToggleDiagnostics();  // nothing remembered: placed, and sized, to fit the screen
+        QVERIFY(panel_->screen()->availableGeometry().contains(panel_->Diagnostics()->frameGeometry()));
         panel_->Diagnostics()->resize(640, 300);
         panel_->Diagnostics()->move(60, 20);
         panel_->move(40, 30);

@@ -8,6 +8,8 @@
 #include "panel/settings_import.h"
 #include "panel_fixture.h"
 #include "resources/control_id.h"
+#include "resources/resources.h"
+#include "shell/icon_combo.h"
 #include "shell/version.h"
 
 namespace {
@@ -356,6 +358,12 @@ class PanelTest : public PanelSuite {
         cam_.Mark();
         Choose("comboVideoMode", 0);
         QCOMPARE(Show({"comboPaletteIcons", "checkAnalogVideo"}), QString("Off|1"));
+        for (const int icon : {131, 133, 134})  // each palette with its own swatch, in order
+            QCOMPARE(Ctl<CWComboIconBox>("comboPaletteIcons")
+                         ->ItemRecord(icon - 131 - (icon > 131))
+                         ->icon.pixmap(16)
+                         .toImage(),
+                     LoadIconResource(icon).pixmap(16).toImage());
         Choose("comboVideoMode", 1);
         QCOMPARE(Show({"checkAnalogVideo"}) + " " + Mirror(), QString("0 100 1500/2500 1000/1100"));
         Choose("comboVideoMode", 2);

@@ -101,10 +101,7 @@ class SimulatedCameraTest : public ::testing::Test {
 
 // The answers to the version query and the download setup are pinned by the engine's connection test.
 TEST_F(SimulatedCameraTest, AnswersEachCommandAsACameraDoes) {
-    const struct {
-        Bytes command;
-        std::vector<Bytes> replies;
-    } cases[] = {
+    const std::pair<Bytes, std::vector<Bytes>> cases[] = {
         {Frame(0xF2), {Frame(RSP_SYSTEM_STATUS, {0x00, 0x01, 0x0B, 0xB8}), Ack(0xF2)}},
         {Frame(0xB5, Word(43)), {Frame(RSP_VALUE, Word(1)), Ack(0xB5)}},
         {Frame(0xB0, Words(0x012B, 2)), {Ack(0xB0)}},  // only the low byte selects the parameter
@@ -116,17 +113,13 @@ TEST_F(SimulatedCameraTest, AnswersEachCommandAsACameraDoes) {
         {Frame(0xB0, Word(1)), {Frame(RSP_ERROR, {0x00, 0xB0})}},  // a two-byte write but the store
         {{0x55, 0xAA, 0x01, 0x07, 0x00, 0xF7, 0x01, 0x9E, 0x00, 0x61}, {Ack(0x9E)}},  // noise, bad sum
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(support::Hex(c.command));
-        ASSERT_EQ(Send(c.command), 0);
-        EXPECT_EQ(support::HexFrames(Take(c.replies.size())), support::HexFrames(c.replies));
+    for (const auto& [command, replies] : cases) {
+        SCOPED_TRACE(support::Hex(command));
+        ASSERT_EQ(Send(command), 0);
+        EXPECT_EQ(support::HexFrames(Take(replies.size())), support::HexFrames(replies));
     }
     // Setting commands keep their value where the camera keeps it.
-    const struct {
-        Bytes command;
-        int parameter;
-        uint16_t value;
-    } settings[] = {
+    const std::tuple<Bytes, int, uint16_t> settings[] = {
         {Frame(0x2A, Word(2)), PARAM_AGC_MODE_AT_POWER_UP, 2},
         {Frame(0x28), PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP, 1},
         {Frame(0x29), PARAM_AGC_BLACK_HOT_ENABLE_AT_POWER_UP, 0},
@@ -134,10 +127,10 @@ TEST_F(SimulatedCameraTest, AnswersEachCommandAsACameraDoes) {
         {Frame(0x58, Word(6)), PARAM_8_BIT_COLORIZATION_SELECTION, 6},
         {Frame(0x12, Word(15)), 14, 15},
     };
-    for (const auto& s : settings) {
-        ASSERT_EQ(Send(s.command), 0);
+    for (const auto& [command, parameter, value] : settings) {
+        ASSERT_EQ(Send(command), 0);
         ASSERT_EQ(Take(1).size(), 1u);
-        EXPECT_EQ(camera_.Parameter(s.parameter), s.value) << support::Hex(s.command);
+        EXPECT_EQ(camera_.Parameter(parameter), value) << support::Hex(command);
     }
     EXPECT_EQ(camera_.Parameter(PARAM_RS170_INVERT_ENABLE), 0);
     EXPECT_EQ(camera_.FrameCount(), std::size(cases) + std::size(settings));
@@ -184,14 +177,19 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
 }
 
 // A fresh simulated camera holds only values the settings rules allow, so that a profile dumped
-// from it restores anywhere.
+// from it restores anywhere; and they are kelvra-camsim's factory state, value by value.
 TEST(SimulatedCameraLife, PowerOnValuesAreOnesTheRulesAllow) {
     uint16_t values[kReadableParameterCount];
     bool given[kReadableParameterCount];
-    for (int index = 0; index < kReadableParameterCount; ++index)
+    std::string listed;
+    for (int index = 0; index < kReadableParameterCount; ++index) {
         values[index] = SimulatedCamera::DefaultParameter(index), given[index] = true;
+        listed += std::to_string(index) + " " + std::to_string(values[index]) + "\n";
+    }
     char reason[256] = "";
     EXPECT_EQ(CheckSettings(values, given, true, reason, sizeof reason, nullptr), 0) << reason;
+    std::ifstream file(std::filesystem::path(__FILE__).parent_path() / "power_on_values.txt");
+    EXPECT_EQ(listed, std::string(std::istreambuf_iterator<char>(file), {}));
 }
 
 TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
@@ -251,7 +249,9 @@ TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
     const std::string dir = TempDir();
     const std::string link = dir + "/camera";
     for (int signal : {SIGTERM, SIGINT}) {
-        Program program({"--verbose", "--link", link}, dir + "/out");
+        Program program(signal == SIGTERM ? std::vector<std::string>{"--verbose", "--link", link}
+                                          : std::vector<std::string>{"--verbose", "--link=" + link},
+                        dir + "/out");
         ASSERT_TRUE(program.ReadUntil(link + "\n"));
         const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
         const Bytes read43 = Frame(0xB5, Word(43)), spoilt = {0x01, 0x9E, 0x00, 0x00};
