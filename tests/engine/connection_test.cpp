@@ -88,12 +88,8 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
 // the camera did not send for it.
 TEST_F(EngineTest, SpoiltAnswersAreReadAgainAndNeverTakenForAnotherValue) {
     using Spoil = sim::SimulatedCamera::Spoil;
-    const struct {
-        uint8_t reply;
-        Spoil spoil;
-        int times;
-        bool known;  // parameter 100 in the end
-    } cases[] = {
+    const std::tuple<uint8_t, Spoil, int, bool> cases[] = {
+        // the reply spoilt, how, how often, 100 known
         {RSP_VALUE, Spoil::Corrupt, 1, true},  {RSP_VALUE, Spoil::Corrupt, -1, false},
         {RSP_VALUE, Spoil::Lose, 1, true},     {RSP_VALUE, Spoil::Duplicate, 1, true},
         {RSP_ACK, Spoil::AckFirst, -1, false}, {RSP_ACK, Spoil::Duplicate, -1, true},
@@ -101,11 +97,11 @@ TEST_F(EngineTest, SpoiltAnswersAreReadAgainAndNeverTakenForAnotherValue) {
     camera.SetParameter(100, 4242);
     camera.SetParameter(101, 7);
     Connect();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.reply) + " " + std::to_string(static_cast<int>(c.spoil)) + " x" +
-                     std::to_string(c.times));
+    for (const auto& [reply, spoil, times, known100] : cases) {
+        SCOPED_TRACE(std::to_string(reply) + " " + std::to_string(static_cast<int>(spoil)) + " x" +
+                     std::to_string(times));
         camera.ClearSpoiledReplies();
-        camera.SpoilReplies(CMD_GET_NON_VOLATILE_PARAMETERS, 100, c.reply, c.spoil, c.times);
+        camera.SpoilReplies(CMD_GET_NON_VOLATILE_PARAMETERS, 100, reply, spoil, times);
         LinkCounters before{}, after{};  // the unknown value is counted
         GetLinkCounters(&before);
         ASSERT_EQ(camera.Unplug(), 0);
@@ -117,11 +113,11 @@ TEST_F(EngineTest, SpoiltAnswersAreReadAgainAndNeverTakenForAnotherValue) {
         for (int index = 0; index < kReadableParameterCount; ++index) {
             uint16_t value = 0;
             const bool known = ReadCameraValue(index, &value);
-            if (known ? value != camera.Parameter(index) : index != 100 || c.known)
+            if (known ? value != camera.Parameter(index) : index != 100 || known100)
                 wrong += " " + std::to_string(index);
         }
         EXPECT_EQ(wrong, "");
-        EXPECT_EQ(after.valuesUnknown - before.valuesUnknown, c.known ? 0u : 1u);
+        EXPECT_EQ(after.valuesUnknown - before.valuesUnknown, known100 ? 0u : 1u);
     }
     EXPECT_TRUE(LogHas("     Parameter 0x0064 - " + std::string(ParameterName(100)) +
                        ": no single value came in 3 reads; its value is unknown"));

@@ -112,11 +112,8 @@ TEST(FrameAssembler, ResultsAndFramesByteByByte) {
 // A dropped frame's bytes are looked at again from the one after its start byte, and a quiet line
 // ends a half-received frame the same way: the frame behind a stray start byte is found.
 TEST(FrameAssembler, AFrameBehindAStrayStartByteIsFound) {
-    const struct {
-        const char* name;
-        Bytes stray;
-        int found, afterQuiet;  // ACKs found, and once the line is quiet
-    } cases[] = {
+    const std::tuple<const char*, Bytes, int, int> cases[] = {
+        // ACKs found, and once the line is quiet
         {"clean", {}, 1, 1},
         {"start byte, long length", {0x01, 0x2A, 0xFC}, 0, 1},
         {"start byte, short length", {0x01, 0x07, 0x02}, 1, 1},
@@ -126,22 +123,20 @@ TEST(FrameAssembler, AFrameBehindAStrayStartByteIsFound) {
     const FrameSink count = [](const FrameAssembler& f, void* found) {
         *static_cast<int*>(found) += f.opcode == 0x02 && f.length == 2 && f.payload[1] == 0xB5;
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, stray, foundFirst, afterQuiet] : cases) {
+        SCOPED_TRACE(name);
         FrameAssembler a{};
-        int found = 0;
-        int dropped = 0;
-        Bytes bytes = c.stray;
-        for (uint8_t b : Frame(0x02, {0x00, 0xB5})) {
-            bytes.push_back(b);
-        }
+        int found = 0, dropped = 0;
+        Bytes bytes = stray;
+        const Bytes ack = Frame(0x02, {0x00, 0xB5});
+        bytes.insert(bytes.end(), ack.begin(), ack.end());
         for (uint8_t b : bytes) {
             dropped += ReceiveByte(&a, b, count, &found);
         }
-        EXPECT_EQ(found, c.found);
+        EXPECT_EQ(found, foundFirst);
         dropped += DropPartialFrame(&a, count, &found);
         EXPECT_EQ((std::vector<int>{found, dropped > 0, static_cast<int>(a.state)}),
-                  (std::vector<int>{c.afterQuiet, !c.stray.empty(), Idle}));
+                  (std::vector<int>{afterQuiet, !stray.empty(), Idle}));
     }
 }
 
@@ -265,30 +260,27 @@ TEST(SendRoutines, EachFramesItsPayloadForTheHook) {
 TEST(SendRoutines, RawFramesAreHandedOnAsGiven) {
     const CommandChannel channel{RecordingHook, 0x5A5A1234u, 0};
     gCalls.clear();
-    const Bytes wrongChecksum = {0x01, 0xB5, 0x02, 0x00, 0x2B, 0x00};
-    SendRawFrame(&channel, wrongChecksum.data(), 6);
-    // Length byte 5 with 2 payload bytes given; then no length byte; then no opcode.
-    const uint8_t truncated[] = {0x01, 0x33, 0x05, 0x00, 0x2B, 0xEE};
-    SendRawFrame(&channel, truncated, 5);
-    SendRawFrame(&channel, truncated, 3);
-    SendRawFrame(&channel, truncated, 2);
-    SendRawFrame(&channel, truncated, 1);
+    // A wrong checksum; length byte 5 with 2 payload bytes given, then no length byte, then no
+    // opcode (bytes past the frame count 0; raw sends always give their payload area); too long.
+    const uint8_t wrong[] = {0x01, 0xB5, 0x02, 0x00, 0x2B, 0x00},
+                  truncated[] = {0x01, 0x33, 0x05, 0x00, 0x2B, 0xEE};
     Bytes oversized(257);
     std::iota(oversized.begin(), oversized.end(), 0);
     oversized[2] = 0xFF;
-    SendRawFrame(&channel, oversized.data(), 257);
-    ASSERT_EQ(gCalls.size(), 6u);
-    EXPECT_EQ(gCalls[0].frame, wrongChecksum);
-    EXPECT_EQ(gCalls[0].payload, (Bytes{0x00, 0x2B}));
-    EXPECT_EQ(gCalls[1].payloadLength, 5);
-    EXPECT_EQ(gCalls[1].payload, (Bytes{0x00, 0x2B, 0x00, 0x00, 0x00})) << "bytes past the frame count 0";
-    EXPECT_EQ(gCalls[2].payload, Bytes(5, 0x00)) << "the length byte alone still counts";
-    EXPECT_EQ(gCalls[3].opcode, 0x33);
-    EXPECT_EQ(gCalls[3].payloadLength, 0);
-    EXPECT_TRUE(gCalls[3].payloadGiven) << "raw sends always give their payload area";
-    EXPECT_EQ(gCalls[4].opcode, 0x00);
-    EXPECT_EQ(gCalls[5].frame, oversized);
-    EXPECT_EQ(gCalls[5].payloadLength, kMaxPayloadLength);
+    std::string seen;
+    using Raw = std::pair<const uint8_t*, int>;
+    for (const auto& [frame, length] : {Raw{wrong, 6}, Raw{truncated, 5}, Raw{truncated, 3},
+                                        Raw{truncated, 2}, Raw{truncated, 1}, Raw{oversized.data(), 257}}) {
+        SendRawFrame(&channel, frame, length);
+        const HookCall& c = gCalls.back();
+        seen += support::Hex(Bytes(c.payload.begin(), c.payload.begin() + std::min(c.payloadLength, 6))) +
+                "/" + std::to_string(c.opcode) + "/" + std::to_string(c.payloadLength) + "/" +
+                std::to_string(c.payloadGiven) + "/" + std::to_string(c.frame.size()) + " ";
+    }
+    EXPECT_EQ(seen,
+              "00 2B /181/2/1/6 00 2B 00 00 00 /51/5/1/5 00 00 00 00 00 /51/5/1/3 /51/0/1/2 /0/0/1/1 "
+              "03 04 05 06 07 08 /1/252/1/257 ");
+    EXPECT_EQ(gCalls.back().frame, oversized);
 }
 
 // Through a real pseudo-terminal: the bytes arrive as built, after the hook has seen them; a

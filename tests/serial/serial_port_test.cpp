@@ -112,11 +112,8 @@ TEST_F(SerialPort, ASecondOpenTimedWaitsAndAClosedPortAreRefused) {
 TEST(SerialFaults, EachSystemCallFailureIsWaitedOutOrReported) {
     using namespace support;
     enum Op { Send, SendHungUp, Take, Wait, Deliver };
-    const struct {
-        Op op;
-        std::vector<CallFault> faults;
-        const char* expected;  // "<result> <bytes> <state>"
-    } rows[] = {
+    const std::tuple<Op, std::vector<CallFault>, const char*> rows[] = {
+        // "<result> <bytes> <state>"
         {Send, {{kWrite, EINTR}}, "0 abc open"},
         {Send, {{kWrite, EAGAIN, 2}, {kPoll, EINTR}}, "0 abc open"},
         {Send, {{kWrite, EAGAIN}, {kPoll, ENOMEM}}, "12  open"},
@@ -135,37 +132,36 @@ TEST(SerialFaults, EachSystemCallFailureIsWaitedOutOrReported) {
     };
     static std::atomic<int> goneCalls{0};
     FailingCalls calls;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.expected);
+    for (const auto& [op, faults, expected] : rows) {
+        SCOPED_TRACE(expected);
         Pty pty;
         CSerial port;
         Collector delivered;
         ASSERT_EQ(port.Open(pty.path().c_str(), true), 0);
         const int gone = goneCalls.load();
-        const bool send = row.op <= SendHungUp;
+        const bool send = op <= SendHungUp;
         port.SetReceiver(&Collector::Receive, nullptr, &delivered);
         port.SetGoneCallback([](PortKey, void*) { ++goneCalls; });
-        FailingCalls::Arm(port.Descriptor(), row.faults);
-        ASSERT_EQ(row.op == Deliver ? port.StartEventThread() : 0, 0);
-        if (row.op == SendHungUp) {
+        FailingCalls::Arm(port.Descriptor(), faults);
+        ASSERT_EQ(op == Deliver ? port.StartEventThread() : 0, 0);
+        if (op == SendHungUp) {
             pty.CloseMaster();
         }
         ASSERT_TRUE(send || pty.Write({'a', 'b', 'c'}));
         uint8_t buffer[3] = {};
         uint32_t count = 0;
-        int32_t result = send             ? port.Write("abc", 3, &count, 3000)
-                         : row.op == Take ? port.Read(buffer, 3, &count, false, kInfiniteTimeout)
-                         : row.op == Wait ? port.WaitEvent(false, kInfiniteTimeout)
-                                          : 0;
+        int32_t result = send         ? port.Write("abc", 3, &count, 3000)
+                         : op == Take ? port.Read(buffer, 3, &count, false, kInfiniteTimeout)
+                         : op == Wait ? port.WaitEvent(false, kInfiniteTimeout)
+                                      : 0;
         Bytes got = send ? pty.Read(3, 300) : Bytes(buffer, buffer + count);
-        if (row.op == Deliver) {
+        if (op == Deliver) {
             WaitUntil([&] { return delivered.bytes().size() == 3 || goneCalls.load() != gone; });
             got = delivered.bytes();
             result = port.LastError();
         }
         const char* state = port.IsOpen() ? "open" : goneCalls.load() != gone ? "gone" : "closed";
-        EXPECT_EQ(std::to_string(result) + " " + std::string(got.begin(), got.end()) + " " + state,
-                  row.expected);
+        EXPECT_EQ(std::to_string(result) + " " + std::string(got.begin(), got.end()) + " " + state, expected);
     }
 }
 
