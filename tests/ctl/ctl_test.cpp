@@ -165,6 +165,9 @@ TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
     EXPECT_EQ(camera.Parameter(16), 60);
     EXPECT_EQ(Ctl({"set", "automatic-field-calibration-interval=7"}).out,
               "auto-cal period (Automatic Field Calibration Interval = 7): acknowledged\ndone\n");
+    EXPECT_TRUE(Json(Ctl({"--json", "set", "automatic-field-calibration-interval=8"})
+                         .out)["settings"][0]["acknowledged"]
+                    .toBool());
 }
 
 // After the status query a command reads only what it uses: the parameters it shows or sets (and
@@ -344,7 +347,9 @@ TEST_F(CtlTest, UnknownValuesAreNeverNumbers) {
     EXPECT_EQ(Json(dump.out)["formatVersion"].toInt(), 2);
     EXPECT_TRUE(Json(dump.out)["parameters"][100]["value"].isNull());
 
-    EXPECT_THAT(Ctl({"diff", file}), Prints(1, "camera unknown, file 4242"));
+    EXPECT_THAT(Ctl({"diff", file}), Prints(1,
+                                            "camera unknown, file 4242\n1 parameter(s) differ or may differ "
+                                            "(1 camera value(s) unknown)"));
     // Restored as if it differed; its read-back is unknown too, so the save is not confirmed.
     EXPECT_THAT(Ctl({"restore", file}), Fails(1, "parameter 100 (Unknown Parameter) could not be read back"));
     EXPECT_EQ(CommandFrames().front(), SetParam(100, 4242));
@@ -422,6 +427,7 @@ TEST_F(CtlTest, ExitStatuses) {
     camera.DropAck(CMD_AGC_MODE_SET, true);
     EXPECT_THAT(Ctl({"set", "agc-mode-at-power-up=0"}),
                 Fails(1, "did not acknowledge AGC Mode Set Command Message"));
+    EXPECT_TRUE(Json(Ctl({"--json", "defaults", "--yes"}).out)["warning"].toString().contains("power"));
 }
 
 // Output that cannot be written whole fails the command with a message; no stub is left under a

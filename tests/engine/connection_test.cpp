@@ -281,6 +281,17 @@ TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
     EXPECT_EQ(OpenPortCount(), 0);
 }
 
+// Where device events are not heard, the safety rescan alone finds a camera that comes later.
+TEST_F(EngineTest, WithoutDeviceEventsTheSafetyRescanFindsALaterCamera) {
+    rescanMs = 300;
+    watch = false;
+    comNumber = RegisterNamedPort((dir + "/camera").c_str());
+    StartEngine(true, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));  // past whole rescan periods
+    ASSERT_EQ(camera.Start(dir + "/camera"), 0);
+    EXPECT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
+}
+
 // Unplug, plug-in and a request on an idle link are each acted on at once, not at the next
 // safety rescan.
 TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) {

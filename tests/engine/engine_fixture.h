@@ -92,6 +92,7 @@ class EngineTest : public ::testing::Test {
         const CameraLinkOptions options{.sysfsRoot = dir,
                                         .recoverLostAck = recoverLostAck,
                                         .safetyRescanMs = rescanMs,
+                                        .watchDevices = watch,
                                         .logTarget = &target,
                                         .logMessage = kLogMessageNumber,
                                         .briefConnection = brief};
@@ -187,6 +188,7 @@ class EngineTest : public ::testing::Test {
 
     std::string dir;
     int rescanMs = 1000;
+    bool watch = true;  // CameraLinkOptions::watchDevices for the next start
     sim::SimulatedCamera camera;
     RecordingTarget target;
     int comNumber = 0;

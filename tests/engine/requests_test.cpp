@@ -10,11 +10,8 @@ const Bytes kStore = Cmd(CMD_SET_NON_VOLATILE_PARAMETERS, 0x00FF);
 // Only the first byte of the payload counts.
 const auto ByteRequest = [](int32_t type, uint8_t value) { return Request(type, 0xEE00 + value); };
 
-struct Case {
-    CameraRequest request;
-    std::vector<Bytes> frames;
-    std::vector<std::pair<int, uint16_t>> pending;  // entries the request sets in pendingValues
-};
+// A request, its frames, and the entries it sets in pendingValues.
+using Case = std::tuple<CameraRequest, std::vector<Bytes>, std::vector<std::pair<int, uint16_t>>>;
 
 TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntriesAndALensStepAwaitsCompletion) {
     Connect();
@@ -69,19 +66,19 @@ TEST_F(EngineTest, EveryRequestTypeSendsItsFramesAndMarksItsEntriesAndALensStepA
           Request(REQ_RAW_MESSAGE, kMaxRawMessageLength + 1), Request(REQ_MARK_PARAMETERS, -1),
           Request(REQ_MARK_PARAMETERS, kMaxMarkedParameters + 1), Request(25), Request(0)})
         cases.push_back({request, {}, {}});
-    for (const Case& c : cases) {
-        SCOPED_TRACE("type " + std::to_string(c.request.type) + ", payload " +
-                     support::Hex(Bytes(c.request.payload, c.request.payload + 4)));
+    for (const auto& [request, frames, pending] : cases) {
+        SCOPED_TRACE("type " + std::to_string(request.type) + ", payload " +
+                     support::Hex(Bytes(request.payload, request.payload + 4)));
         // A value the entry cannot hold beforehand shows that the request set it.
-        for (const auto& [index, value] : c.pending)
+        for (const auto& [index, value] : pending)
             SetPendingParameter(static_cast<uint16_t>(index), 0xBEEF);
         Notice outcome{};
-        EXPECT_EQ(HexFrames(FramesOf(c.request, &outcome)), HexFrames(c.frames));
-        for (const auto& [index, value] : c.pending)
+        EXPECT_EQ(HexFrames(FramesOf(request, &outcome)), HexFrames(frames));
+        for (const auto& [index, value] : pending)
             EXPECT_EQ(PendingValue(index), value) << index;
         // Every request says how it went: acknowledged, or nothing to send.
         EXPECT_EQ((std::vector<int>{outcome.request, outcome.result}),
-                  (std::vector<int>{c.request.type, c.frames.empty() ? -4 : 0}));
+                  (std::vector<int>{request.type, frames.empty() ? -4 : 0}));
     }
 
     // A lens calibration step then waits for completion until the next ACK: one held back long

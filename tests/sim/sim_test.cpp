@@ -233,7 +233,7 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
 // kelvra-camsim with its standard output in a file.
 struct Program {
     Program(std::vector<std::string> args, const std::string& log)
-        : log(log), pid(support::Spawn(KELVRA_CAMSIM_PATH, std::move(args), log)) {}
+        : log(log), pid(support::Spawn(KELVRA_CAMSIM_PATH, std::move(args), log, log + ".err")) {}
     ~Program() { support::ExitCode(pid, 0); }
     bool ReadUntil(const std::string& text) {
         return support::WaitUntil(
@@ -261,6 +261,9 @@ TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
         EXPECT_TRUE(program.ReadUntil("TX  op 0x02: 01 02 02 00 B5 46\n"));
         EXPECT_NE(program.output.find("RX  op 0xB5: 01 B5 02 00 2B 1D\n"), std::string::npos);
         ::close(fd);
+        ::kill(program.pid, SIGUSR1);  // falls silent, as a camera may
+        const std::string said = "kelvra-camsim: acknowledging nothing\n", err = program.log + ".err";
+        EXPECT_TRUE(support::WaitUntil([&] { return support::Slurp(err) == said; }));
         ::kill(program.pid, signal);
         EXPECT_EQ(program.Wait(), 0);
         EXPECT_FALSE(std::filesystem::is_symlink(link));
