@@ -29,12 +29,8 @@ TEST(PortQueries, EmptyOrMissingTableAnswersNothing) {
 
 TEST(PortQueries, EachQueryHasItsOwnPairsAndVisitsTheTableInAscendingOrder) {
     const Record a12{0x0403, 0x6001, 12}, a4{0x0403, 0x6001, 4};
-    const struct {
-        const char* what;
-        std::vector<Record> records;
-        int above, camera;
-        std::vector<int> answers;
-    } cases[] = {
+    // What, the table, the port asked above, the port asked of, the four answers.
+    const std::tuple<const char*, std::vector<Record>, int, int, std::vector<int>> cases[] = {
         {"empty", {}, 0, 0, {0, 0, 0, 0}},
         {"ascending", {a12, a4}, 0, 12, {12, 4, 4, 1}},
         {"above the lower", {a12, a4}, 4, 5, {12, 12, 4, 0}},
@@ -58,17 +54,15 @@ TEST(PortQueries, EachQueryHasItsOwnPairsAndVisitsTheTableInAscendingOrder) {
          511,
          {600, 511, 511, 1}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, records, above, camera, answers] : cases) {
         Table table(CreateDeviceTable());
         ASSERT_NE(table, nullptr);
-        for (const Record& r : c.records) {
-            DeviceRecord& record = table->records[table->count++];
-            record.inUse = r.inUse;
-            record.vendorId = r.vendorId;
-            record.productId = r.productId;
-            record.comNumber = r.comNumber;
+        for (const Record& r : records) {
+            DeviceRecord& d = table->records[table->count++];
+            std::tie(d.inUse, d.vendorId, d.productId, d.comNumber) =
+                std::tie(r.inUse, r.vendorId, r.productId, r.comNumber);
         }
-        EXPECT_EQ(Answers(table.get(), c.above, c.camera), c.answers) << c.what;
+        EXPECT_EQ(Answers(table.get(), above, camera), answers) << what;
     }
 }
 
