@@ -188,7 +188,7 @@ TEST(SimulatedCameraLife, PowerOnValuesAreOnesTheRulesAllow) {
     }
     char reason[256] = "";
     EXPECT_EQ(CheckSettings(values, given, true, reason, sizeof reason, nullptr), 0) << reason;
-    std::ifstream file(std::filesystem::path(__FILE__).parent_path() / "power_on_values.txt");
+    std::ifstream file(KELVRA_SIM_TEST_DIR "/power_on_values.txt");
     EXPECT_EQ(listed, std::string(std::istreambuf_iterator<char>(file), {}));
 }
 
