@@ -110,7 +110,12 @@ int CtlSession::Fetch(const CameraNeeds& needs, QString* error) {
     return needs.parameters.empty() ? kExitDone : Read(needs.parameters, error);
 }
 
-int CtlSession::Read(const std::vector<int>& indexes, QString* error) {
+int CtlSession::Read(const std::vector<int>& asked, QString* error) {
+    // A parameter named twice is read once: one round trip answers both.
+    std::vector<int> indexes;
+    for (const int index : asked)
+        if (std::find(indexes.begin(), indexes.end(), index) == indexes.end())
+            indexes.push_back(index);
     for (size_t first = 0; first < indexes.size(); first += kMaxReadParameters) {
         const size_t count = std::min(indexes.size() - first, static_cast<size_t>(kMaxReadParameters));
         const Notice done = Run(MakeReadRequest(std::span<const int>(indexes.data() + first, count)));

@@ -67,7 +67,7 @@ class CtlSession : public LogTarget {
     // `needs` names. kExitDone, or kExitNoCamera / kExitPortUnusable / kExitRefused (a read the
     // camera did not acknowledge) with the reason in `error`.
     int Connect(const SessionOptions& options, const CameraNeeds& needs, QString* error);
-    // Reads `indexes` again (each value known or unknown afterwards). kExitDone, or kExitRefused
+    // Reads `indexes` again, each once (each value known or unknown afterwards). kExitDone, or kExitRefused
     // with the reason in `error`.
     int Read(const std::vector<int>& indexes, QString* error);
     // Makes this session the one that the sessions of a batch's commands borrow (until Stop).

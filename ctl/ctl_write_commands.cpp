@@ -314,9 +314,13 @@ int RunSend(Context& context) {
     const QByteArray text = context.arguments.join(QLatin1Char(' ')).toLatin1();
     if (text.trimmed().isEmpty())
         return report.Fail(kExitUsage, QStringLiteral("give the message in hexadecimal"));
+    // The parser reads a stray character as a digit; what it would make up is refused, never sent.
+    const std::string_view typed(text.constData(), static_cast<size_t>(text.size()));
+    char why[256];
+    if (CheckTypedMessage(typed, context.startByte, why, sizeof why) != 0)
+        return report.Fail(kExitUsage, QString::fromLatin1(why));
     uint8_t bytes[kTypedMessageMaxLength];
-    const int count = ParseTypedMessage(std::string_view(text.constData(), static_cast<size_t>(text.size())),
-                                        context.startByte, context.checksum, bytes);
+    const int count = ParseTypedMessage(typed, context.startByte, context.checksum, bytes);
     QStringList hex;
     for (int i = 0; i < count; ++i)
         hex.append(Hex2(bytes[i]));
