@@ -149,14 +149,15 @@ int RunInfo(Context& context) {
                            QStringLiteral("--field takes one of: %1")
                                .arg(QStringList(std::begin(kIdentityFields), std::end(kIdentityFields))
                                         .join(QStringLiteral(", "))));
+    // The port alone needs no identity read: the camera answering on it is enough.
+    const bool portOnly = context.field == QLatin1String("port");
     CtlSession session;
-    if (const int code = Connect(context, session, {true, {}}))
+    if (const int code = Connect(context, session, {!portOnly, {}}))
         return code;
     const CameraIdentity camera = ConnectedCameraIdentity();
     if (!context.field.isEmpty()) {
-        const QJsonValue value = context.field == QLatin1String("port")
-                                     ? QJsonValue(session.PortPath())
-                                     : IdentityJson(camera).value(context.field);
+        const QJsonValue value =
+            portOnly ? QJsonValue(session.PortPath()) : IdentityJson(camera).value(context.field);
         const QStringList lines = value.isArray() ? camera.versionText : QStringList{value.toString()};
         QByteArray text;
         for (const QString& line : lines)

@@ -510,15 +510,16 @@ TEST_F(CtlTest, UnusablePortsFailFast) {
 }
 
 TEST_F(CtlTest, ScriptConveniences) {
-    EXPECT_EQ(Finish(Start({"info", "--field", "port"}, {}, {}, {"KELVRA_PORT=" + dir + "/camera"})),
-              (Result{0, dir + "/camera\n", ""}));
-
-    // Standard input in place of a file; a profile entry's name that is not its index's is warned of
-    // (an entry without a name is not).
-    const std::string dseq = dir + "/one.dseq", profile = dir + "/p.json";
+    // Standard input in place of a file (the temporary file that holds it goes with the command); a
+    // profile entry's name that is not its index's is warned of (an entry without a name is not).
+    const std::string dseq = dir + "/one.dseq", profile = dir + "/p.json", temporary = dir + "/tmp";
     std::ofstream(dseq) << "CF 00 02\n";
-    EXPECT_EQ(Ctl({"-q", "play", "-"}, true, {}, dseq).code, 0);
+    std::filesystem::create_directory(temporary);
+    EXPECT_EQ(
+        Finish(Start({"--port", dir + "/camera", "-q", "play", "-"}, {}, dseq, {"TMPDIR=" + temporary})),
+        (Result{0, "", ""}));
     EXPECT_EQ(CommandFrames(), std::vector<Bytes>{Cmd(0xCF, 2)});
+    EXPECT_TRUE(std::filesystem::is_empty(temporary));
     std::ofstream(profile) << R"({"format": "kelvra-settings-profile", "formatVersion": 1, "parameters": [
         {"index": 16, "name": "Frame Rates", "value": 30}, {"index": 43, "value": 2}]})";
     EXPECT_EQ(Ctl({"-q", "restore", "-", "--dry-run", "--force"}, true, {}, profile),
