@@ -35,6 +35,7 @@ class Text {
             buffer_[0] = '\0';
     }
     void Append(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        said_ = true;
         if (buffer_ == nullptr || used_ + 1 >= size_)
             return;
         va_list arguments;
@@ -52,12 +53,14 @@ class Text {
         else
             Append("Byte 0x%02X", byte);
     }
-    bool Empty() const { return used_ == 0; }
+    // Whether anything was said, whether or not it had room.
+    bool Empty() const { return !said_; }
 
   private:
     char* buffer_;
     size_t size_;
     size_t used_ = 0;
+    bool said_ = false;
 };
 
 }  // namespace

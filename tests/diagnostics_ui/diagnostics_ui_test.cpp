@@ -8,7 +8,9 @@
 #include <QTextDocumentFragment>
 #include <QToolTip>
 #include <QtTest>
+#include <cstring>
 #include <numeric>
+#include <string>
 
 #include "diagnostics/log_history.h"
 #include "diagnostics/typed_message.h"
@@ -333,6 +335,17 @@ class DiagnosticsUiTest : public QObject {
             const int problem = DescribeFrameProblem(reinterpret_cast<const uint8_t*>(bytes.constData()),
                                                      static_cast<int>(bytes.size()), text, sizeof text);
             QCOMPARE(QString(problem != 0 ? text : ""), QString(remark));
+        }
+        // A shorter buffer holds as much of a remark as fits, ended, and nothing past it; the problem
+        // is reported all the same.
+        const uint8_t twice[] = {0x02, 0x07, 0x00, 0x00};
+        char whole[300];
+        DescribeFrameProblem(twice, 4, whole, sizeof whole);
+        for (size_t size = 0; size <= std::strlen(whole) + 1; ++size) {
+            std::string text(size + 1, 'z');
+            QCOMPARE(DescribeFrameProblem(twice, 4, text.data(), size), 1);
+            const std::string fits = size == 0 ? "" : std::string(whole, size - 1) + '\0';
+            QCOMPARE(QByteArray::fromStdString(text), QByteArray::fromStdString(fits + 'z'));
         }
     }
 
