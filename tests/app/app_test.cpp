@@ -142,6 +142,13 @@ class AppTest : public QObject {
         QCOMPARE(QString(run.readAllStandardError()).split('\n').filter("kelvra: --port"),
                  QStringList{"kelvra: --port " + missing + " does not exist (yet); watching for it"});
         QCOMPARE(links(), 0);
+        const QByteArray tooLong = "/" + QByteArray(4096, 'x');
+        run.start(KELVRA_PROGRAM, {"-platform", "offscreen", "--port", tooLong});
+        QVERIFY(run.waitForFinished(10000));
+        QCOMPARE(run.exitCode(), 2);
+        QCOMPARE(
+            QString(run.readAllStandardError()).split('\n').filter("kelvra: "),
+            QStringList{"kelvra: cannot watch --port " + tooLong + ": the path is longer than 4095 bytes"});
 
         // Said plainly on standard error, status 1: no display (instead of the toolkit's abort),
         // and a removal that names no package.
