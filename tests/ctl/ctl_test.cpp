@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "ctl/ctl_session.h"
+#include "ctl/port_list.h"
 #include "profile/settings_profile.h"
 #include "protocol/commands.h"
 #include "protocol/parameters.h"
@@ -507,6 +508,7 @@ TEST_F(CtlTest, UnusablePortsFailFast) {
               "KIND     STATE   ACCESS\nCOM301  " +
                   dir + row);
     ::close(held);
+    EXPECT_FALSE(DeviceLocked(QString::fromStdString(dir + "/none"))) << "what is not there holds no lock";
 }
 
 TEST_F(CtlTest, ScriptConveniences) {
