@@ -119,7 +119,21 @@ def sample(seed, count, folders=FOLDERS):
 
 def load_equivalent():
     with open(EQUIVALENT) as f:
-        return {(e["file"], e["kind"], e["original"]): e["reason"] for e in json.load(f)}
+        return {(e["file"], e["kind"], e["original"], e.get("previous")): e["reason"] for e in json.load(f)}
+
+
+def equivalence(equivalent, mutant, lines):
+    """Why the mutant cannot change behaviour, or None. An entry with "previous" holds only where the
+    line before the mutated one reads so (stripped): the same line elsewhere in the file may matter."""
+    at = mutant["line"] - 1
+    if not (0 <= at < len(lines) and lines[at] == mutant["original"]) and mutant["original"] in lines:
+        at = lines.index(mutant["original"])
+    previous = lines[at - 1].strip() if 0 < at <= len(lines) else None
+    for context in (None, previous):
+        reason = equivalent.get((mutant["file"], mutant["kind"], mutant["original"], context))
+        if reason:
+            return reason
+    return None
 
 
 def run(command, timeout, cwd=ROOT):
@@ -177,15 +191,15 @@ def try_all(mutants, build, timeout, equivalent):
     tests = tests_and_programs(build)
     results = []
     for index, mutant in enumerate(mutants, 1):
-        key = (mutant["file"], mutant["kind"], mutant["original"])
         path = os.path.join(ROOT, mutant["file"])
         with open(path) as f:
             lines = f.readlines()
         started = time.time()
         failed = ""
-        if key in equivalent:
+        mutant["why"] = equivalence(equivalent, mutant, lines)
+        if mutant["why"]:
             verdict = "equivalent"
-            failed = equivalent[key]
+            failed = mutant["why"]
         elif mutant["original"] not in lines:
             verdict = "gone"
         else:
@@ -236,10 +250,9 @@ def report(seed, results, equivalent):
             caught, caught + survived, 100.0 * caught / (caught + survived)))
     for mutant, verdict in results:
         if verdict in ("survived", "equivalent"):
-            key = (mutant["file"], mutant["kind"], mutant["original"])
             print("%s: %s:%d %s\n    - %s\n    + %s%s" % (
                 verdict, mutant["file"], mutant["line"], mutant["kind"], mutant["original"].strip(),
-                mutant["mutated"].strip(), "\n    why: " + equivalent[key] if key in equivalent else ""))
+                mutant["mutated"].strip(), "\n    why: " + mutant["why"] if mutant.get("why") else ""))
 
 
 def main():
