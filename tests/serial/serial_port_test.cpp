@@ -215,7 +215,9 @@ TEST_F(SerialPort, CloseLetsGoOfTheDeviceButNotOfANumberAThreadStillHolds) {
     EXPECT_EQ(::write(number, "x", 1), -1);
     EXPECT_EQ(errno, EBADF);
     CSerial next;
+    EXPECT_NE(next.Open("/nonexistent/tty", true), 0);  // its error is not carried into the next open
     EXPECT_EQ(next.Open(pty_.path().c_str(), true), 0);
+    EXPECT_EQ(next.LastErrno(), 0);
     EXPECT_NE(next.Descriptor(), number);
     stuck.release = true;
     EXPECT_TRUE(WaitUntil([&] { return ::fcntl(number, F_GETFD) == -1; })) << "closed when the thread ends";
