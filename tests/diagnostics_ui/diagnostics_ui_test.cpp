@@ -102,6 +102,11 @@ class DiagnosticsUiTest : public QObject {
         QCOMPARE(list_->SelectedRows(), selected);
         QCOMPARE(list_->CurrentRow(), caret);
         QVERIFY(list_->TopIndex() <= caret && caret < list_->TopIndex() + 10);  // the caret stays in view
+        const QImage shot = list_->viewport()->grab().toImage();  // the selected rows drawn highlighted
+        for (int row = 0; row < 10; ++row)
+            QCOMPARE(
+                shot.pixelColor(1, row * list_->RowHeight() + 1) != list_->palette().color(QPalette::Base),
+                selected.contains(list_->TopIndex() + row));
         QCOMPARE(QApplication::clipboard()->text(), QString("before"));
     }
 
@@ -212,8 +217,7 @@ class DiagnosticsUiTest : public QObject {
         bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);  // the scroll bar's arrow: one row
         QCOMPARE(range(), QString("40 10 13"));
         QTRY_VERIFY(counter.paints > 0);  // and the lines in view are drawn again
-        list_->AddString("newest");
-        list_->FollowNewest();
+        list_->AddString("newest"), list_->FollowNewest();
         QCOMPARE(list_->TopIndex(), 41);  // before the scroll bar has caught up
         QCOMPARE(range(), QString("41 10 41"));
         list_->resize(400, 5 * list_->RowHeight() + 2 * list_->frameWidth());
@@ -234,13 +238,12 @@ class DiagnosticsUiTest : public QObject {
         for (int row = 3; row <= 51; ++row)
             list_->SetSelected(row, true);
         list_->Cut();
-        QCOMPARE(range(), QString("0 10 0"));  // and, the events run, the sideways range
-        QCOMPARE(list_->horizontalScrollBar()->maximum(), 0);
+        // And, the events run, the sideways range.
+        QCOMPARE(range() + QString::number(list_->horizontalScrollBar()->maximum()), QString("0 10 00"));
         counter.paints = 0;
         list_->AddString("a fourth line, in view");
         QTRY_VERIFY(counter.paints > 0);  // and drawn
-        Press("Click1");
-        Press("Click5");
+        Press("Click1"), Press("Click5");
         QCOMPARE(list_->SelectedRows(), QList<int>{});
         QCOMPARE(list_->CurrentRow(), 1);  // the caret stays on a line
     }
