@@ -52,6 +52,10 @@ std::vector<int> CameraNeeds::AllParameters() {
 CtlSession::CtlSession() = default;
 
 CtlSession::~CtlSession() {
+    // A command's callbacks may refer to what it declared after the session, gone by now: the
+    // lines still held are taken without them.
+    onLine = nullptr;
+    onDropped = nullptr;
     Stop();
     if (simulated_ != nullptr)
         simulated_->Stop();
