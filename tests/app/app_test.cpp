@@ -270,9 +270,9 @@ class AppTest : public QObject {
         QCOMPARE(errors,
                  QStringList({"Missing value after '--port'.", "--port needs the path of a serial device",
                               "unknown argument: --bogus", "unknown argument: stray"}));
-        QCOMPARE(
-            WithoutToolkitOptions({"-platform", "offscreen", "--simulate", "-reverse", "--port", "/dev/x"}),
-            (QStringList{"--simulate", "--port", "/dev/x"}));
+        QCOMPARE(WithoutToolkitOptions({"-platform", "offscreen", "--simulate", "--style=fusion", "-reverse",
+                                        "--port", "/dev/x"}),
+                 (QStringList{"--simulate", "--port", "/dev/x"}));
         QVERIFY(UsageText("kelvra").contains("--simulate") && VersionText().contains(KELVRA_TEST_VERSION));
     }
 

@@ -314,8 +314,8 @@ TEST(SettingsTable, RefusesWhatThePanelWouldNeverSend) {
             values[index] = value;
             given[index] = true;
         }
-        return CheckSettings(values, given, cameraKnown, reason, sizeof reason) == 0 ? std::string()
-                                                                                     : std::string(reason);
+        const bool accepted = CheckSettings(values, given, cameraKnown, reason, sizeof reason) == 0;
+        return accepted == (reason[0] == '\0') ? std::string(reason) : "the status and the reason disagree";
     };
     values[PARAM_VIDEO_OUTPUT_MUX_SELECT] = 9;
     EXPECT_EQ(check({{PARAM_AGC_MODE_AT_POWER_UP, 2}, {PARAM_FRAME_RATE, 9999}}, false), "");
