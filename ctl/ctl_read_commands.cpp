@@ -20,6 +20,7 @@
 #include "ctl/port_list.h"
 #include "ctl/setting_plan.h"
 #include "diagnostics/typed_message.h"
+#include "files/user_file.h"
 #include "profile/settings_profile.h"
 #include "protocol/commands.h"
 #include "protocol/parameters.h"
@@ -268,6 +269,11 @@ int RunDump(Context& context) {
                            QStringLiteral("takes no arguments (the profile goes to standard output)"));
     if (context.format != QLatin1String("json") && context.format != QLatin1String("text"))
         return report.Fail(kExitUsage, QStringLiteral("--format takes json or text"));
+    // A file that cannot be written is said before the camera is read for it.
+    char unwritable[512] = {};
+    if (!context.output.isEmpty() && CheckUserFileTarget(QFile::encodeName(context.output).constData(),
+                                                         {unwritable, sizeof unwritable}) != 0)
+        return report.Fail(kExitUsage, QString::fromLocal8Bit(unwritable));
     CtlSession session;
     if (const int code = Connect(context, session, CameraNeeds::All()))
         return code;

@@ -156,31 +156,57 @@ int ReadUserFile(const char* path, long long maxBytes, std::string* contents, Fi
     return -1;
 }
 
-int WriteUserFile(const char* path, std::string_view contents, FileReason reason) {
+namespace {
+
+// The file `path` stands for (a symbolic link followed), whether it exists and its status, and a
+// new file created beside it: its descriptor, or -1 with why in `reason`.
+int PrepareWrite(const char* path, std::string* target, struct stat* info, bool* exists,
+                 std::string* temporary, FileReason reason) {
     char error[256];
-    std::string target = path;
-    struct stat info {};
-    if (::lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
+    *target = path;
+    if (::lstat(path, info) == 0 && S_ISLNK(info->st_mode)) {
         if (char* real = ::realpath(path, nullptr)) {
-            target = real;
+            *target = real;
             std::free(real);
         }
     }
-    const bool exists = ::stat(target.c_str(), &info) == 0;
-    if (!exists && errno != ENOENT) {
+    *exists = ::stat(target->c_str(), info) == 0;
+    if (!*exists && errno != ENOENT) {
         Say(reason, "cannot write %s: %s", path, ErrorText(errno, error, sizeof error));
         return -1;
     }
-    if (exists && !S_ISREG(info.st_mode)) {
-        Say(reason, "%s is %s: it is not replaced by a file", path, KindOf(info.st_mode));
+    if (*exists && !S_ISREG(info->st_mode)) {
+        Say(reason, "%s is %s: it is not replaced by a file", path, KindOf(info->st_mode));
         return -1;
     }
-    std::string temporary;
-    const int fd = CreateBeside(target, &temporary);
-    if (fd < 0) {
+    const int fd = CreateBeside(*target, temporary);
+    if (fd < 0)
         Say(reason, "cannot write %s: %s", path, ErrorText(errno, error, sizeof error));
+    return fd;
+}
+
+}  // namespace
+
+int CheckUserFileTarget(const char* path, FileReason reason) {
+    std::string target, temporary;
+    struct stat info {};
+    bool exists = false;
+    const int fd = PrepareWrite(path, &target, &info, &exists, &temporary, reason);
+    if (fd < 0)
         return -1;
-    }
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return 0;
+}
+
+int WriteUserFile(const char* path, std::string_view contents, FileReason reason) {
+    char error[256];
+    std::string target, temporary;
+    struct stat info {};
+    bool exists = false;
+    const int fd = PrepareWrite(path, &target, &info, &exists, &temporary, reason);
+    if (fd < 0)
+        return -1;
     if (exists) {
         if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
             // Only root may give a file away: the new file stays its writer's, with the old modes.

@@ -28,3 +28,8 @@ int ReadUserFile(const char* path, long long maxBytes, std::string* contents, Fi
 // refused. A file replaced keeps its permissions. 0, or -1 with why in `reason`; the old file,
 // if any, is then as it was.
 int WriteUserFile(const char* path, std::string_view contents, FileReason reason);
+
+// Whether WriteUserFile would get as far as writing `path` (what is there may be replaced, a new
+// file can be made beside it), so that work whose result it takes can be skipped when it could
+// not. 0, or -1 with why in `reason`, in WriteUserFile's words.
+int CheckUserFileTarget(const char* path, FileReason reason);
