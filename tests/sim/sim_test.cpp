@@ -2,6 +2,7 @@
 // faults; its life under a link, and kelvra-camsim run as a user runs it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -205,8 +206,12 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), camera.SlavePath());
     // Unplugged, the link leads nowhere, even once another pseudo-terminal has taken the old
     // one's number; plugged in again, the camera serves under the same link.
+    const int user = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);  // hung up as a gone device's
     EXPECT_EQ(camera.Unplug(), 0);
     EXPECT_EQ(camera.Unplug(), -EALREADY);
+    pollfd hangUp{user, POLLIN, 0};
+    EXPECT_TRUE(::poll(&hangUp, 1, 0) == 1 && (hangUp.revents & POLLHUP) != 0);
+    ::close(user);
     SimulatedCamera stranger;
     ASSERT_EQ(stranger.Start(), 0);
     EXPECT_FALSE(std::filesystem::exists(link)) << "the link dangles, as a gone device's would";
