@@ -91,6 +91,7 @@ class DiagnosticsUiTest : public QObject {
         QTest::newRow("ctrl click adds") << "Ctrl+Click8" << QList<int>{5, 8} << 8;
         QTest::newRow("ctrl click takes away") << "Ctrl+Click8 Ctrl+Click5" << QList<int>{8} << 5;
         QTest::newRow("shift click from a ctrl click") << "Ctrl+Click8 Shift+Click9" << Rows(8, 9) << 9;
+        QTest::newRow("shift click from the first line") << "Click0 Shift+Click3" << Rows(0, 3) << 3;
     }
     void keysAndClicks() {
         QFETCH(QString, input);
@@ -186,7 +187,8 @@ class DiagnosticsUiTest : public QObject {
         list_->setFocus();
         Press("Click3");
         QCOMPARE(list->focusChild()->text(QAccessible::Name), QString("12:00:00.004 line 4"));
-        QVERIFY(list->focusChild()->state().selected && list->child(0)->state().selectable);
+        QVERIFY(list->focusChild()->state().selected && list->child(0)->state().selectable &&
+                list->state().multiSelectable);
         const QPoint middle = list_->viewport()->mapToGlobal(RowPoint(2));
         QCOMPARE(list->childAt(middle.x(), middle.y()), list->child(2));
         QAccessibleInterface* last = list->child(49);
