@@ -91,7 +91,7 @@ class PanelAccessTest : public PanelSuite {
         QTest::keyClick(Ctl("buttonCalNoShutter"), Qt::Key_Enter);
         QVERIFY(cam_.SawInOrder({Cmd(0x27, 4)}));
 
-        // Ctrl+Q, then the dialog's own accept (Enter where no button takes it): each asks.
+        // Ctrl+Q, then the dialog's own accept (whoever calls it): each asks.
         QTest::keyClick(panel_.get(), Qt::Key_Q, Qt::ControlModifier), panel_->accept();
         Click("buttonFactoryDefaults");
         QCOMPARE(services_.boxes, QStringList({"Exit Now?: Are you sure you want to exit?",
