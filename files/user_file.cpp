@@ -158,55 +158,65 @@ int ReadUserFile(const char* path, long long maxBytes, std::string* contents, Fi
 
 namespace {
 
-// The file `path` stands for (a symbolic link followed), whether it exists and its status, and a
-// new file created beside it: its descriptor, or -1 with why in `reason`.
-int PrepareWrite(const char* path, std::string* target, struct stat* info, bool* exists,
-                 std::string* temporary, FileReason reason) {
+// A write about to happen: the file `path` stands for (a symbolic link followed), whether it
+// exists and its status, and a new file made beside it (`fd`, -1 when there is none).
+struct PreparedWrite {
+    std::string target;
+    std::string temporary;
+    struct stat info {};
+    bool exists = false;
+    int fd = -1;
+};
+
+// Fills `write` for `path`: 0, or -1 with why in `reason`.
+int PrepareWrite(const char* path, PreparedWrite* write, FileReason reason) {
     char error[256];
-    *target = path;
-    if (::lstat(path, info) == 0 && S_ISLNK(info->st_mode)) {
+    write->target = path;
+    struct stat& info = write->info;
+    if (::lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
         if (char* real = ::realpath(path, nullptr)) {
-            *target = real;
+            write->target = real;
             std::free(real);
         }
     }
-    *exists = ::stat(target->c_str(), info) == 0;
-    if (!*exists && errno != ENOENT) {
+    write->exists = ::stat(write->target.c_str(), &info) == 0;
+    if (!write->exists && errno != ENOENT) {
         Say(reason, "cannot write %s: %s", path, ErrorText(errno, error, sizeof error));
         return -1;
     }
-    if (*exists && !S_ISREG(info->st_mode)) {
-        Say(reason, "%s is %s: it is not replaced by a file", path, KindOf(info->st_mode));
+    if (write->exists && !S_ISREG(info.st_mode)) {
+        Say(reason, "%s is %s: it is not replaced by a file", path, KindOf(info.st_mode));
         return -1;
     }
-    const int fd = CreateBeside(*target, temporary);
-    if (fd < 0)
+    write->fd = CreateBeside(write->target, &write->temporary);
+    if (write->fd < 0) {
         Say(reason, "cannot write %s: %s", path, ErrorText(errno, error, sizeof error));
-    return fd;
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace
 
 int CheckUserFileTarget(const char* path, FileReason reason) {
-    std::string target, temporary;
-    struct stat info {};
-    bool exists = false;
-    const int fd = PrepareWrite(path, &target, &info, &exists, &temporary, reason);
-    if (fd < 0)
+    PreparedWrite write;
+    if (PrepareWrite(path, &write, reason) != 0)
         return -1;
-    ::close(fd);
-    ::unlink(temporary.c_str());
+    ::close(write.fd);
+    ::unlink(write.temporary.c_str());
     return 0;
 }
 
 int WriteUserFile(const char* path, std::string_view contents, FileReason reason) {
     char error[256];
-    std::string target, temporary;
-    struct stat info {};
-    bool exists = false;
-    const int fd = PrepareWrite(path, &target, &info, &exists, &temporary, reason);
-    if (fd < 0)
+    PreparedWrite write;
+    if (PrepareWrite(path, &write, reason) != 0)
         return -1;
+    const std::string& target = write.target;
+    const std::string& temporary = write.temporary;
+    const struct stat& info = write.info;
+    const bool exists = write.exists;
+    const int fd = write.fd;
     if (exists) {
         if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
             // Only root may give a file away: the new file stays its writer's, with the old modes.
