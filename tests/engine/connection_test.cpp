@@ -331,6 +331,8 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
         }
         ASSERT_EQ(Marked(index) != 0, index == 43 || index == 45) << index;
     }
+    // The queued requests' outcomes are in before the next request counts its own.
+    ASSERT_TRUE(WaitUntil([this] { return target.Outcomes().size() >= 3; }, kGenerous));
     const auto asked = std::chrono::steady_clock::now();
     FramesOf(Request(REQ_POLARITY, 0));
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(kPrompt));
