@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "serial/system_calls.h"
+
 namespace {
 
 struct SpeedEntry {
@@ -77,8 +79,8 @@ int32_t CSerial::SetHandshake(int mode) {
     }
     // DTR stays asserted except with the lines off; under RTS/CTS the driver owns RTS.
     int lines = mode == HandshakeRtsCts ? TIOCM_DTR : TIOCM_DTR | TIOCM_RTS;
-    int request = mode == HandshakeLinesOff ? TIOCMBIC : TIOCMBIS;
-    if (::ioctl(fd, request, &lines) != 0 && !IsUnsupportedIoctl(errno)) {
+    const unsigned long request = mode == HandshakeLinesOff ? TIOCMBIC : TIOCMBIS;
+    if (Sys.modemLines(fd, request, &lines) != 0 && !IsUnsupportedIoctl(errno)) {
         return Fail(errno);
     }
     return 0;

@@ -1,6 +1,15 @@
 #include "serial/system_calls.h"
 
 #include <dirent.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
-SystemCalls Sys = {::read, ::write, ::poll, ::getdents64};
+namespace {
+
+int ModemLines(int fd, unsigned long request, int* lines) {
+    return ::ioctl(fd, request, lines);
+}
+
+}  // namespace
+
+SystemCalls Sys = {::read, ::write, ::poll, ::getdents64, ModemLines};

@@ -13,6 +13,7 @@ struct SystemCalls {
     ssize_t (*write)(int fd, const void* data, size_t size);
     int (*poll)(pollfd* fds, nfds_t count, int timeoutMs);
     ssize_t (*getdents)(int fd, void* buffer, size_t size);
+    int (*modemLines)(int fd, unsigned long request, int* lines);  // TIOCMBIS or TIOCMBIC
 };
 
 extern SystemCalls Sys;

@@ -49,18 +49,24 @@ TEST_F(SerialPort, LineFormatAndHandshakeAreSetAndReadBack) {
               (std::vector<int32_t>{9600, TwoStopBits}));
     EXPECT_NE(SettingsOf(port_).c_iflag & INPCK, 0u);
 
-    // A mode set, as "<result> <crtscts><ixon+ixoff><mode read back>". Modem-control requests are
-    // refused by a pseudo-terminal; that fails no mode.
+    // A mode set, as "<result> <crtscts><ixon+ixoff><mode read back> <modem lines>" (lines set
+    // positive, cleared negative; DTR 2, RTS 4). A pseudo-terminal refuses modem-control requests
+    // as not its kind; that fails no mode, a device's failure does.
+    support::FailingCalls calls;
     auto flow = [&](int32_t mode) {
         const int32_t result = port_.SetHandshake(mode);
         const termios t = SettingsOf(port_);
         return std::to_string(result) + " " + std::to_string((t.c_cflag & CRTSCTS) != 0) +
                std::to_string((t.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF)) +
-               std::to_string(port_.GetHandshake());
+               std::to_string(port_.GetHandshake()) + " " + std::to_string(calls.LastModemLines());
     };
-    EXPECT_EQ(flow(HandshakeRtsCts), "0 100")
-        << "DTR is never a handshake line, so RTS/CTS reads back as off";
-    EXPECT_EQ(flow(HandshakeXonXoff), "0 012");
+    EXPECT_EQ(flow(HandshakeRtsCts), "0 100 2")
+        << "DTR is never a handshake line, so RTS/CTS reads back as off; the driver owns RTS";
+    EXPECT_EQ(flow(HandshakeLinesOff), "0 000 -6");
+    EXPECT_EQ(flow(HandshakeXonXoff), "0 012 6");
+    calls.Arm(port_.Descriptor(), {{support::kModemLines, EIO}});
+    const std::string failed = flow(HandshakeXonXoff);
+    EXPECT_EQ(failed, std::to_string(kErrorDeviceNotConnected) + " 012 6");
     const termios before = SettingsOf(port_);
     EXPECT_EQ((std::vector<int32_t>{port_.SetHandshake(4), port_.SetHandshake(-1), port_.SetReadTimeouts(2)}),
               (std::vector<int32_t>(3, kErrorInvalidArg)));
@@ -68,7 +74,7 @@ TEST_F(SerialPort, LineFormatAndHandshakeAreSetAndReadBack) {
     EXPECT_NE(port_.SetLineFormat(9600, 9, NoParity, OneStopBit), 0);
     const termios after = SettingsOf(port_);
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "refused settings change nothing";
-    EXPECT_EQ(flow(HandshakeOff), "0 000");
+    EXPECT_EQ(flow(HandshakeOff), "0 000 6");
 
     EXPECT_EQ(port_.GetEventMask(), kEvRxChar | kEvBreak | kEvErr) << "set by Open";
     ASSERT_EQ(port_.SetEventChar(0x7E, true), 0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,7 +14,7 @@
 
 namespace support {
 
-enum CallKind { kRead, kWrite, kPoll, kGetdents, kCallKinds };
+enum CallKind { kRead, kWrite, kPoll, kGetdents, kModemLines, kCallKinds };
 struct CallFault {
     CallKind kind;
     int error;
@@ -22,7 +23,7 @@ struct CallFault {
 
 class FailingCalls {
   public:
-    FailingCalls() : saved_(Sys) { Sys = {&Read, &Write, &Poll, &Getdents}; }
+    FailingCalls() : saved_(Sys) { Sys = {&Read, &Write, &Poll, &Getdents, &ModemLines}; }
     ~FailingCalls() { Sys = saved_; }
     static void Arm(int fd, const std::vector<CallFault>& faults) {
         fd_ = fd;
@@ -31,6 +32,8 @@ class FailingCalls {
             left_[fault.kind] = fault.times;
         }
     }
+    // The modem lines last asked for: positive when set, negative when cleared.
+    static int LastModemLines() { return modemLines_; }
 
   private:
     static bool Fails(CallKind kind, int fd) {
@@ -46,9 +49,13 @@ class FailingCalls {
     static ssize_t Getdents(int fd, void* b, size_t n) {
         return Fails(kGetdents, fd) ? -1 : ::getdents64(fd, b, n);
     }
+    static int ModemLines(int fd, unsigned long request, int* lines) {
+        modemLines_ = request == TIOCMBIC ? -*lines : *lines;
+        return Fails(kModemLines, fd) ? -1 : ::ioctl(fd, request, lines);
+    }
 
     SystemCalls saved_;
-    static inline std::atomic<int> fd_{-1}, error_[kCallKinds], left_[kCallKinds];
+    static inline std::atomic<int> fd_{-1}, error_[kCallKinds], left_[kCallKinds], modemLines_{0};
 };
 
 }  // namespace support
