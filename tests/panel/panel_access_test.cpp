@@ -135,7 +135,8 @@ class PanelAccessTest : public PanelSuite {
         QVERIFY(labels.contains("Gain:") && labels.contains(Ctl<QLabel>("textGainValue")->text()));
     }
 
-    // A slider moved by keys or the wheel sends its position once the moving stops, as a release.
+    // A slider moved by keys or the wheel sends its position once the moving stops, as a release
+    // does.
     void slidersByKeyboardAndWheel() {
         Open(true);
         Click("radioAgcAutomatic");  // automatic: the bias pair, 82 and 83
@@ -146,7 +147,13 @@ class PanelAccessTest : public PanelSuite {
         gain->setFocus();
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(gain, Qt::Key_Right);
+        // A release before the keys' move settles sends it at once, and only then.
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(1, 1), gain->mapToGlobal(QPointF(1, 1)),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(gain, &release);
         QTRY_COMPARE(cam_.Sent(0x82), QString::number(start + 3));
+        QTest::qWait(800);
+        QCOMPARE(cam_.Sent(0x82), QString::number(start + 3));
         QCOMPARE(Ctl<QLabel>("textGainValue")->text(), QString::number(start + 3));
         const int was = level->value();
         QWheelEvent wheel(QPointF(5, 5), level->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),

@@ -29,6 +29,27 @@ T* Named(const QWidget* root, const char* name) {
     return c;
 }
 
+// Two visible widgets that one layout's owner shows over each other ("" when none do): a widget
+// left out of its layout sits in the corner, over its laid-out siblings. A size grip's corner is
+// drawn over whatever is there.
+inline QString Overlapping(QWidget* window) {
+    QList<QWidget*> owners = window->findChildren<QWidget*>();
+    owners.prepend(window);
+    for (QWidget* owner : owners) {
+        const QList<QWidget*> shown = owner->layout() == nullptr
+                                          ? QList<QWidget*>()
+                                          : owner->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* a : shown)
+            for (QWidget* b : shown)
+                if (a < b && a->isVisible() && b->isVisible() && !a->inherits("QSizeGrip") &&
+                    !b->inherits("QSizeGrip") && a->geometry().intersects(b->geometry()))
+                    return QString("%1 %2 over %3 %4")
+                        .arg(a->metaObject()->className(), a->objectName(), b->metaObject()->className(),
+                             b->objectName());
+    }
+    return {};
+}
+
 using support::Bytes;
 using support::Cmd;
 using support::Frame;

@@ -608,6 +608,7 @@ class PanelTest : public PanelSuite {
         // Typed messages reach the camera, by button and by Enter, as the two boxes say.
         panel_->ToggleDiagnostics();
         ManualMessageDialog* window = panel_->Diagnostics();
+        QCOMPARE(Overlapping(window) + Overlapping(panel_.get()), QString());
         auto* edit = Named<QLineEdit>(window, "editMessage");
         QVERIFY(!Named(window, "checkWaitResponse")->isEnabled());
         // The text, the start byte's and the checksum's boxes; sent by Enter or by the button.
@@ -641,9 +642,11 @@ class PanelTest : public PanelSuite {
         profile.parameters[43].value = newMode;
         QStringList rows;
         bool numbered = true;  // row numbers beside the rows would read as parameter indexes
+        QString overlap;
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<ImportSettingsDialog*>(QApplication::activeModalWidget());
             numbered = dialog == nullptr || dialog->Table()->verticalHeader()->isVisible();
+            overlap = dialog == nullptr ? "no dialog" : Overlapping(dialog);
             for (int cell = 0; dialog != nullptr && cell < dialog->Table()->rowCount() * 4; ++cell)
                 rows.append(dialog->Table()->item(cell / 4, cell % 4)->text());
             if (dialog != nullptr)
@@ -651,6 +654,7 @@ class PanelTest : public PanelSuite {
         });
         Import(profile);
         QVERIFY(!numbered);
+        QCOMPARE(overlap, QString());
         QCOMPARE(rows.join('|'), QString::asprintf("16|Frame Rate|%d|%d|43|AGC Mode at Power Up|%d|%d", rate,
                                                    newRate, mode, newMode));
         QVERIFY(cam_.SawInOrder(
