@@ -146,7 +146,7 @@ const RequestType kRequestTypes[] = {
      {CMD_DIGITAL_VIDEO_SOURCE_SELECTION, CMD_YUV_DIGITAL_VIDEO_SOURCE_SELECTION},
      {PARAM_VIDEO_OUTPUT_MUX_SELECT, PARAM_YUV_OUTPUT_SUPERFRAME_ENABLE}, VideoToValues, VideoFromValues,
      "%s %u with %s %u is no video mode: the modes are 9 with 0 (8-bit grey), 7 with 0 (14-bit grey), "
-     "99 with 0 (RGB colour) and 9 with 1", false},
+     "99 with 0 (RGB colour) and 9 with 1 (YUV)", false},
     {REQ_AUTO_CAL_ENABLE, "auto-cal", PayloadView::Value, RequestForm::MarkAndWords,
      {CMD_AUTOMATIC_CALIBRATION_ACTIVITY_CONTROL, 0}, {PARAM_AUTOCAL_ACTIVITY_CONTROL, kNone},
      AutoCalToValues, AutoCalFromValues, nullptr, false},
