@@ -60,8 +60,9 @@ class DeviceScan : public ::testing::Test {
 TEST_F(DeviceScan, FindsUsbTtysNumberedFromTheComposedTextsAndSkipsTheRest) {
     sysfs.AddConverterTty("ttyUSB0", {});
     sysfs.AddCdcTty("ttyACM1", {"0483", "374b", "2061377A5841", "Vesper Core CDC", "3", "1.4"});
-    // Beyond the ttyUSB range: stored, but with no COM number, so never chosen.
-    sysfs.AddConverterTty("ttyUSB100", {"0403", "6001", "FAR", "Far bridge", "1", "3"});
+    // Beyond the ttyUSB range: stored, but with no COM number, so never chosen. One-letter strings
+    // are strings all the same.
+    sysfs.AddConverterTty("ttyUSB100", {"0403", "6001", "F", "B", "1", "3"});
     // A product text that itself mentions a COM port must not decide the number.
     sysfs.AddConverterTty("ttyUSB2", {"0403", "6001", "TRICK", "Bridge (COM7) edition", "1", "4"});
     // No serial and no product string: the bus position and kernel name stand in.
@@ -82,7 +83,7 @@ TEST_F(DeviceScan, FindsUsbTtysNumberedFromTheComposedTextsAndSkipsTheRest) {
     EXPECT_EQ(Listing(table.get()),
               (std::vector<std::string>{
                   "USB\\VID_0403&PID_6001\\A10K5XYZ 0403:6001 tty COM1 'FT232R USB UART (COM1)'",
-                  "USB\\VID_0403&PID_6001\\FAR 0403:6001 tty COM0 'Far bridge'",
+                  "USB\\VID_0403&PID_6001\\F 0403:6001 tty COM0 'B'",
                   "USB\\VID_0403&PID_6001\\TRICK 0403:6001 tty COM3 'Bridge [COM7) edition (COM3)'",
                   "USB\\VID_0403&PID_6015\\2-1.3 0403:6015 tty COM9 'ttyUSB8 (COM9)'",
                   "USB\\VID_0483&PID_374B\\2061377A5841 0483:374B tty COM102 'Vesper Core CDC (COM102)'",
