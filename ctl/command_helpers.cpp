@@ -112,10 +112,6 @@ QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences) {
     return list;
 }
 
-QString KindText(const CameraIdentity& camera) {
-    return QStringLiteral("model \"%1\", part number \"%2\"").arg(camera.model, camera.partNumber);
-}
-
 int FailRequest(Report& report, const Notice& done, const QString& reason) {
     return report.Fail(done.result == kRequestCameraLost ? kExitCameraLost : kExitRefused, reason);
 }

@@ -104,7 +104,6 @@ QString ParameterList(const std::vector<int>& indices);
 int Connect(Context& context, CtlSession& session, const CameraNeeds& needs = {});
 bool LoadProfile(Context& context, SettingsProfile* profile);
 QJsonArray DifferencesJson(const std::vector<ProfileDifference>& differences);
-QString KindText(const CameraIdentity& camera);
 // A request that did not go through: kExitCameraLost when the camera went away, kExitRefused
 // otherwise, after saying `reason`.
 int FailRequest(Report& report, const Notice& done, const QString& reason);

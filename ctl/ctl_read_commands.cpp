@@ -312,7 +312,7 @@ int RunDiff(Context& context) {
     const CameraIdentity camera = ConnectedCameraIdentity();
     if (!SameCameraKind(profile.camera, camera))
         report.Say(QStringLiteral("note: the profile is of %1, the camera is of %2")
-                       .arg(KindText(profile.camera), KindText(camera)));
+                       .arg(CameraKindText(profile.camera), CameraKindText(camera)));
     const CameraValues values = CurrentValues();
     const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values.value, values.known);
     report.Put(QStringLiteral("differences"), DifferencesJson(differences));

@@ -367,7 +367,7 @@ int RunRestore(Context& context) {
         return report.Fail(kExitUsage,
                            QStringLiteral("the profile is of %1, the camera is of %2; --force restores "
                                           "it all the same")
-                               .arg(KindText(profile.camera), KindText(camera)));
+                               .arg(CameraKindText(profile.camera), CameraKindText(camera)));
     const CameraValues values = CurrentValues();
     const std::vector<ProfileDifference> differences = CompareWithCamera(profile, values.value, values.known);
     report.Put(QStringLiteral("differences"), DifferencesJson(differences));

@@ -28,10 +28,6 @@ void Tell(QWidget* parent, const QString& caption, const QString& text, QMessage
     Desktop().MessageBox(parent, text, caption, icon, QMessageBox::Ok);
 }
 
-QString KindText(const CameraIdentity& camera) {
-    return QStringLiteral("model \"%1\", part number \"%2\"").arg(camera.model, camera.partNumber);
-}
-
 std::vector<ParameterAssignment> Changes(const std::vector<ProfileDifference>& differences) {
     std::vector<ParameterAssignment> changes;
     for (const ProfileDifference& d : differences)
@@ -138,7 +134,7 @@ void ImportSettings(QWidget* parent) {
             QStringLiteral(
                 "This profile was saved from a camera of %1; the connected camera is of %2. Import it "
                 "all the same?")
-                .arg(KindText(profile.camera), KindText(camera)),
+                .arg(CameraKindText(profile.camera), CameraKindText(camera)),
             caption, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;

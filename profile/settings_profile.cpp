@@ -245,3 +245,9 @@ int UnknownEntries(const SettingsProfile& profile) {
 bool SameCameraKind(const CameraIdentity& a, const CameraIdentity& b) {
     return a.model == b.model && a.partNumber == b.partNumber;
 }
+
+QString CameraKindText(const CameraIdentity& camera) {
+    if (camera.model.isEmpty() && camera.partNumber.isEmpty())
+        return QStringLiteral("no named model or part number");
+    return QStringLiteral("model \"%1\", part number \"%2\"").arg(camera.model, camera.partNumber);
+}

@@ -77,3 +77,5 @@ int UnknownEntries(const SettingsProfile& profile);
 
 // True when both name the same model and part number.
 bool SameCameraKind(const CameraIdentity& a, const CameraIdentity& b);
+// The kind of camera in words: model "M", part number "P"; said so when a profile names neither.
+QString CameraKindText(const CameraIdentity& camera);
