@@ -248,6 +248,15 @@ class DiagnosticsUiTest : public QObject {
         Press("Click1"), Press("Click5");
         QCOMPARE(list_->SelectedRows(), QList<int>{});
         QCOMPARE(list_->CurrentRow(), 1);  // the caret stays on a line
+        // The caret's frame is drawn only with the focus: the rows are drawn anew as it goes and comes.
+        QApplication::setActiveWindow(list_);
+        QVERIFY(QTest::qWaitForWindowActive(list_));
+        for (const bool focus : {false, true}) {
+            QTest::qWait(50);
+            counter.paints = 0;
+            focus ? list_->setFocus() : list_->clearFocus();
+            QTRY_VERIFY(counter.paints > 0);
+        }
     }
 
     void contextMenuActions() {

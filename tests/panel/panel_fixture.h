@@ -33,20 +33,14 @@ T* Named(const QWidget* root, const char* name) {
 // left out of its layout sits in the corner, over its laid-out siblings. A size grip's corner is
 // drawn over whatever is there.
 inline QString Overlapping(QWidget* window) {
-    QList<QWidget*> owners = window->findChildren<QWidget*>();
-    owners.prepend(window);
-    for (QWidget* owner : owners) {
-        const QList<QWidget*> shown = owner->layout() == nullptr
-                                          ? QList<QWidget*>()
-                                          : owner->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-        for (QWidget* a : shown)
-            for (QWidget* b : shown)
-                if (a < b && a->isVisible() && b->isVisible() && !a->inherits("QSizeGrip") &&
-                    !b->inherits("QSizeGrip") && a->geometry().intersects(b->geometry()))
-                    return QString("%1 %2 over %3 %4")
-                        .arg(a->metaObject()->className(), a->objectName(), b->metaObject()->className(),
-                             b->objectName());
-    }
+    const auto shown = [](QWidget* w) { return w->isVisible() && !w->inherits("QSizeGrip"); };
+    const QList<QWidget*> owners = window->findChildren<QWidget*>() << window;
+    for (QWidget* owner : owners)
+        for (QWidget* a :
+             owner->layout() ? owner->findChildren<QWidget*>(Qt::FindDirectChildrenOnly) : QList<QWidget*>())
+            for (QWidget* b : owner->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (a < b && shown(a) && shown(b) && a->geometry().intersects(b->geometry()))
+                    return a->objectName() + " over " + b->objectName() + " in " + owner->objectName();
     return {};
 }
 
