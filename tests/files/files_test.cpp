@@ -13,13 +13,11 @@
 #include <string>
 
 #include "files/user_file.h"
+#include "tests/support/spawn.h"
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using support::Slurp;
 
 class UserFile : public ::testing::Test {
   protected:

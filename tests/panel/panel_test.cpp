@@ -1,6 +1,9 @@
 // The control panel against the real engine and a simulated camera: start-up, the connect
 // copy, every handler checked by the frames the camera receives, the status line, losing the
 // camera, closing, the diagnostics window and the settings profiles of the window menu.
+#include <malloc.h>
+
+#include "diagnostics/log_target.h"
 #include "diagnostics_ui/data_list.h"
 #include "diagnostics_ui/log_file.h"
 #include "diagnostics_ui/manual_message_dialog.h"
@@ -609,6 +612,11 @@ class PanelTest : public PanelSuite {
         panel_->ToggleDiagnostics();
         ManualMessageDialog* window = panel_->Diagnostics();
         QCOMPARE(Overlapping(window) + Overlapping(panel_.get()), QString());
+        // Each line shown is released: a thousand blocks leave no more than the text they hold.
+        const long before = static_cast<long>(mallinfo2().uordblks);
+        for (int i = 0; i < 1000; ++i)
+            window->ShowLogLine(std::strcpy(NewLogBlock(), "12:00:00.000 a line"));
+        QVERIFY(static_cast<long>(mallinfo2().uordblks) - before < 1000L * kLogLineBlockSize / 4);
         auto* edit = Named<QLineEdit>(window, "editMessage");
         QVERIFY(!Named(window, "checkWaitResponse")->isEnabled());
         // The text, the start byte's and the checksum's boxes; sent by Enter or by the button.

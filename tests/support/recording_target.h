@@ -42,27 +42,12 @@ class RecordingTarget : public LogTarget {
         refuse_ = refuse;
     }
 
-    std::vector<std::string> Lines() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
+    std::vector<std::string> Lines() const { return Copy(lines_); }
     // The message number and first parameter of each line posted.
-    std::vector<std::pair<uint32_t, uintptr_t>> Posts() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return posts_;
-    }
-    std::vector<LogNotice> Notices() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return notices_;
-    }
-    std::vector<Notice> Outcomes() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return outcomes_;
-    }
-    std::vector<size_t> LinesBeforeNotice() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return linesBeforeNotice_;
-    }
+    std::vector<std::pair<uint32_t, uintptr_t>> Posts() const { return Copy(posts_); }
+    std::vector<LogNotice> Notices() const { return Copy(notices_); }
+    std::vector<Notice> Outcomes() const { return Copy(outcomes_); }
+    std::vector<size_t> LinesBeforeNotice() const { return Copy(linesBeforeNotice_); }
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.clear();
@@ -86,6 +71,12 @@ class RecordingTarget : public LogTarget {
     }
 
   private:
+    template <typename T>
+    T Copy(const T& kept) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return kept;
+    }
+
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     bool refuse_ = false;
