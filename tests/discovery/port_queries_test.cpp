@@ -14,6 +14,16 @@ struct Record {
     uint8_t inUse = 1;
 };
 
+Table Filled(const std::vector<Record>& records) {
+    Table table(CreateDeviceTable());
+    for (const Record& r : records) {
+        DeviceRecord& d = table->records[table->count++];
+        std::tie(d.inUse, d.vendorId, d.productId, d.comNumber) =
+            std::tie(r.inUse, r.vendorId, r.productId, r.comNumber);
+    }
+    return table;
+}
+
 // The four answers: highest accepted, next accepted above `above`, lowest primary, and
 // whether `camera` is a camera port (1) or not (0).
 std::vector<int> Answers(const DeviceTable* table, int above, int camera) {
@@ -54,16 +64,13 @@ TEST(PortQueries, EachQueryHasItsOwnPairsAndVisitsTheTableInAscendingOrder) {
          511,
          {600, 511, 511, 1}},
     };
-    for (const auto& [what, records, above, camera, answers] : cases) {
-        Table table(CreateDeviceTable());
-        ASSERT_NE(table, nullptr);
-        for (const Record& r : records) {
-            DeviceRecord& d = table->records[table->count++];
-            std::tie(d.inUse, d.vendorId, d.productId, d.comNumber) =
-                std::tie(r.inUse, r.vendorId, r.productId, r.comNumber);
-        }
-        EXPECT_EQ(Answers(table.get(), above, camera), answers) << what;
-    }
+    for (const auto& [what, records, above, camera, answers] : cases)
+        EXPECT_EQ(Answers(Filled(records).get(), above, camera), answers) << what;
+    // A table's own list of accepted pairs is the one the search's queries use.
+    const AcceptedId cdcOnly[] = {{0x0483, 0x374B}, {0, 0}};
+    Table own = Filled({{0x0483, 0x374B, 5}, {0x0403, 0x6015, 9}});
+    own->acceptedIds = cdcOnly;
+    EXPECT_EQ(Answers(own.get(), 0, 5), (std::vector<int>{5, 5, 0, 1}));
 }
 
 }  // namespace
