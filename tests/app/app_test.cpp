@@ -17,6 +17,7 @@
 #include "shell/command_line.h"
 #include "shell/display.h"
 #include "shell/icon_combo.h"
+#include "shell/ui_services.h"
 #include "shell/uninstall.h"
 #include "shell/version.h"
 #include "tests/panel/panel_fixture.h"
@@ -227,6 +228,26 @@ class AppTest : public QObject {
         // A program at the root of the tree looks for its documents at the root.
         SetProgramFilePathForTest("/kelvra");
         QCOMPARE(GetProgramFolder(), QString());
+    }
+
+    // The desktop's own opener asks xdg-open, whose exit status tells whether a program took the
+    // file: a verdict for each document, once.
+    void desktopOpenerTellsWhetherAProgramTookTheFile() {
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        qputenv("PATH", bin.path().toUtf8() + ":" + path);
+        QList<bool> told;
+        for (const QByteArray status : {"0", "4"}) {
+            QFile script(bin.filePath("xdg-open"));
+            QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            script.write("#!/bin/sh\nexit " + status + "\n"), script.close();
+            QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            Desktop().OpenDocument(bin.filePath("guide.pdf"), [&](bool opened) { told << opened; });
+            QTRY_COMPARE(told.size(), status == "0" ? 1 : 2);
+        }
+        QTest::qWait(200);
+        QCOMPARE(told, (QList<bool>{true, false}));
     }
 
     // The arguments after the program's path -> what is started, one argument a field ("" when
