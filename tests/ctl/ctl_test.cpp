@@ -171,31 +171,6 @@ TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
     EXPECT_EQ(camera.Parameter(16), 60);
 }
 
-// After the status query a command reads only what it uses: the parameters it shows or sets (and
-// the other of a pair set together), the identity where it shows or compares it.
-TEST_F(CtlTest, EachCommandReadsOnlyWhatItUses) {
-    const Bytes status = Frame(CMD_SYSTEM_STATUS_GET);
-    const std::pair<Args, std::vector<Bytes>> cases[] = {
-        {{"get", "43"}, {status, GetParam(43)}},
-        {{"set", "agc-mode-at-power-up=1", "--save"},
-         {status, GetParam(43), Cmd(0x2A, 1), SetParam(43, 1), GetParam(43), kStore}},
-        {{"set", "rs170-invert-enable=1"}, {status, GetParam(2), GetParam(3), Cmd(0xCF, 1)}},
-        {{"save"}, {status, kStore}},
-    };
-    for (const auto& [args, frames] : cases) {
-        EXPECT_EQ(Ctl(args).code, 0) << args[0];
-        EXPECT_EQ(support::HexFrames(AllFrames()), support::HexFrames(frames)) << args[0];
-    }
-    ASSERT_EQ(Ctl({"info"}).code, 0);
-    std::vector<int> opcodes;
-    for (const Bytes& frame : AllFrames())
-        opcodes.push_back(frame[1]);
-    EXPECT_EQ(opcodes, (std::vector<int>{CMD_SYSTEM_STATUS_GET, CMD_SYSTEM_VERSION_GET,
-                                         CMD_DATA_TRANSFER_ABORT, CMD_DATA_TRANSFER_DOWNLOAD_SETUP}));
-    ASSERT_EQ(Ctl({"dump", "-o", dir + "/p.json"}).code, 0);
-    EXPECT_EQ(AllFrames().back(), GetParam(254));
-}
-
 // --verify reads every value back after the command and fails on one the camera did not keep,
 // though every command was acknowledged.
 TEST_F(CtlTest, VerifyFailsWhereTheCameraDidNotKeepAValue) {
