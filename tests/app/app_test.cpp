@@ -106,7 +106,14 @@ class AppTest : public QObject {
             }
             ::kill(::getpid(), SIGINT);
         });
+        const auto handlers = [] {
+            struct sigaction term = {}, interrupt = {};
+            sigaction(SIGTERM, nullptr, &term), sigaction(SIGINT, nullptr, &interrupt);
+            return std::pair(term.sa_handler, interrupt.sa_handler);
+        };
+        const auto before = handlers();
         QCOMPARE(app.InitInstance(), 0);
+        QVERIFY(handlers() == before);  // the stop signals are the caller's again
         QCOMPARE(services.boxes, QStringList{"Exit Now?: Are you sure you want to exit?"});
         QVERIFY(services.started.isEmpty() && !EngineStarted() && C_Vesper_GUIDlg::Instance() == nullptr);
         QVERIFY(!folder.isEmpty() && !QFileInfo::exists(folder));
