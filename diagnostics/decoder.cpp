@@ -3,7 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
+#include "diagnostics/log_sink.h"
 #include "diagnostics/traffic_log.h"
 #include "protocol/commands.h"
 #include "protocol/framing.h"
@@ -178,7 +180,6 @@ namespace {
 
 int LogLines(LogSink* sink, const uint8_t* wire, int wireLength, const uint8_t* payload, int direction,
              uint8_t opcode, int payloadLength) {
-    const LogTime time = CurrentLogTime();
     const bool acknowledges = direction == kFrameReceived && opcode == RSP_ACK;
     const bool factoryResetAck = acknowledges && PaddedPayload(payload, payloadLength).Word(0) ==
                                                      CMD_SET_DEFAULT_NON_VOLATILE_PARAMETERS;
@@ -191,8 +192,13 @@ int LogLines(LogSink* sink, const uint8_t* wire, int wireLength, const uint8_t* 
         for (int i = 0; i < wireLength; ++i)
             bytes.Append(" 0x%02x", wire[i]);
     }
+    std::unique_lock<std::mutex> together;
+    if (sink != nullptr)
+        together = std::unique_lock<std::mutex>(sink->frameLock);
+    const LogTime time = CurrentLogTime();
     FormatLogLine(sink, bytesLine, time);
     FormatLogLine(sink, readingLine, time);
+    together = {};
     if (factoryResetAck) {
         // Handed to the user interface: the receive path must not wait for the user.
         PostLogNotice(sink, Notice{LogNotice::PowerCycleWarning});

@@ -22,6 +22,9 @@ struct LogSink {
     std::atomic<LogTarget*> logWindow{nullptr};  // null: lines are dropped (or kept, below)
     std::atomic<uint32_t> logMessage{0};         // kLogMessageNumber while a target is set
     std::atomic<int32_t> users{0};               // producers inside the target right now
+    // Held while a frame's two lines go out, so that another thread's frame never comes between
+    // them and the lines' times follow their order.
+    std::mutex frameLock;
 
     // 1 from KeepLogLinesUntilTarget until the first target is set: a line that finds no target
     // is kept for that target. The ring below is guarded by keepLock.

@@ -180,6 +180,23 @@ TEST(Decoder, LogFrameWritesTwoLinesAndReportsAcks) {
               kFrameAcknowledges);
     EXPECT_EQ(target.Lines().size(), 10u);
     EXPECT_EQ(target.Notices().size(), 1u);
+
+    // Two threads logging at once: each frame's reading follows its own bytes.
+    SetLogSinkTarget(&sink, &target, kLogMessageNumber);
+    target.Clear();
+    const auto frames = [&](uint8_t opcode) {
+        for (int i = 0; i < 2000; ++i)
+            LogFrame(&sink, read43, kFrameSent, opcode, 2);
+    };
+    std::thread other(frames, CMD_SYSTEM_STATUS_GET);
+    frames(CMD_GET_NON_VOLATILE_PARAMETERS);
+    other.join();
+    const std::vector<std::string> lines = target.Lines();
+    for (size_t i = 0; i + 1 < lines.size(); i += 2)
+        ASSERT_TRUE(lines[i].find("0xb5") == std::string::npos
+                        ? lines[i + 1].find("Status") != std::string::npos
+                        : lines[i + 1].find("Non-Vol") != std::string::npos)
+            << i;
 }
 
 class History : public ::testing::Test {
