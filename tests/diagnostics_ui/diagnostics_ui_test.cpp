@@ -295,39 +295,6 @@ class DiagnosticsUiTest : public QObject {
         QVERIFY(!WriteLogHistory(history, dir.filePath("missing/log.txt")));
     }
 
-    // The bytes each text gives, and whether the window refuses it first (a typing mistake).
-    void examples_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("start");
-        QTest::addColumn<bool>("checksum");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("checksum behind")
-            << "0107 00" << false << true << QByteArray::fromHex("010700F8") << false;
-        QTest::newRow("both boxes") << "07 00" << true << true << QByteArray::fromHex("010700F8") << false;
-        QTest::newRow("0x prefixes") << "0x01 0x 07 0x00 0xF8" << false << false
-                                     << QByteArray::fromHex("010700F8") << false;
-        QTest::newRow("upper 0X, blanks after")
-            << "  0X01   0xa7" << false << false << QByteArray::fromHex("01A7") << false;
-        QTest::newRow("blank counts zero") << "1 7" << false << false << QByteArray::fromHex("1070") << true;
-        QTest::newRow("lone digit") << "5" << false << false << QByteArray::fromHex("50") << true;
-        QTest::newRow("0x alone") << "0x" << false << false << QByteArray::fromHex("00") << true;
-        QTest::newRow("not hex") << "zz" << false << false << QByteArray::fromHex("00") << true;
-        QTest::newRow("mixed junk") << "g5 Fq" << false << false << QByteArray::fromHex("05F0") << true;
-        QTest::newRow("empty, both boxes") << "" << true << true << QByteArray::fromHex("01FF") << true;
-        QTest::newRow("blanks only") << "    " << false << true << QByteArray::fromHex("00") << true;
-    }
-
-    void examples() {
-        QFETCH(QString, text);
-        QFETCH(bool, start);
-        QFETCH(bool, checksum);
-        QFETCH(QByteArray, bytes);
-        QCOMPARE(Parse(text.toStdString(), start, checksum).toHex(' '), bytes.toHex(' '));
-        char reason[200];
-        QTEST(CheckTypedMessage(text.toStdString(), start, reason, sizeof reason) != 0, "refused");
-    }
-
     // What the window says beside the send of bytes that are not one well-formed frame.
     void frameRemarks() {
         const std::pair<const char*, const char*> cases[] = {
