@@ -90,6 +90,13 @@ TEST_F(LinkTest, OnlyTheFirstUnacknowledgedCommandsAckEndsTheWaitButEveryAckShow
     SetLogSinkTarget(&link->logSink, nullptr, 0);
     Receive(RSP_ACK, {0x00, 0xB3});
     EXPECT_EQ(link->status.load(), StatusNormal);
+    // A camera that answers again after going silent: a resting panel is told, though the status
+    // itself did not change.
+    SetLogSinkTarget(&link->logSink, &target, kLogMessageNumber);
+    link->unansweredRequests.store(kSilentRequests), link->viewResting.store(1);
+    Receive(RSP_ACK, {0x00, CMD_AGC_MODE_SET});
+    EXPECT_EQ(target.Notices(), std::vector<LogNotice>{LogNotice::ViewChanged});
+    EXPECT_EQ(link->unansweredRequests.load(), 0);
 }
 
 // A read's value lands on its index only when exactly one arrived between its sending and its ACK:
