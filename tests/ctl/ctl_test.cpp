@@ -222,13 +222,11 @@ TEST_F(CtlTest, BatchRunsItsLinesOnOneConnection) {
 TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
     const std::string file = dir + "/camera.json";
     ASSERT_EQ(Ctl({"dump", "-o", file}).code, 0);
-    EXPECT_EQ(Ctl({"dump"}).out.substr(0, 2) + Ctl({"dump", "--format", "text"}).out.substr(0, 8),
-              "{\nProgram:");
+    EXPECT_EQ(Ctl({"dump"}).out.substr(0, 2), "{\n");
     SettingsProfile profile;
     QString error;
     ASSERT_TRUE(ReadProfileFile(QString::fromStdString(file), &profile, &error)) << error.toStdString();
     EXPECT_EQ(profile.parameters.size(), 255u);
-    EXPECT_EQ(profile.camera.serialNumber, "SN0047110815");
     const std::string fifo = dir + "/fifo.json";  // stands in for a device, which root could replace
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(Ctl({"dump", "--output", fifo}).code, 2) << "a pipe is not replaced by a file";

@@ -193,10 +193,7 @@ TEST(Decoder, LogFrameWritesTwoLinesAndReportsAcks) {
     other.join();
     const std::vector<std::string> lines = target.Lines();
     for (size_t i = 0; i + 1 < lines.size(); i += 2)
-        ASSERT_TRUE(lines[i].find("0xb5") == std::string::npos
-                        ? lines[i + 1].find("Status") != std::string::npos
-                        : lines[i + 1].find("Non-Vol") != std::string::npos)
-            << i;
+        ASSERT_EQ(lines[i].find("0xb5") < 50, lines[i + 1].find("Non-Vol") < 50) << i;
 }
 
 class History : public ::testing::Test {

@@ -166,6 +166,15 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
     EXPECT_EQ(support::HexFrames(Take(3)),
               support::HexFrames({Frame(RSP_VALUE, Word(1)), Ack(0xB5), Ack(0xB5)}));
     camera_.SetLineFaults({});
+    // The ACK put first, nothing else done; a spoiled reply the command does not bring, no harm.
+    const Bytes value = Frame(RSP_VALUE, Word(1));
+    for (const auto& [reply, first] : {std::pair{RSP_VALUE, Ack(0xB5)}, std::pair{RSP_TEXT, value}}) {
+        camera_.SpoilReplies(
+            0xB5, 43, reply,
+            reply == RSP_VALUE ? SimulatedCamera::Spoil::AckFirst : SimulatedCamera::Spoil::Lose);
+        Send(Frame(0xB5, Word(43)));
+        EXPECT_EQ(Take(3, 500), (std::vector{first, first == value ? Ack(0xB5) : value}));
+    }
     // A reply delay holds every answer back from its own command's arrival; the order stays.
     camera_.SetReplyDelay(std::chrono::milliseconds(150));
     const auto sent = std::chrono::steady_clock::now();
