@@ -192,13 +192,14 @@ int LogLines(LogSink* sink, const uint8_t* wire, int wireLength, const uint8_t* 
         for (int i = 0; i < wireLength; ++i)
             bytes.Append(" 0x%02x", wire[i]);
     }
-    std::unique_lock<std::mutex> together;
-    if (sink != nullptr)
-        together = std::unique_lock<std::mutex>(sink->frameLock);
-    const LogTime time = CurrentLogTime();
-    FormatLogLine(sink, bytesLine, time);
-    FormatLogLine(sink, readingLine, time);
-    together = {};
+    {
+        std::unique_lock<std::mutex> together;
+        if (sink != nullptr)
+            together = std::unique_lock<std::mutex>(sink->frameLock);
+        const LogTime time = CurrentLogTime();
+        FormatLogLine(sink, bytesLine, time);
+        FormatLogLine(sink, readingLine, time);
+    }
     if (factoryResetAck) {
         // Handed to the user interface: the receive path must not wait for the user.
         PostLogNotice(sink, Notice{LogNotice::PowerCycleWarning});
