@@ -130,6 +130,10 @@ class AppTest : public QObject {
         run.start(KELVRA_PROGRAM, {"--help"});
         QVERIFY(run.waitForFinished(10000));
         QVERIFY(run.readAllStandardOutput().startsWith("Usage: kelvra [--simulate]"));
+        run.start(KELVRA_PROGRAM, {"--bogus"});  // a wrong line: why, then the usage
+        QVERIFY(run.waitForFinished(10000) && run.exitCode() == 2);
+        QVERIFY(run.readAllStandardError().startsWith(
+            "kelvra: unknown argument: --bogus\nUsage: kelvra [--simulate]"));
 
         QTemporaryDir temp;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -118,7 +118,7 @@ TEST_F(DeviceScan, OtherUsbTtysAreNumberedInNameOrder) {
     EXPECT_EQ(table->records[1].inUse, 0);
     ASSERT_EQ(DevicePathForCom(201, path, sizeof path), 0);
     EXPECT_STREQ(path, "/dev/ttyXRUSB0");
-    EXPECT_NE(DevicePathForCom(202, path, sizeof path), 0);
+    EXPECT_EQ(DevicePathForCom(202, path, sizeof path), -1);
 }
 
 TEST_F(DeviceScan, AnyClassCanBeScannedButOnlyByItsName) {

@@ -237,6 +237,12 @@ class PanelTest : public PanelSuite {
         QVERIFY(!panel_->isVisible() && !panel_->TimerRunning() && !IsLogTarget(panel_.get()));
         QCOMPARE(panel_->result(), int(QDialog::Accepted));
         QTRY_VERIFY(window == nullptr);
+        // The closed panel's going leaves the next panel's log target alone; a panel that goes
+        // without the close path leaves none behind.
+        const LogTarget* gone = (panel_ = std::make_unique<C_Vesper_GUIDlg>()).get();
+        QVERIFY(IsLogTarget(gone));
+        panel_.reset();
+        QVERIFY(!IsLogTarget(gone));
     }
 
     // ---- Refresh ----

@@ -21,19 +21,20 @@ namespace {
 using namespace serial_test;
 using support::WaitUntil;
 
-// The paths of COM numbers, "-" for none, joined by spaces.
+// The paths of COM numbers, or the result code where there is none, joined by spaces.
 std::string Paths(std::initializer_list<int> coms) {
     std::string text;
     for (int com : coms) {
         char path[4096] = {};
-        text += (text.empty() ? "" : " ") +
-                std::string(DevicePathForCom(com, path, sizeof path) == 0 ? path : "-");
+        const int result = DevicePathForCom(com, path, sizeof path);
+        text += (text.empty() ? "" : " ") + (result == 0 ? std::string(path) : std::to_string(result));
     }
     return text;
 }
 
 TEST(ComNames, KernelNodesAndNamedPorts) {
-    EXPECT_EQ(Paths({1, 100, 101, 200, 0, 512}), "/dev/ttyUSB0 /dev/ttyUSB99 /dev/ttyACM0 /dev/ttyACM99 - -");
+    EXPECT_EQ(Paths({1, 100, 101, 200, 201, 0, 512}),
+              "/dev/ttyUSB0 /dev/ttyUSB99 /dev/ttyACM0 /dev/ttyACM99 -1 -1 -1");
     // Kernel nodes only under /dev or as bare names, and only within their range.
     EXPECT_EQ(support::Results(
                   {NAMED(ComNumberForDevice("ttyUSB11")), NAMED(ComNumberForDevice("/dev/ttyACM3")),
@@ -65,7 +66,7 @@ TEST(ComNames, KernelNodesAndNamedPorts) {
                                 NamedPortAt(3, folder, sizeof folder, &beyond)}),
               (std::vector<int>{1, 301, 1, 302, 0}));
     ClearNamedPorts();
-    EXPECT_EQ(Paths({301}), "-");
+    EXPECT_EQ(Paths({301}), "-1");
 }
 
 // Why `com` does not open, as the table then remembers it.
