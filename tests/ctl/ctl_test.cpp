@@ -158,8 +158,6 @@ TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
     const std::pair<Args, std::vector<Bytes>> cases[] = {
         {{"set", "agc-mode-at-power-up=1"}, {Cmd(0x2A, 1)}},
         {{"set", "AGC Manual Mode Gain at Power Up=1200"}, {Cmd(0x32, 1200), Cmd(0x33, 2500)}},
-        {{"set", "rs170-invert-enable=1", "video-output-mux-select=7"},
-         {Cmd(0xCF, 1), Cmd(0xD7, 7), SetParam(76, 0)}},
         {{"set", "frame-rate=60", "agc-black-hot-enable-at-power-up=1", "--save"},
          {Frame(0x28), SetParam(16, 60), GetParam(16), SetParam(38, 1), GetParam(38), kStore}},
     };
@@ -247,16 +245,6 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
     // What is not a regular profile is refused at once, never read for ever.
     for (const std::string& input : {fifo, std::string("/dev/zero")})
         EXPECT_THAT(Ctl({"diff", input}), Fails(2, input + " is a "));
-
-    // A value `set` refuses is refused from a profile too, dry run or not, before anything is sent.
-    profile.parameters[16].value = 25;
-    profile.parameters[43].value = 7;
-    std::ofstream(file, std::ios::trunc) << WriteProfile(profile).toStdString();
-    for (const Args& args : {Args{"restore", file, "--dry-run"}, Args{"restore", file}}) {
-        EXPECT_THAT(Ctl(args), Fails(2, "AGC Mode at Power Up takes"));
-        EXPECT_TRUE(CommandFrames().empty());
-    }
-    EXPECT_EQ(camera.Parameter(16), 30);
 }
 
 // A value the camera does not answer with one value frame is unknown wherever it shows: never a

@@ -1,6 +1,7 @@
 // The camera unplugged at every kind of wait, and back at once or after a while: the link never
 // stays "connected" on a port that has gone, and no request queued meanwhile is lost.
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/failing_calls.h"
 
 namespace enginetest {
 namespace {
@@ -79,6 +80,20 @@ TEST_P(UnplugDuringWait, ASlowReplugLosesNoQueuedRequest) {
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 1; }, kConnectDeadline));
     ASSERT_TRUE(WaitUntil([&] { return Seen(CMD_HSV_COLORIZATION); }, kGenerous));
     EXPECT_EQ(Frames().back(), Frame(CMD_HSV_COLORIZATION, Word(3)));
+}
+
+// The port gone between the cycle's presence check and a request's first frame: the frame reached
+// nothing, so the request is done on the next connection.
+TEST_F(EngineTest, ARequestWhoseFirstFrameFindsThePortGoneRunsOnTheNextConnection) {
+    Connect();
+    FailingCalls calls;
+    for (const int error : {EIO, ENODEV, EBADF}) {
+        camera.ClearFrames();
+        FailingCalls::Arm(-1, {{kWrite, error}});
+        Enqueue({Request(REQ_COLOR_PALETTE, 3)});
+        ASSERT_TRUE(camera.WaitForFrames(4 + kReadableParameterCount + 1, kGenerous)) << error;
+        EXPECT_EQ(Frames().back(), Frame(CMD_HSV_COLORIZATION, Word(3)));
+    }
 }
 
 const std::string kSaveLost = "     Save stopped: the camera was lost after ";
