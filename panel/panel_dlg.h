@@ -88,7 +88,8 @@ class C_Vesper_GUIDlg : public QDialog, public LogTarget {
     void OnTimer();
     // The refresh is on: ticking, or resting until the next change.
     bool TimerRunning() const { return timer_.isActive() || resting_; }
-    bool TimerResting() const { return resting_; }
+    // Resting: waiting for the engine's word with the timer stopped, so an idle panel costs nothing.
+    bool TimerResting() const { return resting_ && !timer_.isActive(); }
     int LastShownStatus() const { return lastStatus_; }
 
     QMenuBar* MenuBar() const { return menuBar_; }

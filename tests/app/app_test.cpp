@@ -356,11 +356,14 @@ class AppTest : public QObject {
         said << found({"-platform", "xcb"});
         ::close(wayland);
         said << found({"-platform=wayland"});
+        qputenv("WAYLAND_DISPLAY", "/" + QByteArray(108, 'w'));  // longer than a socket address holds
+        said << found({"-platform=wayland"});
         QCOMPARE(said,
                  QStringList({"yes", "no display was found (DISPLAY is not set)", "yes",
                               "no display was found (DISPLAY is not set)", "yes",
                               "the display :93 does not answer",
-                              "the Wayland display " + dir.filePath("wayland-0") + " does not answer"}));
+                              "the Wayland display " + dir.filePath("wayland-0") + " does not answer",
+                              "the Wayland display /" + QString(108, 'w') + " does not answer"}));
     }
 
     // Selection and geometry; the closed field draws the selection only; the list draws the icon
@@ -428,6 +431,8 @@ class AppTest : public QObject {
         QVERIFY(qAlpha(row(1, &iconText).pixel(2 + 8, 8)) > 0);  // the icon, at left + 2
         // The text begins at the same place with or without an icon.
         QVERIFY(plainText > 21 && qAbs(iconText - plainText) <= 1);
+        combo.AddItem(nullptr);  // an item without a record: its row without an icon
+        QCOMPARE(qAlpha(row(2, &iconText).pixel(10, 9)), 0);
     }
 };
 

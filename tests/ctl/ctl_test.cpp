@@ -169,18 +169,8 @@ TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
     EXPECT_EQ(camera.Parameter(16), 60);
 }
 
-// --verify reads every value back after the command and fails on one the camera did not keep,
-// though every command was acknowledged.
-TEST_F(CtlTest, VerifyFailsWhereTheCameraDidNotKeepAValue) {
-    camera.IgnoreWrites(PARAM_TEMPORAL_NR_ENABLE, true);
-    EXPECT_EQ(Ctl({"set", "temporal-nr-enable=0"}).code, 0);
-    const std::string kept =
-        "kelvra-ctl: set: --verify: parameter 89 (Temporal NR Enable) reads back as 1, not 0\n";
-    const Result set = Ctl({"set", "temporal-nr-enable=0", "agc-mode-at-power-up=0", "--verify"});
-    EXPECT_EQ(set.code, 1);
-    EXPECT_EQ(set.err, kNotStored + kept);
-    EXPECT_EQ(camera.Parameter(43), 0);
-
+// A restore's --verify reads every value back once the profile is stored.
+TEST_F(CtlTest, RestoreVerifyReadsEveryValueBackAfterTheStore) {
     const std::string file = dir + "/camera.json";
     ASSERT_EQ(Ctl({"dump", "-o", file}).code, 0);
     camera.SetParameter(16, 25);
@@ -207,26 +197,15 @@ TEST_F(CtlTest, BatchLinesAreWordsAsInAShell) {
 TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
     const std::string file = dir + "/camera.json";
     ASSERT_EQ(Ctl({"dump", "-o", file}).code, 0);
-    EXPECT_EQ(Ctl({"dump"}).out.substr(0, 2), "{\n");
-    SettingsProfile profile;
-    QString error;
-    ASSERT_TRUE(ReadProfileFile(QString::fromStdString(file), &profile, &error)) << error.toStdString();
-    EXPECT_EQ(profile.parameters.size(), 255u);
     const std::string fifo = dir + "/fifo.json";  // stands in for a device, which root could replace
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(Ctl({"dump", "--output", fifo}).code, 2) << "a pipe is not replaced by a file";
 
     camera.SetParameter(16, 25);
     camera.SetParameter(185, 0);
-    EXPECT_EQ(Ctl({"diff", file}).code, 1);
-
-    const Result restore = Ctl({"--json", "restore", file});
-    ASSERT_EQ(restore.code, 0) << restore.err;
+    ASSERT_EQ(Ctl({"restore", file}).code, 0);
     EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{SetParam(16, 30), GetParam(16), SetParam(185, 142),
                                                    GetParam(185), kStore}));
-    EXPECT_EQ(Json(restore.out)["differences"].toArray().size(), 2);
-    EXPECT_EQ(Json(restore.out)["result"].toString(), "done");
-    EXPECT_EQ(Ctl({"diff", file}).code, 0);
     // In a JSON batch each command writes one line: a dump, the profile alone.
     std::ofstream(dir + "/dump") << "dump\n";
     const Result batch = Ctl({"--json", "batch", dir + "/dump"});
@@ -247,37 +226,24 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
         EXPECT_THAT(Ctl({"diff", input}), Fails(2, input + " is a "));
 }
 
-// A value the camera does not answer with one value frame is unknown wherever it shows: never a
-// number, and the command fails.
-TEST_F(CtlTest, UnknownValuesAreNeverNumbers) {
-    camera.SetParameter(100, 4242);
-    const std::string file = dir + "/camera.json";
-    ASSERT_EQ(Ctl({"dump", "-o", file}).code, 0);
+// A value the camera does not answer with one good value frame is null in a JSON dump, which fails.
+TEST_F(CtlTest, AnUnknownValueIsNullInAJsonDump) {
     camera.SpoilReplies(CMD_GET_NON_VOLATILE_PARAMETERS, 100, RSP_VALUE, sim::SimulatedCamera::Spoil::Corrupt,
                         -1);
-
-    const Result get = Ctl({"get", "100", "101"});
-    EXPECT_THAT(get, Fails(1, "1 value(s) unknown: parameter 100"));
-    EXPECT_THAT(get.out, HasSubstr("100  Unknown Parameter                        unknown"));
     const Result dump = Ctl({"--json", "dump"});
     EXPECT_EQ(dump.code, 1);
     EXPECT_EQ(Json(dump.out)["formatVersion"].toInt(), 2);
     EXPECT_TRUE(Json(dump.out)["parameters"][100]["value"].isNull());
-
-    EXPECT_THAT(Ctl({"diff", file}), Prints(1,
-                                            "camera unknown, file 4242\n1 parameter(s) differ or may differ "
-                                            "(1 camera value(s) unknown)"));
-    // Restored as if it differed; its read-back is unknown too, so the save is not confirmed.
-    EXPECT_THAT(Ctl({"restore", file}), Fails(1, "parameter 100 (Unknown Parameter) could not be read back"));
-    EXPECT_EQ(CommandFrames().front(), SetParam(100, 4242));
 }
 
 // Every line kelvra-ctl prints for the commands of transcript.txt, compared whole, in order, on one
 // camera (KELVRA_PORT names it): "$ ARGS" runs kelvra-ctl ('...' keeps spaces in a word; $DIR is the
 // test's folder), followed by what it printed and "= STATUS (N frames)", the frames the camera
-// received; "+ NAME TEXT" adds a line to the file $DIR/NAME first; "% drop-ack OPCODE" makes the camera
-// leave out its ACKs of OPCODE from then on (0: of none). KELVRA_TRANSCRIPT_OUT=FILE writes what the
-// commands printed in the same form, to review and take over.
+// received; "+ NAME TEXT" adds a line to the file $DIR/NAME first. From a "% " line on, the camera
+// leaves out its ACKs of an opcode ("% drop-ack OPCODE", 0: of none), does not keep what is written to
+// a parameter ("% ignore-writes INDEX") or never answers its read with one good value ("% unknown-value
+// INDEX"). KELVRA_TRANSCRIPT_OUT=FILE writes what the commands printed in the same form, to review
+// and take over.
 TEST_F(CtlTest, TranscriptOfEveryLinePrinted) {
     std::ifstream file(KELVRA_CTL_TRANSCRIPT);
     std::string expected, actual;
@@ -285,9 +251,15 @@ TEST_F(CtlTest, TranscriptOfEveryLinePrinted) {
         expected += line + '\n';
         if (line.empty() || std::strchr("#$+%", line[0]) != nullptr)
             actual += line + '\n';
-        if (line.rfind("% drop-ack ", 0) == 0) {
-            const auto opcode = static_cast<uint8_t>(std::stoi(line.substr(11), nullptr, 0));
-            opcode == 0 ? camera.ClearDroppedAcks() : camera.DropAck(opcode, true);
+        if (const size_t at = line.rfind(' '); line.rfind("% ", 0) == 0 && at != std::string::npos) {
+            const int n = std::stoi(line.substr(at), nullptr, 0);
+            if (line.rfind("% drop-ack ", 0) == 0)
+                n == 0 ? camera.ClearDroppedAcks() : camera.DropAck(static_cast<uint8_t>(n), true);
+            if (line.rfind("% ignore-writes ", 0) == 0)
+                camera.IgnoreWrites(n, true);
+            if (line.rfind("% unknown-value ", 0) == 0)
+                camera.SpoilReplies(CMD_GET_NON_VOLATILE_PARAMETERS, n, RSP_VALUE,
+                                    sim::SimulatedCamera::Spoil::Corrupt, -1);
         }
         if (const size_t name = line.find(' ', 2); line.rfind("+ ", 0) == 0 && name != std::string::npos)
             std::ofstream(dir + "/" + line.substr(2, name - 2), std::ios::app)
@@ -327,7 +299,7 @@ TEST_F(CtlTest, TranscriptOfEveryLinePrinted) {
 // Lines the program does not take in time are held up to a bound; the rest are counted.
 TEST(CtlSessionLines, AStalledReaderCostsNoMoreThanTheBound) {
     CtlSession session;
-    const size_t posted = 3 * CtlSession::kHeldLines;
+    const size_t posted = CtlSession::kHeldLines + 1;  // one past the bound
     for (size_t i = 0; i < posted; ++i) {
         char* block = NewLogBlock();
         std::snprintf(block, kLogLineBlockSize, "line %zu", i);

@@ -53,8 +53,9 @@ TEST_F(EngineTest, ConnectionSequenceSendsItsFramesInOrderAndFillsTheState) {
         expected.push_back(Frame(CMD_GET_NON_VOLATILE_PARAMETERS, Word(static_cast<uint16_t>(index))));
     EXPECT_EQ(HexFrames(Frames()), HexFrames(expected));
 
-    EXPECT_EQ((std::vector<int>{Link()->connected, Link()->comNumber, Link()->cameraState.identityValid}),
-              (std::vector<int>{1, comNumber, 1}));
+    EXPECT_EQ((std::vector<int>{Link()->connected, Link()->comNumber, Link()->cameraState.identityValid,
+                                int(Link()->framesDropped.load())}),
+              (std::vector<int>{1, comNumber, 1, 0}));
     char text[kVersionTextSlots][kVersionTextSlotSize];
     uint8_t info[kInfoBlockSize];
     ASSERT_TRUE(CopyCameraIdentity(text, info));

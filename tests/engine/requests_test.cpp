@@ -183,6 +183,23 @@ TEST_F(EngineTest, ACameraThatStopsAnsweringIsSaidSoUntilItsNextAck) {
     EXPECT_TRUE(WaitUntil([] { return GetLinkStatus() == StatusNormal; }, kGenerous));
 }
 
+// Reading on a live link: an index past the table is skipped, the first value left unknown is named,
+// and what was known of it before is forgotten, never kept as if the camera had sent it again.
+TEST_F(EngineTest, ReadingAgainForgetsAValueThatDidNotCome) {
+    camera.SetParameter(100, 4242);
+    Connect();
+    camera.SpoilReplies(CMD_GET_NON_VOLATILE_PARAMETERS, 100, RSP_VALUE, sim::SimulatedCamera::Spoil::Corrupt,
+                        -1);
+    const uint16_t indexes[] = {255, 100, 101};
+    Notice outcome{};
+    const Bytes read100 = Frame(CMD_GET_NON_VOLATILE_PARAMETERS, Word(100));
+    EXPECT_EQ(HexFrames(FramesOf(Request(REQ_READ_PARAMETERS, 3, indexes, sizeof indexes), &outcome)),
+              HexFrames({read100, read100, read100, Frame(CMD_GET_NON_VOLATILE_PARAMETERS, Word(101))}));
+    uint16_t value = 0;
+    EXPECT_EQ(OutcomeText(outcome) + (ReadCameraValue(100, &value) ? " known" : " unknown"),
+              "result=0 count=1 index=100 unknown");
+}
+
 TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyTextPastStrayBytes) {
     Connect();
     // At most 253 values make a message; a byte-order mark at the start is no value; LF, CR LF

@@ -335,6 +335,12 @@ TEST(SettingsTable, RefusesWhatThePanelWouldNeverSend) {
     values[PARAM_VIDEO_OUTPUT_MUX_SELECT] = 99;
     EXPECT_EQ(check({{PARAM_YUV_OUTPUT_SUPERFRAME_ENABLE, 1}}, false), "");
     EXPECT_NE(check({{PARAM_YUV_OUTPUT_SUPERFRAME_ENABLE, 1}}, true), "");  // worded in the transcript
+    // A typed message fills a request to its end and not one byte past it.
+    CameraRequest raw{};
+    EXPECT_EQ((std::vector<bool>{MakeRawRequest(std::vector<uint8_t>(kMaxRawMessageLength, 7), &raw),
+                                 raw.payload[kRequestPayloadSize - 1] == 7,
+                                 MakeRawRequest(std::vector<uint8_t>(kMaxRawMessageLength + 1), &raw)}),
+              (std::vector<bool>{true, true, false}));
 }
 
 TEST(SequenceLine, BuildsFramesWithLengthAndChecksum) {
