@@ -206,11 +206,6 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
     ASSERT_EQ(Ctl({"restore", file}).code, 0);
     EXPECT_EQ(CommandFrames(), (std::vector<Bytes>{SetParam(16, 30), GetParam(16), SetParam(185, 142),
                                                    GetParam(185), kStore}));
-    // In a JSON batch each command writes one line: a dump, the profile alone.
-    std::ofstream(dir + "/dump") << "dump\n";
-    const Result batch = Ctl({"--json", "batch", dir + "/dump"});
-    EXPECT_EQ(std::count(batch.out.begin(), batch.out.end(), '\n'), 1);
-    EXPECT_EQ(Json(batch.out)["parameters"].toArray().size(), 255);
 
     // A store that was not acknowledged is sent again by the next restore, though nothing differs.
     camera.SetParameter(16, 25);
