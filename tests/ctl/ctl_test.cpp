@@ -46,9 +46,6 @@ using ::testing::HasSubstr;
 using Args = std::vector<std::string>;
 
 const Bytes kStore = Cmd(CMD_SET_NON_VOLATILE_PARAMETERS, kStoreParametersValue);
-const std::string kNotStored =
-    "kelvra-ctl: set: note: not stored; the camera loses the change at power-off. Add --save, or run "
-    "kelvra-ctl save, to store it.\n";
 
 struct Result {
     int code = -1;
@@ -66,10 +63,6 @@ MATCHER_P2(Fails, code, said, "") {
 }
 MATCHER_P2(Prints, code, said, "") {
     return arg.code == code && arg.out.find(said) != std::string::npos;
-}
-
-QJsonDocument Json(const std::string& text) {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(text));
 }
 
 // What kelvra-ctl printed, each line marked ('>' output, '!' error), in the transcript's form: the
@@ -152,23 +145,6 @@ class CtlTest : public ::testing::Test {
     sim::SimulatedCamera camera;
 };
 
-// Each setting through the panel's request type; --save writes the marked entries in index
-// order with read-back, then stores.
-TEST_F(CtlTest, SetSendsThePanelsFramesInOrder) {
-    const std::pair<Args, std::vector<Bytes>> cases[] = {
-        {{"set", "agc-mode-at-power-up=1"}, {Cmd(0x2A, 1)}},
-        {{"set", "AGC Manual Mode Gain at Power Up=1200"}, {Cmd(0x32, 1200), Cmd(0x33, 2500)}},
-        {{"set", "frame-rate=60", "agc-black-hot-enable-at-power-up=1", "--save"},
-         {Frame(0x28), SetParam(16, 60), GetParam(16), SetParam(38, 1), GetParam(38), kStore}},
-    };
-    for (const auto& [args, frames] : cases) {
-        const Result r = Ctl(args);
-        EXPECT_EQ(r.code, 0) << args[1] << ": " << r.err;
-        EXPECT_EQ(CommandFrames(), frames) << args[1];
-    }
-    EXPECT_EQ(camera.Parameter(16), 60);
-}
-
 // A restore's --verify reads every value back once the profile is stored.
 TEST_F(CtlTest, RestoreVerifyReadsEveryValueBackAfterTheStore) {
     const std::string file = dir + "/camera.json";
@@ -227,8 +203,9 @@ TEST_F(CtlTest, AnUnknownValueIsNullInAJsonDump) {
                         -1);
     const Result dump = Ctl({"--json", "dump"});
     EXPECT_EQ(dump.code, 1);
-    EXPECT_EQ(Json(dump.out)["formatVersion"].toInt(), 2);
-    EXPECT_TRUE(Json(dump.out)["parameters"][100]["value"].isNull());
+    const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(dump.out));
+    EXPECT_EQ(json["formatVersion"].toInt(), 2);
+    EXPECT_TRUE(json["parameters"][100]["value"].isNull());
 }
 
 // Every line kelvra-ctl prints for the commands of transcript.txt, compared whole, in order, on one

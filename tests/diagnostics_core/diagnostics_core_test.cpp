@@ -77,9 +77,8 @@ TEST(LogLine, KeptForTheFirstTargetOnly) {
     producer.join();
     const std::vector<std::string> lines = first.Lines();
     ASSERT_GE(lines.size(), size_t{kKeptLogLines});
-    for (size_t i = 0; i < lines.size(); ++i) {
+    for (size_t i = 0; i < lines.size(); ++i)
         ASSERT_EQ(std::stoi(WithoutStamp(lines[i])), kLines - static_cast<int>(lines.size() - 1 - i)) << i;
-    }
     SetLogSinkTarget(&sink, nullptr, 0);
     EXPECT_EQ(FormatLogLine(&sink, "unheard", {1, 1, 1, 1}), -3);
     RecordingTarget second;
@@ -245,9 +244,8 @@ TEST_F(History, AFailedDeliveryIsNotCounted) {
     std::vector<std::string> delivered;
     int attempts = 0;
     const int count = history.Replay([&](const char* text) {
-        if (++attempts == 2) {
+        if (++attempts == 2)
             return false;
-        }
         delivered.push_back(text);
         return true;
     });

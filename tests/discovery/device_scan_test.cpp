@@ -166,9 +166,8 @@ TEST_F(DeviceScan, AnyClassCanBeScannedButOnlyByItsName) {
 }
 
 TEST_F(DeviceScan, FullTableKeepsTheFirst512) {
-    for (int i = 0; i < kDeviceTableSize + 8; ++i) {
+    for (int i = 0; i < kDeviceTableSize + 8; ++i)
         sysfs.AddConverterTty("ttyUSB" + std::to_string(i), {});
-    }
     for (int round = 0; round < 2; ++round) {
         EXPECT_EQ(ScanClass("tty"), kScanTableFull);
         EXPECT_EQ(table->count, kDeviceTableSize);

@@ -94,9 +94,8 @@ TEST(DeviceWatch, HearsANamedPortWhoseFolderComesAndGoes) {
                                     sysfs.root() + "/moved" + std::to_string(round));
         }
         EXPECT_TRUE(Changed(watch)) << "the folder going with its link";
-        while (Readable(watch, 50)) {
+        while (Readable(watch, 50))
             DrainDeviceWatch(watch);
-        }
     }
     CloseDeviceWatch(watch);
     ClearNamedPorts();

@@ -20,9 +20,8 @@ class FakeSysfs {
   public:
     FakeSysfs() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kelvra-sysfs-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
+        if (mkdtemp(pattern.data()) != nullptr)
             root_ = pattern;
-        }
         std::filesystem::create_directories(root_ + "/class/tty");
     }
     ~FakeSysfs() {
@@ -87,9 +86,8 @@ class FakeSysfs {
                 const std::string& device) {
         Dir(node);
         Write(node + "/dev", dev);
-        if (!device.empty()) {
+        if (!device.empty())
             Link(device, node + "/device");
-        }
         Link("../../" + node, "class/tty/" + tty);
     }
     void Dir(const std::string& relative) { std::filesystem::create_directories(root_ + "/" + relative); }

@@ -141,9 +141,8 @@ class EngineTest : public ::testing::Test {
         EXPECT_EQ(EnqueueRequest(&marker), 0);
         EXPECT_TRUE(WaitUntil([&] { return target.Outcomes().size() >= before + 2; }, kGenerous));
         const std::vector<Notice> outcomes = target.Outcomes();
-        if (outcome != nullptr && outcomes.size() >= before + 2) {
+        if (outcome != nullptr && outcomes.size() >= before + 2)
             *outcome = outcomes[before];
-        }
         const std::vector<Bytes> frames = Frames();
         const bool marked = !frames.empty() && frames.back() == markerFrame;
         EXPECT_TRUE(marked) << "the marker was not the last frame";

@@ -59,9 +59,8 @@ TEST_F(LinkTest, VersionTextFillsSlotsUntilAnotherCommandIsArmed) {
     EXPECT_EQ(link->awaitingAck.load(), 0);
     Receive(RSP_TEXT, {'R', 'e', 'l', ':'});  // after the ACK, still the version's text
     EXPECT_EQ(Slot(0) + "|" + Slot(1), "System:|Rel:");
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < 9; ++i)
         Receive(RSP_TEXT, {static_cast<uint8_t>('a' + i)});
-    }
     EXPECT_EQ(link->textCount.load(), 11);
     EXPECT_EQ(Slot(9), "h");
 

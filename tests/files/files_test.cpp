@@ -53,9 +53,8 @@ TEST_F(UserFile, OnlyRegularFilesWithinTheirBoundAreRead) {
         {big, big + " is too large (2097152 bytes; at most 1048576 are read)"},
         {dir + "/none", "cannot open " + dir + "/none: No such file or directory"},
     };
-    for (const auto& [path, expected] : cases) {
+    for (const auto& [path, expected] : cases)
         EXPECT_EQ(Read(path), expected);
-    }
     EXPECT_EQ(OpenUserFile(fifo.c_str(), 10, {nullptr, 0}), -2);
 }
 

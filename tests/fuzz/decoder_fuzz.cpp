@@ -9,9 +9,8 @@
 #include "protocol/framing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 3) {
+    if (size < 3)
         return 0;
-    }
     const int direction = (data[0] & 1) != 0 ? kFrameSent : kFrameReceived;
     const bool withPayload = (data[0] & 2) != 0;
     const uint8_t opcode = data[1];
@@ -25,14 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DecodeFrame(withPayload ? copy : nullptr, direction, opcode, claimed, bytesLine, readingLine,
                 sizeof bytesLine);
     const char* marker = direction == kFrameSent ? "TX  " : "RX  ";
-    if (std::strncmp(bytesLine, marker, 4) != 0 || std::strncmp(readingLine, marker, 4) != 0) {
+    if (std::strncmp(bytesLine, marker, 4) != 0 || std::strncmp(readingLine, marker, 4) != 0)
         __builtin_trap();
-    }
     // The marker and a blank, then " 0x%02x" per byte of the rebuilt frame: 4 bytes plus the
     // payload, at most 252 of it.
     const size_t frameLength = static_cast<size_t>(std::min(claimed, kMaxPayloadLength)) + 4;
-    if (std::strlen(bytesLine) != 3 + 5 * frameLength) {
+    if (std::strlen(bytesLine) != 3 + 5 * frameLength)
         __builtin_trap();
-    }
     return 0;
 }

@@ -12,18 +12,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string line(reinterpret_cast<const char*>(data), std::min<size_t>(size, 1288));
     uint8_t frame[kMaxFrameLength];
     const int length = ParseSequenceLine(line.c_str(), frame);
-    if (length == 0) {
+    if (length == 0)
         return 0;
-    }
-    if (length < 4 || length > kMaxFrameLength || frame[0] != kFrameStartByte || frame[2] != length - 4) {
+    if (length < 4 || length > kMaxFrameLength || frame[0] != kFrameStartByte || frame[2] != length - 4)
         __builtin_trap();
-    }
     uint8_t sum = 0;
-    for (int i = 0; i < length; ++i) {
+    for (int i = 0; i < length; ++i)
         sum = static_cast<uint8_t>(sum + frame[i]);
-    }
-    if (sum != 0) {
+    if (sum != 0)
         __builtin_trap();
-    }
     return 0;
 }

@@ -19,9 +19,8 @@ uint32_t Hex(const std::string& text) {
                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                  : -1;
-        if (digit < 0) {
+        if (digit < 0)
             break;
-        }
         value = value * 16 + static_cast<uint32_t>(digit);
     }
     return value;
@@ -46,9 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     // An attribute is read in one go of at most 511 bytes.
-    for (std::string& text : fields) {
+    for (std::string& text : fields)
         text.resize(std::min<size_t>(text.size(), 511));
-    }
     const std::string device = tree.root() + "/devices/pci0000:00/0000:00:14.0/usb1/1-2";
     std::ofstream(device + "/idVendor") << fields[0] << "\n";
     std::ofstream(device + "/idProduct") << fields[1] << "\n";

@@ -323,7 +323,8 @@ class PanelTest : public PanelSuite {
             {"checkAnalogVideo checkAnalogVideo radioNtsc radioPalM radioPalN radioPalBdghin2",
              {SetParam(4, 0), SetParam(4, 1), SetParam(1, 0), SetParam(1, 1), SetParam(1, 2),
               SetParam(1, 3)}},
-            {"radioFlipBoth radioFlipHorizontal radioNormal", {Cmd(0xCF, 3), Cmd(0xCF, 2), Cmd(0xCF, 0)}},
+            {"radioFlipBoth radioFlipHorizontal radioFlipVertical radioNormal",
+             {Cmd(0xCF, 3), Cmd(0xCF, 2), Cmd(0xCF, 1), Cmd(0xCF, 0)}},
             {"radioWhiteHot radioBlackHot", {Frame(0x29), Frame(0x28)}},
             {"buttonCalNoShutter buttonLensCalStart buttonCollectCold buttonCollectHot buttonLensCalSave",
              {Cmd(0x27, 4), Cmd(0xA9, 6), Cmd(0xA9, 1), Cmd(0xA9, 3), Cmd(0xA9, 7)}},
@@ -760,6 +761,40 @@ class PanelTest : public PanelSuite {
         // The unchanged threshold the refresh wrote is sent again.
         QCOMPARE(Show({"editThreshold"}), threshold);
         QVERIFY(cam_.SawInOrder({SetParam(90, threshold.toUShort())}));
+    }
+
+    // A connection's rarer values, each in its control: parallel output (the video mode fixed on
+    // 14-bit grey), each analog standard and flip, freeze and histogram AGC, each contrast region.
+    void connectCopyShowsEachState() {
+        QStringList shown;
+        using Values = std::vector<std::pair<int, uint16_t>>;
+        for (const Values& round : {Values{{5, 1}, {1, 1}, {43, 0}, {47, 0}, {79, 1}, {2, 1}, {3, 0}},
+                                    Values{{5, 0},
+                                           {4, 0},
+                                           {1, 3},
+                                           {43, 1},
+                                           {47, 1},
+                                           {79, 2},
+                                           {2, 0},
+                                           {3, 1},
+                                           {45, 0},
+                                           {7, 9},
+                                           {76, 0}},
+                                    {{1, 2}, {79, 5}},
+                                    {{79, 0}}}) {
+            for (const auto& [index, value] : round)
+                SetCameraParameter(index, value);
+            panel_ = std::make_unique<C_Vesper_GUIDlg>();
+            panel_->OnTimer();
+            shown << Show({"checkParallelVideo", "comboVideoMode", "radioPalM", "radioPalN",
+                           "radioPalBdghin2", "radioAgcFreeze", "radioAgcHistogram", "radioFlipVertical",
+                           "radioFlipHorizontal", "labelRoi"}) +
+                         " " + Show({"comboVideoMode"}, "enabled") + " " + Mirror().left(3);
+        }
+        QCOMPARE(shown, QStringList({"1|14-Bit Grey Scale|1|0|0|1|0|1|0|Top Half 0 001",
+                                     "0|8-Bit Grey Scale|0|0|1|0|1|0|1|Bottom Half 1 010",
+                                     "0|8-Bit Grey Scale|0|1|0|0|1|0|1|Bottom Third 1 010",
+                                     "0|8-Bit Grey Scale|0|1|0|0|1|0|1|Full Screen 1 010"}));
     }
 };
 

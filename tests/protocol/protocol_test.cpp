@@ -80,9 +80,8 @@ TEST(FrameAssembler, ResultsAndFramesByteByByte) {
         SCOPED_TRACE(c.name);
         FrameAssembler a{};
         std::vector<int> results;
-        for (uint8_t b : c.bytes) {
+        for (uint8_t b : c.bytes)
             results.push_back(FrameAssembler::PushByte(&a, b));
-        }
         EXPECT_EQ(std::vector<int>(results.end() - static_cast<long>(c.results.size()), results.end()),
                   c.results);
         ASSERT_EQ(a.complete, c.complete ? 1 : 0);
@@ -101,9 +100,8 @@ TEST(FrameAssembler, ResultsAndFramesByteByByte) {
     EXPECT_EQ(FrameAssembler::PushByte(&a, 0x00), -3);
     EXPECT_EQ(a.state, Idle);
     // A reset in the middle of a frame starts over.
-    for (uint8_t b : {0x01, 0x27, 0x02, 0x00}) {
+    for (uint8_t b : {0x01, 0x27, 0x02, 0x00})
         FrameAssembler::PushByte(&a, b);
-    }
     ResetFrameAssembler(&a);
     EXPECT_EQ(a.state, Idle);
     EXPECT_EQ(a.count, 0);
@@ -130,9 +128,8 @@ TEST(FrameAssembler, AFrameBehindAStrayStartByteIsFound) {
         Bytes bytes = stray;
         const Bytes ack = Frame(0x02, {0x00, 0xB5});
         bytes.insert(bytes.end(), ack.begin(), ack.end());
-        for (uint8_t b : bytes) {
+        for (uint8_t b : bytes)
             dropped += ReceiveByte(&a, b, count, &found);
-        }
         EXPECT_EQ(found, foundFirst);
         dropped += DropPartialFrame(&a, count, &found);
         EXPECT_EQ((std::vector<int>{found, dropped > 0, static_cast<int>(a.state)}),
@@ -150,21 +147,18 @@ TEST(Catalogue, NamesKeepTheirExactTextsAndEveryCodeHasOne) {
     EXPECT_STREQ(ParameterName(0x09), "AGC_GAIN_FLATTEN_OFFSET");
     EXPECT_STREQ(ParameterName(0x4C), "YUV Output (Superframe) Enable");
     EXPECT_STREQ(ParameterName(0x1B9), "Spatial NR Param A") << "only the low 8 bits count";
-    for (unsigned unknown : {0x00u, 0x08u, unsigned{CMD_LENS_CALIBRATION_CONTROL}}) {
+    for (unsigned unknown : {0x00u, 0x08u, unsigned{CMD_LENS_CALIBRATION_CONTROL}})
         EXPECT_STREQ(CommandName(static_cast<uint8_t>(unknown)), "Unknown Command Message");
-    }
     EXPECT_STREQ(ResponseName(0x01), "Unknown Response Message");
-    for (unsigned unknown : {0x00u, 0x0Au, 0x5Bu, 0xFFu}) {
+    for (unsigned unknown : {0x00u, 0x0Au, 0x5Bu, 0xFFu})
         EXPECT_STREQ(ParameterName(unknown), "Unknown Parameter");
-    }
     // Each table whole: the number of named codes, each name used once and of its kind.
     const auto names = [](auto nameOf, const char* unknown, const char* ending) {
         std::set<std::string> seen;
         for (unsigned code = 0; code < 256; ++code) {
             const std::string name = nameOf(code);
-            if (name == unknown) {
+            if (name == unknown)
                 continue;
-            }
             EXPECT_TRUE(seen.insert(name).second) << "twice: " << name;
             EXPECT_NE(name.find(ending), std::string::npos) << name;
         }

@@ -86,18 +86,16 @@ class PortTable : public ::testing::Test {
         ASSERT_TRUE(pty_.ok());
     }
     void TearDown() override {
-        for (PortKey key : opened_) {
+        for (PortKey key : opened_)
             ClosePort(key);
-        }
         EXPECT_EQ(OpenPortCount(), 0);
         EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == baseline_; })) << "every event thread ended";
         ClearNamedPorts();
     }
     PortKey Open(const Pty& pty, Collector* collector) {
         const PortKey key = OpenPort(pty.com(), collector, collector ? &Collector::Receive : nullptr);
-        if (key > 0) {
+        if (key > 0)
             opened_.push_back(key);
-        }
         return key;
     }
     Pty pty_;
@@ -270,9 +268,8 @@ TEST_F(PortTable, AFullTableRefusesTheNextOpenAndChangesNothing) {
     rlimit files{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
     const rlim_t needed = 4 * kPortTableSize + 64;
-    if (files.rlim_max < needed) {
+    if (files.rlim_max < needed)
         GTEST_SKIP() << "not enough descriptors";
-    }
     files.rlim_cur = std::max(files.rlim_cur, needed);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
     std::vector<std::unique_ptr<Pty>> ptys;
@@ -281,9 +278,8 @@ TEST_F(PortTable, AFullTableRefusesTheNextOpenAndChangesNothing) {
             ClearNamedPorts();  // the named range holds 211; an open port no longer needs its number
         }
         ptys.push_back(std::make_unique<Pty>());
-        if (!ptys.back()->ok()) {
+        if (!ptys.back()->ok())
             GTEST_SKIP() << "not enough pseudo-terminals";
-        }
         ASSERT_TRUE(i == kPortTableSize || Open(*ptys.back(), nullptr) > 0) << i;
     }
     OpenFailure before{}, after{};

@@ -149,9 +149,8 @@ TEST(SerialFaults, EachSystemCallFailureIsWaitedOutOrReported) {
         port.SetGoneCallback([](PortKey, void*) { ++goneCalls; });
         FailingCalls::Arm(port.Descriptor(), faults);
         ASSERT_EQ(op == Deliver ? port.StartEventThread() : 0, 0);
-        if (op == SendHungUp) {
+        if (op == SendHungUp)
             pty.CloseMaster();
-        }
         ASSERT_TRUE(send || pty.Write({'a', 'b', 'c'}));
         uint8_t buffer[3] = {};
         uint32_t count = 0;

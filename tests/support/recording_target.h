@@ -15,9 +15,8 @@ class RecordingTarget : public LogTarget {
   public:
     bool PostLogLine(uint32_t message, uintptr_t firstParameter, char* block) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (refuse_) {
+        if (refuse_)
             return false;
-        }
         posts_.emplace_back(message, firstParameter);
         lines_.emplace_back(block);
         FreeLogBlock(block);
@@ -62,9 +61,8 @@ class RecordingTarget : public LogTarget {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
             for (const std::string& line : lines_) {
-                if (match(line)) {
+                if (match(line))
                     return true;
-                }
             }
             return false;
         });

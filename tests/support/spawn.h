@@ -26,27 +26,22 @@ inline pid_t Spawn(const std::string& program, std::vector<std::string> args, co
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     for (const auto& [fd, path] : {std::pair{STDOUT_FILENO, &out}, {STDERR_FILENO, &err}}) {
-        if (!path->empty()) {
+        if (!path->empty())
             posix_spawn_file_actions_addopen(&actions, fd, path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        }
     }
     args.insert(args.begin(), program);
-    for (char** e = environ; *e != nullptr; ++e) {
+    for (char** e = environ; *e != nullptr; ++e)
         env.emplace_back(*e);
-    }
     std::vector<char*> argv, envp;
-    for (std::string& a : args) {
+    for (std::string& a : args)
         argv.push_back(a.data());
-    }
-    for (std::string& e : env) {
+    for (std::string& e : env)
         envp.push_back(e.data());
-    }
     argv.push_back(nullptr);
     envp.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
         pid = -1;
-    }
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -55,9 +50,8 @@ inline pid_t Spawn(const std::string& program, std::vector<std::string> args, co
 // in time (it is killed then).
 inline int ExitCode(pid_t pid, int timeoutMs = 60000) {
     int status = 0;
-    if (pid <= 0) {
+    if (pid <= 0)
         return -1;
-    }
     if (!WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs)) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);

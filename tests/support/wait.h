@@ -13,9 +13,8 @@ constexpr int kGenerous = 10000;
 inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kGenerous) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
+        if (std::chrono::steady_clock::now() > deadline)
             return condition();
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;

@@ -52,9 +52,8 @@ inline std::string Hex(const Bytes& bytes) {
 
 inline std::vector<std::string> HexFrames(const std::vector<Bytes>& frames) {
     std::vector<std::string> texts;
-    for (const Bytes& frame : frames) {
+    for (const Bytes& frame : frames)
         texts.push_back(Hex(frame));
-    }
     return texts;
 }
 
