@@ -247,6 +247,8 @@ TEST_F(LinkTest, ARequestThatReachedNothingIsQueuedAgain) {
     const Execution refused = RunRequest(link.get(), &noPalette);
     EXPECT_EQ((std::vector<int>{refused.requeue, refused.notice.result, refused.notice.opcode}),
               (std::vector<int>{false, kRequestNotSent, 0}));
+    const CameraRequest noMarks{REQ_MARK_PARAMETERS, {}};  // nothing to mark is nothing wrong
+    EXPECT_EQ(RunRequest(link.get(), &noMarks).notice.result, kRequestAcknowledged);
     // No request, or one of no known type, reports that nothing was done.
     const CameraRequest unknown{9999, {}};
     EXPECT_EQ(RunRequest(link.get(), nullptr).notice.result, -4);

@@ -200,6 +200,15 @@ class PanelTest : public PanelSuite {
     // Shown: 20 pixels right of and below "Exit Program", the hidden controls hidden; too small for
     // the screen, the controls scroll. Closing asks.
     void shownScrollingAndClosing() {
+        {  // Not shown yet, a title bar and 8 pixels are allowed for: a screen just that large fits it.
+            C_Vesper_GUIDlg hidden;
+            const int title = hidden.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &hidden);
+            const QRect just(QPoint(), hidden.size() + QSize(8, title + 8));
+            hidden.FitToScreen(just);
+            QVERIFY(hidden.findChild<QScrollArea*>() == nullptr);
+            hidden.FitToScreen(just.adjusted(0, 0, -1, 0));
+            QVERIFY(hidden.findChild<QScrollArea*>() != nullptr);
+        }
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
         panel_->show();
         QVERIFY(QTest::qWaitForWindowExposed(panel_.get()));
@@ -616,6 +625,9 @@ class PanelTest : public PanelSuite {
         panel_->Diagnostics()->show();
         QTest::keyClick(panel_->Diagnostics(), Qt::Key_Escape);
         QCOMPARE(state(), QString("00 Open Message Diagnostics Window"));
+        entry->trigger();
+        panel_->Diagnostics()->close();  // the title bar's close
+        QCOMPARE(state(), QString("00 Open Message Diagnostics Window"));
         QTRY_COMPARE(panel_->findChildren<ManualMessageDialog*>().size(), 0);
 
         // Typed messages reach the camera, by button and by Enter, as the two boxes say.
@@ -795,6 +807,32 @@ class PanelTest : public PanelSuite {
                                      "0|8-Bit Grey Scale|0|0|1|0|1|0|1|Bottom Half 1 010",
                                      "0|8-Bit Grey Scale|0|1|0|0|1|0|1|Bottom Third 1 010",
                                      "0|8-Bit Grey Scale|0|1|0|0|1|0|1|Full Screen 1 010"}));
+    }
+
+    // A profile the camera holds already writes nothing; an export holds a value the camera did not
+    // answer as unknown, and says which; without a camera neither starts.
+    void profilesSayWhatIsNotKnown() {
+        Open();
+        Import(Exported());
+        QCOMPARE(services_.boxes.takeLast(), QString("Import Settings: The camera holds every setting of "
+                                                     "this profile already."));
+        ForgetCameraValue(GetCameraLink(), 100);
+        panel_->MenuEntry(kCommandExportSettings)->trigger();
+        SettingsProfile profile;
+        QVERIFY(ReadProfileFile(services_.saveName, &profile, nullptr) && !profile.parameters[100].known);
+        QCOMPARE(services_.boxes.takeLast(), "Export Settings: The camera's settings were written to " +
+                                                 services_.saveName +
+                                                 ", but the camera did not answer the reads of 1 setting(s); "
+                                                 "the profile holds them as unknown: 100 Unknown Parameter.");
+        QCOMPARE(cam_.camera.Unplug(), 0);
+        QTRY_VERIFY(!CameraConnected());
+        panel_->MenuEntry(kCommandExportSettings)->trigger();
+        panel_->MenuEntry(kCommandImportSettings)->trigger();
+        QCOMPARE(
+            services_.boxes.mid(services_.boxes.size() - 2),
+            QStringList({"Export Settings: The camera is not connected: there are no settings to export.",
+                         "Import Settings: The camera is not connected: connect it before importing "
+                         "settings."}));
     }
 };
 
