@@ -208,6 +208,7 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     std::ofstream(file) << "keep";
     SimulatedCamera camera;
     EXPECT_EQ(camera.Start(file), -EEXIST) << "never replaces a file";
+    EXPECT_EQ(camera.PortPath(), "") << "and names no port after it failed";
     EXPECT_TRUE(std::filesystem::is_regular_file(file));
     const std::string link = dir + "/camera";
     ASSERT_EQ(camera.Start(link), 0);
@@ -263,8 +264,9 @@ TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
     const std::string dir = TempDir();
     const std::string link = dir + "/camera";
     for (int signal : {SIGTERM, SIGINT}) {
-        Program program(signal == SIGTERM ? std::vector<std::string>{"--verbose", "--link", link}
-                                          : std::vector<std::string>{"--verbose", "--link=" + link},
+        Program program(signal == SIGTERM
+                            ? std::vector<std::string>{"--verbose", "--seed", "7", "--link", link}
+                            : std::vector<std::string>{"--verbose", "--link=" + link},
                         dir + "/out");
         ASSERT_TRUE(program.ReadUntil(link + "\n"));
         const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
