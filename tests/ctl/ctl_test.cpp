@@ -124,17 +124,13 @@ class CtlTest : public ::testing::Test {
         return Finish(Start(args, out, in));
     }
 
-    std::vector<Bytes> AllFrames() const {
-        std::vector<Bytes> frames;
-        for (const sim::RecordedFrame& f : camera.Frames())
-            frames.push_back(f.bytes);
-        return frames;
-    }
     // The frames of the command itself: after the status query and the reads that precede it.
     std::vector<Bytes> CommandFrames() const {
         const Bytes reads = {CMD_SYSTEM_STATUS_GET, CMD_SYSTEM_VERSION_GET, CMD_DATA_TRANSFER_ABORT,
                              CMD_DATA_TRANSFER_DOWNLOAD_SETUP, CMD_GET_NON_VOLATILE_PARAMETERS};
-        std::vector<Bytes> frames = AllFrames();
+        std::vector<Bytes> frames;
+        for (const sim::RecordedFrame& f : camera.Frames())
+            frames.push_back(f.bytes);
         while (!frames.empty() && frames[0].size() > 1 &&
                std::count(reads.begin(), reads.end(), frames[0][1]))
             frames.erase(frames.begin());
@@ -290,10 +286,14 @@ TEST(CtlSessionLines, AStalledReaderCostsNoMoreThanTheBound) {
 TEST_F(CtlTest, MonitorPrintsTheTrafficUntilASignal) {
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        const pid_t pid = Start({"--port", dir + "/camera", "monitor"});
+        // As text, and as JSON (one object a frame, its bytes and its reading together).
+        const pid_t pid = Start({"--port", dir + "/camera", signal == SIGINT ? "-q" : "--json", "monitor"});
         ASSERT_GT(pid, 0);
         // The status query's answer, then a moment of quiet in which it waits.
-        const std::string answer = "RX  ACK Response Message for: System Status";
+        const std::string answer =
+            signal == SIGINT
+                ? "RX  ACK Response Message for: System Status"
+                : R"({"direction":"RX","opcode":2,"payload":[0,242],"text":"ACK Response Message for: System)";
         EXPECT_TRUE(support::WaitUntil(
             [&] { return support::Slurp(dir + "/out").find(answer) != std::string::npos; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
