@@ -184,17 +184,19 @@ int RunSet(Context& context) {
     if (!refused.isEmpty())
         return report.Fail(kExitUsage, refused);
     // A pair given half keeps the other's camera value, which must then be known (unless the two
-    // are set together, never from the camera's values).
+    // are set together, never from the camera's values). The refusal names the request alone: the
+    // plan's text would show the unknown value as a number.
     for (const PlannedRequest& step : plan.requests)
         for (int index : step.indices)
             if (const RequestType* row = FindRequestType(step.request.type);
                 !current.known[index] && (row == nullptr || !row->together) &&
                 std::none_of(assignments.begin(), assignments.end(),
                              [index](const Assignment& a) { return a.index == index; }))
-                return report.Fail(kExitUsage,
-                                   QStringLiteral("%1: the camera's value of %2 is unknown (it could "
-                                                  "not be read), so it cannot be kept; give it too")
-                                       .arg(step.what, Name(index)));
+                return report.Fail(
+                    kExitUsage,
+                    QStringLiteral("%1: the camera's value of %2 is unknown (it could "
+                                   "not be read), so it cannot be kept; give it too")
+                        .arg(row != nullptr ? QString::fromLatin1(row->what) : step.what, Name(index)));
 
     QJsonArray given;
     for (const Assignment& a : assignments)
