@@ -85,8 +85,8 @@ TEST_P(UnplugDuringWait, ASlowReplugLosesNoQueuedRequest) {
 // The port gone between the cycle's presence check and a request's first frame: the frame reached
 // nothing, so the request is done on the next connection.
 TEST_F(EngineTest, ARequestWhoseFirstFrameFindsThePortGoneRunsOnTheNextConnection) {
+    FailingCalls calls;  // swapped in before the engine's threads begin, back after they end
     Connect();
-    FailingCalls calls;
     for (const int error : {EIO, ENODEV, EBADF}) {
         camera.ClearFrames();
         FailingCalls::Arm(-1, {{kWrite, error}});
@@ -94,6 +94,7 @@ TEST_F(EngineTest, ARequestWhoseFirstFrameFindsThePortGoneRunsOnTheNextConnectio
         ASSERT_TRUE(camera.WaitForFrames(4 + kReadableParameterCount + 1, kGenerous)) << error;
         EXPECT_EQ(Frames().back(), Frame(CMD_HSV_COLORIZATION, Word(3)));
     }
+    StopCameraLink();
 }
 
 const std::string kSaveLost = "     Save stopped: the camera was lost after ";
