@@ -114,9 +114,12 @@ struct CameraLink {
     std::thread workerThread;
     std::atomic<int32_t> connected{0};  // 1 in normal operation
     std::atomic<int32_t> state{LinkSearch};
-    std::atomic<int32_t> comNumber{0};    // COM number tried or in use; 0 = none
-    std::atomic<PortKey> portKey{0};      // open port; 0 = none
-    FrameAssembler assembler{};           // receive parser; serial event thread only
+    std::atomic<int32_t> comNumber{0};  // COM number tried or in use; 0 = none
+    std::atomic<PortKey> portKey{0};    // open port; 0 = none
+    // Receive parser, under assemblerLock: a port dropped by a failed write keeps its event thread
+    // until that thread notices, and the worker resets the parser for the next port meanwhile.
+    FrameAssembler assembler{};
+    std::mutex assemblerLock;
     CommandChannel channel{};             // send context; worker thread only
     LogSink logSink;                      // target set by the main window
     RequestNode* requestQueue = nullptr;  // oldest first; guarded by queueLock

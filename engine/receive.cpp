@@ -84,6 +84,7 @@ int OnBytesReceived(const uint8_t* bytes, int32_t count, void* userData) {
     if (link == nullptr) {
         return 0;
     }
+    std::lock_guard<std::mutex> parsing(link->assemblerLock);
     int dropped = 0;
     if (count == 0) {
         // The line has gone quiet: a frame still half received never completes.

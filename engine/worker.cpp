@@ -259,8 +259,12 @@ bool OpenCameraPort(CameraLink* link) {
         ClosePort(previous);
     }
     link->portKey.store(0);
-    // Reset before the port's event thread can deliver the first byte.
-    ResetFrameAssembler(&link->assembler);
+    // Reset before the port's event thread can deliver the first byte; the previous port's, if a
+    // failed write dropped it, may still be delivering.
+    {
+        std::lock_guard<std::mutex> parsing(link->assemblerLock);
+        ResetFrameAssembler(&link->assembler);
+    }
     const PortKey key = OpenPort(link->comNumber.load(), link, OnBytesReceived, OnPortGone, kLineQuietMs);
     link->lastOpenResult = key;
     if (key == 0 || key == -1) {
