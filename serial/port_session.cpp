@@ -84,6 +84,9 @@ void FreeReceivedData(ReceivedData* record) {
 namespace {
 
 void Deliver(PortSession& s, const uint8_t* bytes, int32_t count) {
+    if (s.stopping.load()) {
+        return;  // closed, or dropped by a failed write: the bytes are the gone port's
+    }
     if (s.callback != nullptr) {
         s.callback(bytes, count, s.userData);
         return;

@@ -298,7 +298,11 @@ int32_t CSerial::Write(const void* data, uint32_t length, uint32_t* written, uin
         lastErrno = error;
         if (code == kErrorGenFailure || code == kErrorDeviceNotConnected) {
             std::lock_guard<std::mutex> guard(PortTableLock);
-            DropFailedDevice(*session, key, code);
+            // The event thread stops too: nothing it still reads belongs to a port that has gone.
+            if (DropFailedDevice(*session, key, code)) {
+                session->stopping = true;
+                SignalEvent(session->stopEvent.get());
+            }
         }
         return code;
     };

@@ -224,7 +224,8 @@ TEST_F(SerialPort, CloseLetsGoOfTheDeviceButNotOfANumberAThreadStillHolds) {
     EXPECT_EQ(next.LastErrno(), 0);
     EXPECT_NE(next.Descriptor(), number);
     stuck.release = true;
-    EXPECT_TRUE(WaitUntil([&] { return ::fcntl(number, F_GETFD) == -1; })) << "closed when the thread ends";
+    EXPECT_TRUE(WaitUntil([&] { return stuck.left.load() && ::fcntl(number, F_GETFD) == -1; }))
+        << "closed when the thread ends";
 }
 
 }  // namespace
