@@ -411,8 +411,9 @@ class PanelTest : public PanelSuite {
     void agcModesAndSliders() {
         Open();                      // manual, with the manual pair on the sliders
         Click("radioAgcAutomatic");  // automatic: the AGC bias pair
-        QCOMPARE(Show({"sliderGain", "sliderLevel", "groupGainLevelBias", "comboVideoMode"}),
-                 QString("1000|1100|AGC Gain/Level Bias|8-Bit Grey Scale"));
+        QCOMPARE(
+            Show({"sliderGain", "sliderLevel", "groupGainLevelBias", "comboVideoMode", "checkAnalogVideo"}),
+            QString("1000|1100|AGC Gain/Level Bias|8-Bit Grey Scale|1"));
         Click("radioAgcManual");  // manual: back to the manual pair
         QCOMPARE(Show({"sliderGain", "textGainValue", "groupGainLevelBias"}),
                  QString("1500|1500|Manual Gain/Level"));

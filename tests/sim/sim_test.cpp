@@ -165,6 +165,9 @@ TEST_F(SimulatedCameraTest, FaultsOnDemand) {
     Send(Frame(0xB5, Word(43)));
     EXPECT_EQ(support::HexFrames(Take(3)),
               support::HexFrames({Frame(RSP_VALUE, Word(1)), Ack(0xB5), Ack(0xB5)}));
+    camera_.SetLineFaults({.lose = 1});  // every reply lost on the way
+    Send(Frame(0x9E));
+    EXPECT_TRUE(Take(1, 300).empty());
     camera_.SetLineFaults({});
     // The ACK put first, nothing else done; a spoiled reply the command does not bring, no harm.
     const Bytes value = Frame(RSP_VALUE, Word(1));
