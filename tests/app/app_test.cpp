@@ -358,12 +358,11 @@ class AppTest : public QObject {
         said << found({"-platform=wayland"});
         qputenv("WAYLAND_DISPLAY", "/" + QByteArray(108, 'w'));  // longer than a socket address holds
         said << found({"-platform=wayland"});
-        QCOMPARE(said,
-                 QStringList({"yes", "no display was found (DISPLAY is not set)", "yes",
-                              "no display was found (DISPLAY is not set)", "yes",
-                              "the display :93 does not answer",
-                              "the Wayland display " + dir.filePath("wayland-0") + " does not answer",
-                              "the Wayland display /" + QString(108, 'w') + " does not answer"}));
+        QCOMPARE(said, QStringList({"yes", "no display was found (DISPLAY is not set)", "yes",
+                                    "no display was found (DISPLAY is not set)", "yes",
+                                    "the display :93 does not answer",
+                                    "the Wayland display " + dir.filePath("wayland-0") + " does not answer",
+                                    "the Wayland display /" + QString(108, 'w') + " does not answer"}));
     }
 
     // Selection and geometry; the closed field draws the selection only; the list draws the icon
