@@ -305,8 +305,8 @@ TEST_F(EngineTest, UnplugSearchesAgainAndRunsTheRequestsQueuedMeanwhileInOrder) 
     SetPendingParameter(8, static_cast<uint16_t>(camera.Parameter(8) + 1));
     ASSERT_EQ(camera.Unplug(), 0);
     ASSERT_TRUE(WaitUntil([this] { return Link()->connected.load() == 0; }, kPrompt));
-    EXPECT_EQ((std::vector<int>{Link()->cameraState.identityValid, Link()->comNumber}),
-              (std::vector<int>{0, 0}));
+    EXPECT_EQ((std::vector<int>{Link()->cameraState.identityValid, Link()->comNumber, GetLinkStatus()}),
+              (std::vector<int>{0, 0, StatusSearching}));
     char text[kVersionTextSlots][kVersionTextSlotSize];
     ASSERT_TRUE(CopyCameraIdentity(text, nullptr));
     EXPECT_STREQ(text[0], "");
