@@ -385,7 +385,8 @@ class PanelTest : public PanelSuite {
                          .toImage(),
                      LoadIconResource(icon).pixmap(16).toImage());
         Choose("comboVideoMode", 1);
-        QCOMPARE(Show({"checkAnalogVideo"}) + " " + Mirror(), QString("0 100 1500/2500 1000/1100"));
+        QCOMPARE(Show({"checkAnalogVideo", "comboPaletteIcons"}) + Mirror(),
+                 QString("0|Off100 1500/2500 1000/1100"));
         Choose("comboVideoMode", 2);
         QCOMPARE(Show({"checkAnalogVideo"}), QString("1"));
         QVERIFY(SentExactly(
