@@ -326,7 +326,10 @@ int RunDiff(Context& context) {
                          .arg(ValueText(d.camera, d.cameraKnown))
                          .arg(d.file));
     }
-    if (const int empty = UnknownEntries(profile))
+    // JSON has no notes: the count says it there.
+    const int empty = UnknownEntries(profile);
+    report.Put(QStringLiteral("entriesWithoutValue"), empty);
+    if (empty > 0)
         report.Say(
             QStringLiteral("note: the profile holds no value for %1 parameter(s); they are not compared")
                 .arg(empty));

@@ -389,7 +389,10 @@ int RunRestore(Context& context) {
                          .arg(Name(d.index), -40)
                          .arg(ValueText(d.camera, d.cameraKnown))
                          .arg(d.file));
-    if (const int empty = UnknownEntries(profile))
+    // JSON has no notes: the count says it there.
+    const int empty = UnknownEntries(profile);
+    report.Put(QStringLiteral("entriesWithoutValue"), empty);
+    if (empty > 0)
         report.Say(
             QStringLiteral("note: the profile holds no value for %1 parameter(s); they are not written")
                 .arg(empty));

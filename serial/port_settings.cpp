@@ -48,6 +48,66 @@ bool IsUnsupportedIoctl(int error) {
 
 }  // namespace
 
+void SetFormatFlags(termios* settings, int byteSize, int parity, int stopBits) {
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    settings->c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    settings->c_cflag |= kSizes[byteSize - 5];
+    switch (parity) {
+        case OddParity:
+            settings->c_cflag |= PARENB | PARODD;
+            break;
+        case EvenParity:
+            settings->c_cflag |= PARENB;
+            break;
+        case MarkParity:
+            settings->c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case SpaceParity:
+            settings->c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
+    }
+    if (stopBits != OneStopBit) {
+        settings->c_cflag |= CSTOPB;
+    }
+    settings->c_iflag &= ~(IXON | IXOFF | PARMRK | INPCK);
+    if (parity != NoParity) {
+        settings->c_iflag |= INPCK;
+    }
+}
+
+int ByteSizeOf(const termios& settings) {
+    switch (settings.c_cflag & CSIZE) {
+        case CS5:
+            return 5;
+        case CS6:
+            return 6;
+        case CS7:
+            return 7;
+        default:
+            return 8;
+    }
+}
+
+int ParityOf(const termios& settings) {
+    if (!(settings.c_iflag & INPCK) || !(settings.c_cflag & PARENB)) {
+        return NoParity;
+    }
+    bool odd = (settings.c_cflag & PARODD) != 0;
+    if (settings.c_cflag & CMSPAR) {
+        return odd ? MarkParity : SpaceParity;
+    }
+    return odd ? OddParity : EvenParity;
+}
+
+int StopBitsOf(const termios& settings) {
+    if (!(settings.c_cflag & CSTOPB)) {
+        return OneStopBit;
+    }
+    return (settings.c_cflag & CSIZE) == CS5 ? OneAndHalfStopBits : TwoStopBits;
+}
+
 int32_t CSerial::ApplyTermios(const termios& settings) {
     if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
         return Fail(errno);
@@ -101,32 +161,7 @@ int32_t CSerial::SetLineFormat(int32_t baudRate, int byteSize, int parity, int s
     }
     ::cfsetispeed(&settings, speed);
     ::cfsetospeed(&settings, speed);
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    settings.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
-    settings.c_cflag |= kSizes[byteSize - 5];
-    switch (parity) {
-        case OddParity:
-            settings.c_cflag |= PARENB | PARODD;
-            break;
-        case EvenParity:
-            settings.c_cflag |= PARENB;
-            break;
-        case MarkParity:
-            settings.c_cflag |= PARENB | CMSPAR | PARODD;
-            break;
-        case SpaceParity:
-            settings.c_cflag |= PARENB | CMSPAR;
-            break;
-        default:
-            break;
-    }
-    if (stopBits != OneStopBit) {
-        settings.c_cflag |= CSTOPB;
-    }
-    settings.c_iflag &= ~(IXON | IXOFF | PARMRK | INPCK);
-    if (parity != NoParity) {
-        settings.c_iflag |= INPCK;
-    }
+    SetFormatFlags(&settings, byteSize, parity, stopBits);
     settings.c_cc[VSTART] = 0x11;
     settings.c_cc[VSTOP] = 0x13;
     if (int32_t rc = ApplyTermios(settings); rc != 0) {
@@ -202,45 +237,17 @@ int32_t CSerial::GetBaudRate() {
 
 int32_t CSerial::GetByteSize() {
     termios settings{};
-    if (!LoadSettings(&settings)) {
-        return -1;
-    }
-    switch (settings.c_cflag & CSIZE) {
-        case CS5:
-            return 5;
-        case CS6:
-            return 6;
-        case CS7:
-            return 7;
-        default:
-            return 8;
-    }
+    return LoadSettings(&settings) ? ByteSizeOf(settings) : -1;
 }
 
 int32_t CSerial::GetParity() {
     termios settings{};
-    if (!LoadSettings(&settings)) {
-        return -1;
-    }
-    if (!(settings.c_iflag & INPCK) || !(settings.c_cflag & PARENB)) {
-        return NoParity;
-    }
-    bool odd = (settings.c_cflag & PARODD) != 0;
-    if (settings.c_cflag & CMSPAR) {
-        return odd ? MarkParity : SpaceParity;
-    }
-    return odd ? OddParity : EvenParity;
+    return LoadSettings(&settings) ? ParityOf(settings) : -1;
 }
 
 int32_t CSerial::GetStopBits() {
     termios settings{};
-    if (!LoadSettings(&settings)) {
-        return -1;
-    }
-    if (!(settings.c_cflag & CSTOPB)) {
-        return OneStopBit;
-    }
-    return (settings.c_cflag & CSIZE) == CS5 ? OneAndHalfStopBits : TwoStopBits;
+    return LoadSettings(&settings) ? StopBitsOf(settings) : -1;
 }
 
 int32_t CSerial::GetHandshake() {

@@ -34,6 +34,13 @@ enum Handshake : int {
 enum Parity : int { NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3, SpaceParity = 4 };
 enum StopBits : int { OneStopBit = 0, OneAndHalfStopBits = 1, TwoStopBits = 2 };
 
+// A line format in termios flags, and back. Free of the device: a pseudo-terminal keeps only
+// 8 bits without parity, so the other formats are only ever seen in these flags.
+void SetFormatFlags(struct termios* settings, int byteSize, int parity, int stopBits);
+int ByteSizeOf(const struct termios& settings);
+int ParityOf(const struct termios& settings);
+int StopBitsOf(const struct termios& settings);
+
 // Posted when a port delivers by message: a heap copy of the bytes (length + 1 bytes, the
 // last one zero), the byte count and the port's user data. The receiver owns the record and
 // the copy and releases both with FreeReceivedData.

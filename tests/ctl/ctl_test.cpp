@@ -10,9 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
@@ -191,17 +188,6 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
     // What is not a regular profile is refused at once, never read for ever.
     for (const std::string& input : {fifo, std::string("/dev/zero")})
         EXPECT_THAT(Ctl({"diff", input}), Fails(2, input + " is a "));
-}
-
-// A value the camera does not answer with one good value frame is null in a JSON dump, which fails.
-TEST_F(CtlTest, AnUnknownValueIsNullInAJsonDump) {
-    camera.SpoilReplies(CMD_GET_NON_VOLATILE_PARAMETERS, 100, RSP_VALUE, sim::SimulatedCamera::Spoil::Corrupt,
-                        -1);
-    const Result dump = Ctl({"--json", "dump"});
-    EXPECT_EQ(dump.code, 1);
-    const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(dump.out));
-    EXPECT_EQ(json["formatVersion"].toInt(), 2);
-    EXPECT_TRUE(json["parameters"][100]["value"].isNull());
 }
 
 // Every line kelvra-ctl prints for the commands of transcript.txt, compared whole, in order, on one

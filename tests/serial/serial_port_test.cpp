@@ -70,7 +70,9 @@ TEST_F(SerialPort, LineFormatAndHandshakeAreSetAndReadBack) {
     EXPECT_EQ((std::vector<int32_t>{port_.SetHandshake(4), port_.SetHandshake(-1), port_.SetReadTimeouts(2)}),
               (std::vector<int32_t>(3, kErrorInvalidArg)));
     EXPECT_NE(port_.SetLineFormat(12345, 8, NoParity, OneStopBit), 0) << "no such rate";
-    EXPECT_NE(port_.SetLineFormat(9600, 9, NoParity, OneStopBit), 0);
+    const int badFormats[][3] = {{9, 0, 0}, {4, 0, 0}, {8, -1, 0}, {8, 5, 0}, {8, 0, -1}, {8, 0, 3}};
+    for (const auto& f : badFormats)
+        EXPECT_NE(port_.SetLineFormat(9600, f[0], f[1], f[2]), 0) << f[0] << f[1] << f[2];
     const termios after = SettingsOf(port_);
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "refused settings change nothing";
     EXPECT_EQ(flow(HandshakeOff), "0 000 6");
@@ -78,6 +80,23 @@ TEST_F(SerialPort, LineFormatAndHandshakeAreSetAndReadBack) {
     EXPECT_EQ(port_.GetEventMask(), kEvRxChar | kEvBreak | kEvErr) << "set by Open";
     ASSERT_EQ(port_.SetEventChar(0x7E, true), 0);
     EXPECT_EQ(port_.GetEventMask(), kEvRxChar | kEvRxFlag | kEvBreak | kEvErr);
+}
+
+// What a pseudo-terminal does not keep: every format through the flags and back, over flags
+// that a previous format and handshake left.
+TEST(LineFormat, EveryFormatReadsBackFromItsFlags) {
+    for (int size = 5; size <= 8; ++size)
+        for (int parity = NoParity; parity <= SpaceParity; ++parity)
+            for (int stop : {OneStopBit, TwoStopBits}) {
+                termios t{};
+                t.c_cflag = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+                t.c_iflag = IXON | IXOFF | PARMRK | INPCK | ICRNL;
+                SetFormatFlags(&t, size, parity, stop);
+                const int shown = stop == TwoStopBits && size == 5 ? OneAndHalfStopBits : stop;
+                EXPECT_EQ(
+                    (std::vector<int>{ByteSizeOf(t), ParityOf(t), StopBitsOf(t), int(t.c_iflag & ~INPCK)}),
+                    (std::vector<int>{size, parity, shown, ICRNL}));
+            }
 }
 
 TEST_F(SerialPort, ASecondOpenTimedWaitsAndAClosedPortAreRefused) {
