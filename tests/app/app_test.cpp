@@ -205,6 +205,7 @@ class AppTest : public QObject {
     // The guide beside the program, else where the package installs it; when no program opens its
     // PDF, its HTML edition; when nothing opens or nothing is there, a message says so.
     void documentsOpenWhereverTheyAreOrSaySo() {
+        QCOMPARE(ProgramFilePath(), QCoreApplication::applicationFilePath());  // unless a test names one
         ScriptedServices services;
         ScopedUiServices scoped(&services);
         QTemporaryDir dir;

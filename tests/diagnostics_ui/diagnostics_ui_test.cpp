@@ -299,6 +299,9 @@ class DiagnosticsUiTest : public QObject {
     void frameRemarks() {
         const std::pair<const char*, const char*> cases[] = {
             {"010700F8", ""},
+            {"",
+             "0 bytes are no whole frame (start byte, opcode, length, checksum): the camera may wait for "
+             "more"},
             {"01",
              "1 byte is no whole frame (start byte, opcode, length, checksum): the camera may wait for more"},
             {"0107AFF8",

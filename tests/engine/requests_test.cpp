@@ -263,11 +263,10 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyTextPastStrayB
     const std::string five = WriteFile("five.dseq", "2A 00 01\n23 00 01\n2A 00 02\n23 00 00\n2A 00 01\n");
     for (const bool junk : {false, true}) {
         SCOPED_TRACE(junk ? "junk before every reply" : "01 2A FC once");
-        if (junk) {
+        if (junk)
             camera.SetLineFaults({.junk = 1, .seed = 7});
-        } else {
+        else
             camera.SendRaw({0x01, 0x2A, 0xFC});
-        }
         EXPECT_EQ(FramesOf(Play(five), &outcome).size(), 5u);
         EXPECT_EQ(OutcomeText(outcome), "result=0 count=5 index=0");
         LinkCounters counters{};  // what was not a frame is counted as dropped

@@ -152,9 +152,8 @@ TEST_F(LinkTest, EveryWholeFrameOfTheBytesIsHandled) {
     Bytes bytes = Frame(RSP_TEXT, {'x'});
     bytes.back() ^= 0xFF;
     for (const Bytes& part :
-         {Bytes{0x55, 0xAA}, Frame(RSP_TEXT, {'a'}), Frame(RSP_ACK, {0x00, CMD_SYSTEM_VERSION_GET})}) {
+         {Bytes{0x55, 0xAA}, Frame(RSP_TEXT, {'a'}), Frame(RSP_ACK, {0x00, CMD_SYSTEM_VERSION_GET})})
         bytes.insert(bytes.end(), part.begin(), part.end());
-    }
     // The corrupt frame's length byte, 01, starts a false frame that swallows the rest until the
     // line goes quiet; then they are found.
     OnBytesReceived(bytes.data(), 9, link.get());

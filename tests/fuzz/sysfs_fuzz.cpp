@@ -37,13 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Four attributes, separated by a zero byte.
     std::string fields[4];
     int field = 0;
-    for (size_t i = 0; i < size && field < 4; ++i) {
-        if (data[i] == 0) {
+    for (size_t i = 0; i < size && field < 4; ++i)
+        if (data[i] == 0)
             ++field;
-        } else if (data[i] != '\n' && data[i] != '\r') {
+        else if (data[i] != '\n' && data[i] != '\r')
             fields[field] += static_cast<char>(data[i]);
-        }
-    }
     // An attribute is read in one go of at most 511 bytes.
     for (std::string& text : fields)
         text.resize(std::min<size_t>(text.size(), 511));
@@ -53,13 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ofstream(device + "/serial") << fields[2] << "\n";
     std::ofstream(device + "/product") << fields[3] << "\n";
     ScanAllDevicesUnder(tree.root().c_str(), table);
-    if (fields[0].empty() || fields[1].empty()) {
+    if (fields[0].empty() || fields[1].empty())
         return 0;  // an unreadable id drops the device
-    }
     if (table->count != 1 || table->records[0].comNumber != 4 ||
         table->records[0].vendorId != (Hex(fields[0]) & 0xFFFF) ||
-        table->records[0].productId != (Hex(fields[1]) & 0xFFFF)) {
+        table->records[0].productId != (Hex(fields[1]) & 0xFFFF))
         __builtin_trap();
-    }
     return 0;
 }

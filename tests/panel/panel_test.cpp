@@ -166,13 +166,14 @@ class PanelTest : public PanelSuite {
         // The window menu: the three entries, each after a separator, then the settings profiles'
         // two after one more, the sequence file and Quit; the documents and the About box they open.
         QStringList entries;
-        for (QAction* action : panel_->MenuBar()->actions().first()->menu()->actions())
-            entries << (action->isSeparator() ? QString("--")
-                                              : action->text() + "#" + action->data().toString());
-        QCOMPARE(entries,
-                 (QStringList{"--", "Kelvra User's Guide#48", "--", "Message Diagnostics Window#64", "--",
-                              "&About Kelvra...#16", "--", "Export Settings...#80", "Import Settings...#96",
-                              "--", "&Load Sequence File...#112", "--", "&Quit#128"}));
+        for (QAction* menu : panel_->MenuBar()->actions())
+            for (QAction* action : menu->menu()->actions())
+                entries << (action->isSeparator() ? QString("--")
+                                                  : action->text() + "#" + action->data().toString());
+        QCOMPARE(entries, (QStringList{"--", "Kelvra User's Guide#48", "--", "Message Diagnostics Window#64",
+                                       "--", "&About Kelvra...#16", "--", "Export Settings...#80",
+                                       "Import Settings...#96", "--", "&Load Sequence File...#112", "--",
+                                       "&Quit#128", "Kelvra User's &Guide#48", "&About Kelvra...#16"}));
         // The guide and the manual open from beside the program, by button and by menu.
         QTemporaryDir dir;
         SetProgramFilePathForTest(dir.filePath("kelvra"));

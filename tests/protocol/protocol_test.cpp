@@ -41,10 +41,9 @@ TEST(Framing, WorkedExamplesAndBounds) {
 
     uint16_t value = 0;
     const uint8_t word[] = {0x12, 0x34};
-    EXPECT_EQ(ReadBigEndianWord(word, &value), 0);
-    EXPECT_EQ(value, 0x1234);
-    EXPECT_EQ(ReadBigEndianWord(nullptr, &value), -1);
-    EXPECT_EQ(ReadBigEndianWord(word, nullptr), -1);
+    EXPECT_EQ((std::vector<int>{ReadBigEndianWord(word, &value), value, ReadBigEndianWord(nullptr, &value),
+                                ReadBigEndianWord(word, nullptr)}),
+              (std::vector<int>{0, 0x1234, -1, -1}));
 }
 
 // Every byte's result code, and the frame the assembler holds at the end.

@@ -110,7 +110,9 @@ TEST_F(SimulatedCameraTest, AnswersEachCommandAsACameraDoes) {
         {Frame(0xB0, Word(kStoreParametersValue)), {Ack(0xB0)}},
         {Frame(0xB3), {Ack(0xB3)}},
         {Frame(0xB5, Word(43)), {Frame(RSP_VALUE, Word(1)), Ack(0xB5)}},
-        {Frame(0xB5), {Frame(RSP_ERROR, {0x00, 0xB5})}},           // a read without its index
+        {Frame(0xB5), {Frame(RSP_ERROR, {0x00, 0xB5})}},  // a read without its index
+        {Frame(0x2A), {Frame(RSP_ERROR, {0x00, 0x2A})}},  // a setting without its word
+        {Frame(0xCF), {Frame(RSP_ERROR, {0x00, 0xCF})}},
         {Frame(0xB0, Word(1)), {Frame(RSP_ERROR, {0x00, 0xB0})}},  // a two-byte write but the store
         {{0x55, 0xAA, 0x01, 0x07, 0x00, 0xF7, 0x01, 0x9E, 0x00, 0x61}, {Ack(0x9E)}},  // noise, bad sum
     };
