@@ -234,9 +234,8 @@ TEST_F(SerialPort, CloseLetsGoOfTheDeviceButNotOfANumberAThreadStillHolds) {
     const int number = port_.Descriptor();
     port_.Close();
     EXPECT_FALSE(port_.IsOpen());
-    EXPECT_NE(::fcntl(number, F_GETFD), -1);
-    EXPECT_EQ(::write(number, "x", 1), -1);
-    EXPECT_EQ(errno, EBADF);
+    EXPECT_TRUE(::fcntl(number, F_GETFD) != -1 && ::write(number, "x", 1) == -1 && errno == EBADF)
+        << "the number is held by a stand-in that takes nothing";
     CSerial next;
     EXPECT_NE(next.Open("/nonexistent/tty", true), 0);  // its error is not carried into the next open
     EXPECT_EQ(next.Open(pty_.path().c_str(), true), 0);
