@@ -337,9 +337,7 @@ class DiagnosticsUiTest : public QObject {
         std::string text;
         for (int i = 0; i < 600; ++i)
             text += "A5 ";
-        QByteArray plain = Parse(text, false, false);
-        QCOMPARE(plain.size(), 256);
-        QVERIFY(plain.count(char(0xA5)) == 256);
+        QCOMPARE(Parse(text, false, false), QByteArray(256, char(0xA5)));
 
         QByteArray framed = Parse(text, true, true);
         QCOMPARE(framed.size(), 257);
@@ -350,11 +348,13 @@ class DiagnosticsUiTest : public QObject {
             sum = uint8_t(sum + uint8_t(c));
         QCOMPARE(sum, uint8_t(0));  // the checksum makes the whole sum zero
 
-        // Only the first 2999 characters of the text are read.
-        std::string huge(5000, 'f');
-        QCOMPARE(Parse(huge, false, false).size(), 256);
-        // More than a message holds is refused rather than cut: 256 bytes, the start byte included.
+        // Only the first 2999 characters of the text are read, by the parse and by the check: no byte
+        // (0) and nothing to send (-1).
+        const std::string past = std::string(2999, ' ') + "01";
         char reason[200];
+        QCOMPARE(Parse(past, false, false).size() + CheckTypedMessage(past, false, reason, sizeof reason),
+                 -1);
+        // More than a message holds is refused rather than cut: 256 bytes, the start byte included.
         QCOMPARE(CheckTypedMessage(text.substr(0, 3 * 256), false, reason, sizeof reason), 0);
         QCOMPARE(CheckTypedMessage(text.substr(0, 3 * 256), true, reason, sizeof reason), -1);
         QCOMPARE(QString(reason),
