@@ -144,7 +144,7 @@ int OutputStatus(const QString& command, int code) {
 bool ReadInput(const QString& name, qint64 maxBytes, QByteArray* contents, QString* reason) {
     if (name != QLatin1String("-")) {
         std::string text;
-        char why[512] = {};
+        char why[kFileReasonRoom] = {};
         if (ReadUserFile(QFile::encodeName(name).constData(), maxBytes, &text, {why, sizeof why}) != 0) {
             *reason = QString::fromLocal8Bit(why);
             return false;

@@ -282,7 +282,7 @@ int RunPlay(Context& context) {
         return report.Fail(kExitUsage, unread);
     const QFileInfo file(input.Path());
     // The engine opens it as it opens every file a user names; this says why before connecting.
-    char reason[512] = {};
+    char reason[kFileReasonRoom] = {};
     const int fd = OpenUserFile(QFile::encodeName(file.filePath()).constData(), kLargestSequenceFile,
                                 {reason, sizeof reason});
     if (fd < 0)

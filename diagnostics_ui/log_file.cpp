@@ -14,7 +14,7 @@ bool WriteLogHistory(const LogHistory& history, const QString& path, QString* er
         text += "\r\n";
         return true;
     });
-    char reason[512] = {};
+    char reason[kFileReasonRoom] = {};
     if (WriteUserFile(QFile::encodeName(path).constData(), text, {reason, sizeof reason}) == 0)
         return true;
     if (error != nullptr)

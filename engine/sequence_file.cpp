@@ -87,7 +87,7 @@ bool IsTextByte(uint8_t b) {
 // Opens `path` for playing, or says in the log why it will not be played. Never blocks: a
 // FIFO or a device is refused before anything is read from it.
 FILE* OpenSequenceFile(CameraLink* link, const char* path) {
-    char reason[512];
+    char reason[kFileReasonRoom];
     const int fd = OpenUserFile(path, kLargestSequenceFile, {reason, sizeof reason});
     if (fd == -1) {
         LogRemark(link, "     Cannot open sequence file %s: %s", path,

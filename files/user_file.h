@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+// Room for a reason: the longest path Linux opens (4,096 bytes) and the words around it, so a
+// long path never cuts off the reason itself.
+constexpr size_t kFileReasonRoom = 4096 + 256;
+
 // Where a reason goes: a caller's buffer of `size` bytes, always terminated.
 struct FileReason {
     char* text;

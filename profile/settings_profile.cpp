@@ -207,7 +207,7 @@ bool ReadProfileFile(const QString& path, SettingsProfile* profile, QString* err
     constexpr long long kLargestProfile = 1 << 20;
     const QByteArray name = QFile::encodeName(path);
     std::string text;
-    char reason[512] = {};
+    char reason[kFileReasonRoom] = {};
     if (ReadUserFile(name.constData(), kLargestProfile, &text, {reason, sizeof reason}) != 0)
         return Fail(error, QString::fromLocal8Bit(reason));
     QString why;
@@ -218,7 +218,7 @@ bool ReadProfileFile(const QString& path, SettingsProfile* profile, QString* err
 
 bool WriteProfileFile(const QString& path, const SettingsProfile& profile, QString* error) {
     const QByteArray text = WriteProfile(profile);
-    char reason[512] = {};
+    char reason[kFileReasonRoom] = {};
     if (WriteUserFile(QFile::encodeName(path).constData(), std::string_view(text.constData(), text.size()),
                       {reason, sizeof reason}) != 0)
         return Fail(error, QString::fromLocal8Bit(reason));
