@@ -502,9 +502,10 @@ class PanelTest : public PanelSuite {
     // Values the camera did not send show no value and are not written back; a click chooses
     // again. A save whose value the camera acknowledged but did not keep names the parameter.
     void unknownValuesAndAnUnkeptSave() {
-        // Each value alone unknown: the controls that say so, without their kind's prefix, in the panel's
-        // order, one line an index in unknown_values.txt. The camera is in manual AGC mode, so the gain and
-        // level boxes show 41 and 42, and the automatic pair's 39 marks none.
+        // Each value alone unknown: the controls that say so (without their kind's prefix) and what
+        // they show (as Show does; "partly" for a box in its third state; a placeholder), in the
+        // panel's order, one line an index in unknown_values.txt. In manual AGC mode the gain and
+        // level boxes show 41 and 42, so the automatic pair's 39 marks none.
         CameraLink* link = GetCameraLink();
         std::ifstream table(KELVRA_PANEL_TEST_DIR "/unknown_values.txt");
         QVERIFY(table.is_open());
@@ -519,7 +520,10 @@ class PanelTest : public PanelSuite {
             QStringList controls;
             for (QWidget* w : panel_->findChildren<QWidget*>())
                 if (w->toolTip() == "The camera's value could not be read: it is unknown")
-                    controls << QString(w->objectName()).remove(QRegularExpression("^[a-z]+"));
+                    controls << QString(w->objectName()).remove(QRegularExpression("^[a-z]+")) + "=" +
+                                    (w->property("tristate").toBool() ? QString("partly")
+                                                                      : Show({qPrintable(w->objectName())})) +
+                                    w->property("placeholderText").toString();
             QCOMPARE(QString("%1 %2").arg(index).arg(controls.join(',')).trimmed(),
                      QString::fromStdString(line));
             SetCameraParameter(link, index, cam_.camera.Parameter(index));
@@ -529,9 +533,6 @@ class PanelTest : public PanelSuite {
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
         cam_.Mark();
         panel_->OnTimer();
-        QCOMPARE(Show({"radioWhiteHot", "radioBlackHot", "radioNtsc", "radioPalM", "radioPalN",
-                       "radioPalBdghin2"}),
-                 QString("0|0|0|0|0|0"));
         QCOMPARE(Ctl<QCheckBox>("checkTemporalNr")->checkState(), Qt::PartiallyChecked);
         Click("checkTemporalNr");
         QCOMPARE(Ctl<QCheckBox>("checkTemporalNr")->checkState(), Qt::Checked);
