@@ -269,9 +269,9 @@ TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
     const std::string dir = TempDir();
     const std::string link = dir + "/camera";
     for (int signal : {SIGTERM, SIGINT}) {
-        Program program(signal == SIGTERM
-                            ? std::vector<std::string>{"--verbose", "--seed", "7", "--link", link}
-                            : std::vector<std::string>{"--verbose", "--link=" + link},
+        Program program(signal == SIGTERM ? std::vector<std::string>{"--verbose", "--duplicate-acks", "1",
+                                                                     "--seed", "7", "--link", link}
+                                          : std::vector<std::string>{"--verbose", "--link=" + link},
                         dir + "/out");
         ASSERT_TRUE(program.ReadUntil(link + "\n"));
         const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
@@ -285,19 +285,14 @@ TEST(KelvraCamsim, PrintsItsPortShowsTrafficAndEndsCleanlyOnASignal) {
         ASSERT_EQ(::write(fd, spoilt.data(), spoilt.size()), 4);
         EXPECT_TRUE(program.ReadUntil("RX  dropped (bad checksum): 01 9E 00 00\n")) << program.output;
         ASSERT_EQ(::write(fd, read43.data(), read43.size()), 6);
-        EXPECT_TRUE(program.ReadUntil("TX  op 0x02: 01 02 02 00 B5 46\n"));
+        const std::string ack = "TX  op 0x02: 01 02 02 00 B5 46\n";  // twice with --duplicate-acks 1
+        EXPECT_TRUE(program.ReadUntil(signal == SIGTERM ? ack + ack : ack));
         EXPECT_NE(program.output.find("RX  op 0xB5: 01 B5 02 00 2B 1D\n"), std::string::npos);
         ::close(fd);
         ::kill(program.pid, signal);
         EXPECT_EQ(program.Wait(), 0);
         EXPECT_FALSE(std::filesystem::is_symlink(link));
     }
-    Program help({"--help"}, dir + "/help");
-    EXPECT_TRUE(help.ReadUntil("--link PATH"));
-    EXPECT_EQ(help.Wait(), 0);
-    EXPECT_EQ(Program({"--frobnicate"}, dir + "/bad").Wait(), 2);
-    EXPECT_EQ(Program({"--link"}, dir + "/bad").Wait(), 2);
-    EXPECT_EQ(Program({"--reply-delay", "-1"}, dir + "/bad").Wait(), 2);
     std::filesystem::remove_all(dir);
 }
 
