@@ -211,7 +211,11 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     const std::string dir = TempDir();
     const std::string file = dir + "/file";
     std::ofstream(file) << "keep";
-    SimulatedCamera camera;
+    SimulatedCamera camera, stranger;
+    const auto openFds = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = openFds();
     EXPECT_EQ(camera.Start(file), -EEXIST) << "never replaces a file";
     EXPECT_EQ(camera.PortPath(), "") << "and names no port after it failed";
     EXPECT_TRUE(std::filesystem::is_regular_file(file));
@@ -227,7 +231,6 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     pollfd hangUp{user, POLLIN, 0};
     EXPECT_TRUE(::poll(&hangUp, 1, 0) == 1 && (hangUp.revents & POLLHUP) != 0);
     ::close(user);
-    SimulatedCamera stranger;
     ASSERT_EQ(stranger.Start(), 0);
     EXPECT_FALSE(std::filesystem::exists(link)) << "the link dangles, as a gone device's would";
     EXPECT_EQ(camera.Plug(), 0);
@@ -246,6 +249,8 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     EXPECT_TRUE(camera.WaitForFrames(1, support::kGenerous));
     ::close(fd);
     camera.Stop();
+    stranger.Stop();
+    EXPECT_EQ(openFds(), before) << "a stopped camera keeps no descriptor of its port";
     EXPECT_FALSE(std::filesystem::is_symlink(link));
     std::filesystem::remove_all(dir);
 }
