@@ -102,8 +102,13 @@ class CtlTest : public ::testing::Test {
     // environment. The frames the camera receives are counted from here on.
     pid_t Start(Args args, const std::string& out = {}, const std::string& in = {}, Args env = {}) {
         camera.ClearFrames();
-        const bool camsim = !args.empty() && args[0] == "kelvra-camsim";  // the simulated camera's program
-        std::string program = camsim ? (args.erase(args.begin()), KELVRA_CAMSIM_PATH) : KELVRA_CTL_PATH;
+        // The simulated camera's program or the panel's in place of kelvra-ctl, by name.
+        const std::string first = args.empty() ? "" : args[0];
+        std::string program = first == "kelvra-camsim" ? KELVRA_CAMSIM_PATH
+                              : first == "kelvra"      ? KELVRA_GUI_PATH
+                                                       : KELVRA_CTL_PATH;
+        if (program != KELVRA_CTL_PATH)
+            args.erase(args.begin());
         if (!in.empty()) {
             args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" <\"$IN\"", program});
             program = "/bin/sh";
@@ -178,12 +183,13 @@ TEST_F(CtlTest, DumpThenRestoreWritesOnlyTheDifferences) {
 
 // Every line kelvra-ctl prints for the commands of transcript.txt, compared whole, in order, on one
 // camera (KELVRA_PORT names it): "$ ARGS" runs kelvra-ctl ('...' keeps spaces in a word; $DIR is the
-// test's folder; "$ kelvra-camsim ARGS" runs that program), followed by what it printed and "= STATUS (N
-// frames)", the frames the camera received; "+ NAME TEXT" adds a line to the file $DIR/NAME first. From a "%
-// " line on, the camera leaves out its ACKs of an opcode ("% drop-ack OPCODE", 0: of none), does not keep
-// what is written to a parameter ("% ignore-writes INDEX") or never answers its read with one good value ("%
-// unknown-value INDEX"); "% lose-reply COMMAND REPLY" loses the next such reply to such a command.
-// KELVRA_TRANSCRIPT_OUT=FILE writes what the commands printed in the same form, to review and take over.
+// test's folder; "$ kelvra-camsim ARGS" and "$ kelvra ARGS" run those programs), followed by what it printed
+// and "= STATUS (N frames)", the frames the camera received; "+ NAME TEXT" adds a line to the file $DIR/NAME
+// first. From a "% " line on, the camera leaves out its ACKs of an opcode ("% drop-ack OPCODE", 0: of none),
+// does not keep what is written to a parameter ("% ignore-writes INDEX") or never answers its read with one
+// good value ("% unknown-value INDEX"); "% lose-reply COMMAND REPLY" loses the next such reply to such a
+// command. KELVRA_TRANSCRIPT_OUT=FILE writes what the commands printed in the same form, to review and take
+// over.
 TEST_F(CtlTest, TranscriptOfEveryLinePrinted) {
     std::ifstream file(KELVRA_CTL_TRANSCRIPT);
     std::string expected, actual;
