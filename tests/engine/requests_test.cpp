@@ -220,9 +220,9 @@ TEST_F(EngineTest, SequenceFilesPlayEveryMessageLineInOrderAndOnlyTextPastStrayB
 
     // Of a line longer than 1288 characters the rest is skipped, with a remark: here the first
     // 1288 end after a lone F (0xF0). A line whose ACK does not come costs its wait; the next is
-    // sent anyway.
+    // sent anyway. Lines are counted as a text editor counts them (CR LF ends one line).
     camera.DropAck(CMD_AGC_MODE_SET, false);
-    const std::string path = WriteFile("b.dseq", std::string(1287, ' ') + "F2 41\n2A 00 01\n23 00 01\n");
+    const std::string path = WriteFile("b.dseq", std::string(1287, ' ') + "F2 41\r\n2A 00 01\r\n23 00 01\n");
     EXPECT_EQ(HexFrames(FramesOf(Play(path), &outcome)),
               HexFrames({Frame(0xF0), Cmd(CMD_AGC_MODE_SET, 1), Cmd(CMD_ICE_MODE_ENABLE, 1)}));
     EXPECT_EQ(OutcomeText(outcome), "result=-2 count=3 index=2");
