@@ -257,6 +257,12 @@ class DiagnosticsUiTest : public QObject {
             focus ? list_->setFocus() : list_->clearFocus();
             QTRY_VERIFY(counter.paints > 0);
         }
+        // Every line cut: nothing is selected; then a long first line stays the longest.
+        list_->SelectAll();
+        list_->Cut();
+        QCOMPARE(list_->SelectedRows(), QList<int>{});
+        list_->AddString(std::string(300, 'w')), list_->AddString("short");
+        QTRY_VERIFY(list_->horizontalScrollBar()->maximum() > 0);
     }
 
     void contextMenuActions() {
