@@ -15,7 +15,8 @@ failure) and restores the line. A test counts as changed when its own executable
 when it runs a program that was (a test names such a program by its path, which stands in its
 executable); a test whose programs are the same bytes as before cannot see the mutant.
 
-Verdicts: caught (a test failed or timed out), survived, stillborn (does not compile) and
+Verdicts: caught (a test failed or timed out, or a build step that runs a built program failed),
+survived, stillborn (does not compile) and
 equivalent (listed in tools/mutation_equivalent.json with the reason it cannot change behaviour;
 such a mutant is not run). A sample the suite was tuned against measures the tuning: draw a fresh
 one for every measurement, and keep a sample only to repeat a run (--keep, then replay). --only
@@ -211,11 +212,18 @@ def try_all(mutants, build, timeout, equivalent):
                 f.writelines(lines)
             try:
                 before = executables(build)
-                code, _ = run(["cmake", "--build", build], 1800)
+                code, built = run(["cmake", "--build", build], 1800)
                 after = executables(build)
                 changed = {p for p in after if before.get(p) != after[p]}
                 affected = [str(n) for n, uses in tests if uses & changed]
-                if code != 0:
+                # A step that runs a built program (kelvra-ctl writes its bash completion) can fail
+                # where every compile succeeded: the build caught the mutant, it was not stillborn.
+                steps = re.findall(r"^FAILED: (\S+)", built or "", re.M)
+                compiled = not any(step.endswith((".o", ".a", ".so")) or "." not in os.path.basename(step)
+                                   for step in steps)  # no object, library or executable failed
+                if code != 0 and steps and compiled:
+                    verdict, failed = "caught", "(the build's run of a program: " + steps[0] + ")"
+                elif code != 0:
                     verdict = "stillborn"
                 elif not affected:
                     verdict, failed = "survived", "(no test's program changed)"
