@@ -1,6 +1,7 @@
 // Search, connection sequence, stop, loss of the device.
 
 #include <atomic>
+#include <ctime>
 #include <fstream>
 
 #include "tests/engine/engine_fixture.h"
@@ -280,6 +281,16 @@ TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
     Connect();
     EXPECT_EQ(StopCameraLink(), 0);
     EXPECT_EQ(OpenPortCount(), 0);
+}
+
+// Connected and left alone, every thread sleeps (the engine's, the port's, the device watch's and
+// the simulated camera's): half a second takes a few milliseconds of CPU, where one thread spinning
+// would take most of it.
+TEST_F(EngineTest, AnIdleConnectionSleeps) {
+    Connect();
+    const std::clock_t before = std::clock();  // the process's CPU time, every thread's
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(double(std::clock() - before) / CLOCKS_PER_SEC, 0.1);
 }
 
 // Where device events are not heard, the safety rescan alone finds a camera that comes later.
