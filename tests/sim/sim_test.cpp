@@ -252,6 +252,7 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     stranger.Stop();
     EXPECT_EQ(openFds(), before) << "a stopped camera keeps no descriptor of its port";
     EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(camera.Start(link), 0) << "a stopped camera starts again";
     std::filesystem::remove_all(dir);
 }
 
