@@ -48,6 +48,11 @@ class PanelAccessTest : public PanelSuite {
                  1);
         panel_->ToggleDiagnostics();
         ManualMessageDialog* window = panel_->Diagnostics();
+        QStringList heard;  // what a screen reader says the message window's controls are
+        for (const char* name : {"editMessage", "listLog"})
+            heard << QAccessible::queryAccessibleInterface(Named<QWidget>(window, name))
+                         ->text(QAccessible::Name);
+        QCOMPARE(heard, (QStringList{"Message to send, in hexadecimal", "Traffic log"}));
         Named<QLineEdit>(window, "editMessage")->setText("01 07 00 F8");
         Named<QPushButton>(window, "buttonSend")->click();
         QCOMPARE(window->SendRemark(), QString("Not sent: the camera link is not running."));

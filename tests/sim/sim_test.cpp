@@ -212,10 +212,8 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     const std::string file = dir + "/file";
     std::ofstream(file) << "keep";
     SimulatedCamera camera, stranger;
-    const auto openFds = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-    };
-    const auto before = openFds();
+    const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = fds();
     EXPECT_EQ(camera.Start(file), -EEXIST) << "never replaces a file";
     EXPECT_EQ(camera.PortPath(), "") << "and names no port after it failed";
     EXPECT_TRUE(std::filesystem::is_regular_file(file));
@@ -250,7 +248,7 @@ TEST(SimulatedCameraLife, StartUnplugPlugRecordingAndTheLinkPath) {
     ::close(fd);
     camera.Stop();
     stranger.Stop();
-    EXPECT_EQ(openFds(), before) << "a stopped camera keeps no descriptor of its port";
+    EXPECT_EQ(fds(), before) << "a stopped camera keeps no descriptor of its port";
     EXPECT_FALSE(std::filesystem::is_symlink(link));
     EXPECT_EQ(camera.Start(link), 0) << "a stopped camera starts again";
     std::filesystem::remove_all(dir);
