@@ -270,7 +270,7 @@ int RunDump(Context& context) {
     if (context.format != QLatin1String("json") && context.format != QLatin1String("text"))
         return report.Fail(kExitUsage, QStringLiteral("--format takes json or text"));
     // A file that cannot be written is said before the camera is read for it.
-    char unwritable[512] = {};
+    char unwritable[kFileReasonRoom] = {};
     if (!context.output.isEmpty() && CheckUserFileTarget(QFile::encodeName(context.output).constData(),
                                                          {unwritable, sizeof unwritable}) != 0)
         return report.Fail(kExitUsage, QString::fromLocal8Bit(unwritable));

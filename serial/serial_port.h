@@ -36,6 +36,7 @@ enum StopBits : int { OneStopBit = 0, OneAndHalfStopBits = 1, TwoStopBits = 2 };
 
 // A line format in termios flags, and back. Free of the device: a pseudo-terminal keeps only
 // 8 bits without parity, so the other formats are only ever seen in these flags.
+// SetFormatFlags takes what SetLineFormat has checked: 5 to 8 bits, a Parity, a StopBits.
 void SetFormatFlags(struct termios* settings, int byteSize, int parity, int stopBits);
 int ByteSizeOf(const struct termios& settings);
 int ParityOf(const struct termios& settings);
