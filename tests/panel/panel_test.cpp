@@ -528,6 +528,8 @@ class PanelTest : public PanelSuite {
                      QString::fromStdString(line));
             SetCameraParameter(link, index, cam_.camera.Parameter(index));
         }
+        // Each panel above wrote its threshold back as it filled it in; let those arrive first.
+        Settle();
         for (int index : {38, 89, 90, 1})
             ForgetCameraValue(link, index);
         panel_ = std::make_unique<C_Vesper_GUIDlg>();
