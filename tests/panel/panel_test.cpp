@@ -381,11 +381,9 @@ class PanelTest : public PanelSuite {
         cam_.Mark();
         Choose("comboVideoMode", 0);
         QCOMPARE(Show({"comboPaletteIcons", "checkAnalogVideo"}), QString("Off|1"));
+        auto* icons = Ctl<CWComboIconBox>("comboPaletteIcons");
         for (const int icon : {131, 133, 134})  // each palette with its own swatch, in order
-            QCOMPARE(Ctl<CWComboIconBox>("comboPaletteIcons")
-                         ->ItemRecord(icon - 131 - (icon > 131))
-                         ->icon.pixmap(16)
-                         .toImage(),
+            QCOMPARE(icons->ItemRecord(icon - 131 - (icon > 131))->icon.pixmap(16).toImage(),
                      LoadIconResource(icon).pixmap(16).toImage());
         Choose("comboVideoMode", 1);
         QCOMPARE(Show({"checkAnalogVideo", "comboPaletteIcons"}) + Mirror(),
@@ -408,7 +406,8 @@ class PanelTest : public PanelSuite {
         Choose("comboVideoMode", 0);
         Choose("comboPaletteIcons", 1);
         QCOMPARE(Show({"comboPalette", "comboVideoMode"}), QString("Inferno|RGB Color(24 bit)"));
-        Choose("comboPalette", 0);
+        Choose("comboPalette", 0);  // and the list with swatches follows it
+        QCOMPARE(Show({"comboPaletteIcons"}), QString("Off"));
         QVERIFY(SentExactly({Cmd(0xD7, 9), SetParam(76, 0), Cmd(0x58, 1), Cmd(0x58, 0)}));
     }
 
