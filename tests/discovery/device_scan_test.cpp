@@ -206,30 +206,34 @@ TEST_F(DeviceScan, NamedPortsLastAsLongAsTheirPath) {
     EXPECT_EQ(LowestPrimaryPort(table.get()), 5);
     EXPECT_EQ(NextAcceptedPortAbove(table.get(), 5), 301);
     SetDeviceScanRoot("");
-    char root[16] = {};
+    char root[16] = {};  // "/sys" needs room for its terminating zero too
     EXPECT_EQ((std::vector<int>{GetDeviceScanRoot(root, 4), GetDeviceScanRoot(root, 5)}),
-              (std::vector<int>{-1, 0}))
-        << "room for the terminating zero";
+              (std::vector<int>{-1, 0}));
     EXPECT_STREQ(root, "/sys");
 }
 
 TEST(DeviceProperty, ReadsWholeAttributesWithoutTheNewline) {
     FakeSysfs sysfs;
-    std::string big(5000, 'x');
+    const char* root = sysfs.root().c_str();
+    // The longest property taken is a byte short of a megabyte.
+    const std::string big(5000, 'x'), longest((1 << 20) - 1, 'y');
     sysfs.Write("idVendor", "0403\n");
     sysfs.Write("descriptors", big + "\n");
-    for (auto [name, expected] :
-         {std::pair{"idVendor", std::string("0403")}, std::pair{"descriptors", big}}) {
-        char* text = GetDeviceProperty(sysfs.root().c_str(), name);
+    sysfs.Write("longest", longest);
+    sysfs.Write("beyond", longest + "y");
+    for (auto [name, expected] : {std::pair{"idVendor", std::string("0403")}, std::pair{"descriptors", big},
+                                  std::pair{"longest", longest}}) {
+        char* text = GetDeviceProperty(root, name);
         ASSERT_NE(text, nullptr) << name;
         EXPECT_EQ(text, expected);
         std::free(text);
     }
-    EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), "absent"), nullptr);
-    EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), "class"), nullptr) << "a folder that cannot be read";
-    EXPECT_EQ(GetDeviceProperty(nullptr, "idVendor"), nullptr);
-    EXPECT_EQ(GetDeviceProperty(sysfs.root().c_str(), nullptr), nullptr);
-    EXPECT_EQ(GetDeviceProperty("/dev", "zero"), nullptr) << "an endless file is refused, not grown into";
+    // Absent, a folder that cannot be read, no names, an endless file (refused, not grown into),
+    // a megabyte: nothing.
+    EXPECT_EQ((std::vector<char*>{GetDeviceProperty(root, "absent"), GetDeviceProperty(root, "class"),
+                                  GetDeviceProperty(nullptr, "idVendor"), GetDeviceProperty(root, nullptr),
+                                  GetDeviceProperty("/dev", "zero"), GetDeviceProperty(root, "beyond")}),
+              std::vector<char*>(6, nullptr));
 }
 
 }  // namespace

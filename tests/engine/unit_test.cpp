@@ -214,10 +214,10 @@ TEST(WithoutEngine, EveryCallFailsCleanly) {
         "EnqueueAndRelease(nullptr)=-1 EnqueueAndRelease(NewCameraRequest())=-2 TakeCameraValue(1, &value)=0 "
         "CopyCameraIdentity(nullptr, nullptr)=0 FormatLogLine(\"lost\", {1, 1, 1, 1})=-3 "
         "LogText(\"lost\")=0 ReadCameraValues(values, known)=-1 GetLinkCounters(&counters)=0");
+    // Every value unknown, and read as 0.
     EXPECT_EQ(std::count(std::begin(values), std::end(values), 0) +
                   std::count(std::begin(known), std::end(known), false),
-              2 * kReadableParameterCount)
-        << "every value unknown, and read as 0";
+              2 * kReadableParameterCount);
 }
 
 TEST_F(LinkTest, TheAckWaitEndsAtTheTimeOutOrAtOnceOnTheStop) {
