@@ -123,9 +123,9 @@ TEST_F(PortTable, BytesTravelBothWaysWholeAndInOrderAndBadCallsAreRefused) {
 
     EXPECT_EQ(ClosePort(key), 0);
     opened_.clear();
+    // A closed key never matches again.
     EXPECT_EQ((std::vector<int32_t>{SendToPort(key, expected.data(), 1), ClosePort(key)}),
-              (std::vector<int32_t>{-99, -99}))
-        << "a closed key never matches again";
+              (std::vector<int32_t>{-99, -99}));
     const PortKey again = Open(pty_, nullptr);
     ASSERT_GT(again, 0) << "the lock and the exclusive flag were released";
     EXPECT_NE(again, key);
@@ -142,8 +142,8 @@ TEST_F(PortTable, BytesTravelBothWaysWholeAndInOrderAndBadCallsAreRefused) {
 TEST_F(PortTable, PortsThatDoNotOpenSayWhyAndLeaveNoSlotTaken) {
     const PortKey key = Open(pty_, nullptr);
     ASSERT_GT(key, 0);
-    EXPECT_EQ(Refusal(pty_.com()), "COM" + std::to_string(pty_.com()) + " '" + pty_.path() + "' busy")
-        << "not shared, not even with root";
+    // Not shared, not even with root.
+    EXPECT_EQ(Refusal(pty_.com()), "COM" + std::to_string(pty_.com()) + " '" + pty_.path() + "' busy");
     // The tty is exclusive while open and shareable again after the close.
     const int other = ::open(pty_.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (other >= 0) {  // root passes the exclusive check
@@ -159,8 +159,8 @@ TEST_F(PortTable, PortsThatDoNotOpenSayWhyAndLeaveNoSlotTaken) {
     const int missing = RegisterNamedPort("/dev/kelvra-no-such-port");
     EXPECT_EQ(Refusal(missing),
               "COM" + std::to_string(missing) + " '/dev/kelvra-no-such-port' " + std::strerror(ENOENT));
-    EXPECT_EQ(Refusal(kLastComNumber), "COM511 '' " + std::string(std::strerror(ENOENT)))
-        << "a COM number that maps to nothing";
+    // A COM number that maps to nothing.
+    EXPECT_EQ(Refusal(kLastComNumber), "COM511 '' " + std::string(std::strerror(ENOENT)));
     // A plain file opens and locks, then fails as a serial line: its lock is let go, and its slot
     // (checked on the way out).
     char file[] = "/tmp/kelvra-not-a-tty-XXXXXX";
@@ -231,8 +231,7 @@ TEST_F(PortTable, CloseEndsTheThreadWithinItsBoundOrLetsAStuckOneGoSafely) {
     ASSERT_TRUE(WaitUntil([&] { return stuck.entered.load(); }));
     start = std::chrono::steady_clock::now();
     ClosePort(key);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10))
-        << "no close waits for ever";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // never for ever
     // The device opens again at once; the old thread, once released, leaves the new port alone.
     Collector collector;
     key = Open(pty_, &collector);

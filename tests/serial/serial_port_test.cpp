@@ -218,8 +218,8 @@ TEST_F(SerialPort, DeliveryByMessageCarriesAZeroTerminatedCopy) {
     }));
     ASSERT_EQ(port_.Close(), 0);
     std::lock_guard<std::mutex> guard(target.lock);
-    EXPECT_EQ(target.texts, std::vector<std::string>{std::to_string(kDefaultNotifyMessage) + " abc" + '\0'})
-        << "three bytes queued together arrive in one record";
+    // Three bytes queued together arrive in one record.
+    EXPECT_EQ(target.texts, std::vector<std::string>{std::to_string(kDefaultNotifyMessage) + " abc" + '\0'});
     EXPECT_EQ(target.users, std::vector<void*>{&marker});
 }
 
@@ -234,16 +234,16 @@ TEST_F(SerialPort, CloseLetsGoOfTheDeviceButNotOfANumberAThreadStillHolds) {
     const int number = port_.Descriptor();
     port_.Close();
     EXPECT_FALSE(port_.IsOpen());
-    EXPECT_TRUE(::fcntl(number, F_GETFD) != -1 && ::write(number, "x", 1) == -1 && errno == EBADF)
-        << "the number is held by a stand-in that takes nothing";
+    // The number is held by a stand-in that takes nothing.
+    EXPECT_TRUE(::fcntl(number, F_GETFD) != -1 && ::write(number, "x", 1) == -1 && errno == EBADF);
     CSerial next;
     EXPECT_NE(next.Open("/nonexistent/tty", true), 0);  // its error is not carried into the next open
     EXPECT_EQ(next.Open(pty_.path().c_str(), true), 0);
     EXPECT_EQ(next.LastErrno(), 0);
     EXPECT_NE(next.Descriptor(), number);
     stuck.release = true;
-    EXPECT_TRUE(WaitUntil([&] { return stuck.left.load() && ::fcntl(number, F_GETFD) == -1; }))
-        << "closed when the thread ends";
+    // Closed when the thread ends.
+    EXPECT_TRUE(WaitUntil([&] { return stuck.left.load() && ::fcntl(number, F_GETFD) == -1; }));
 }
 
 }  // namespace
