@@ -69,7 +69,7 @@ TEST_F(DeviceScan, FindsUsbTtysNumberedFromTheComposedTextsAndSkipsTheRest) {
     sysfs.AddConverterTty("ttyUSB8", {"0403", "6015", "", "", "2", "1.3"});
     // Overlong strings are cut, but the COM number always fits.
     sysfs.AddConverterTty("ttyUSB9",
-                          {"ffff", "FFFF", std::string(400, 'S'), std::string(400, 'P'), "1", "6"});
+                          {"ffff", "FFFF", std::string(600, 'S'), std::string(600, 'P'), "1", "6"});
     FakeSysfs::Usb broken{"0403", "6001", "NOPID", "Broken", "1", "9"};
     sysfs.AddConverterTty("ttyUSB3", broken);
     sysfs.Remove(FakeSysfs::UsbDevicePath(broken) + "/idProduct");
