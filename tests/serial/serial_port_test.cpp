@@ -60,8 +60,8 @@ TEST_F(SerialPort, LineFormatAndHandshakeAreSetAndReadBack) {
                std::to_string((t.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF)) +
                std::to_string(port_.GetHandshake()) + " " + std::to_string(calls.LastModemLines());
     };
-    EXPECT_EQ(flow(HandshakeRtsCts), "0 100 2")
-        << "DTR is never a handshake line, so RTS/CTS reads back as off; the driver owns RTS";
+    // DTR is never a handshake line, so RTS/CTS reads back as off; the driver owns RTS.
+    EXPECT_EQ(flow(HandshakeRtsCts), "0 100 2");
     EXPECT_EQ(flow(HandshakeLinesOff), "0 000 -6");
     EXPECT_EQ(flow(HandshakeXonXoff), "0 012 6");
     calls.Arm(port_.Descriptor(), {{support::kModemLines, EIO}});
