@@ -257,8 +257,8 @@ class AppTest : public QObject {
             QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
             // The file, as xdg-open's one argument; anything else is no file it could open.
             script.write("#!/bin/sh\n[ \"$*\" = '" + bin.filePath("guide.pdf").toUtf8() +
-                         "' ] || exit 2\nexit " + status + "\n"),
-                script.close();
+                         "' ] || exit 2\nexit " + status + "\n");
+            script.close();
             QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
             Desktop().OpenDocument(bin.filePath("guide.pdf"), [&](bool opened) { told << opened; });
             QTRY_COMPARE(told.size(), status == "0" ? 1 : 2);

@@ -287,7 +287,7 @@ TEST_F(EngineTest, StopReturnsPromptlyFromEveryConnectionStep) {
 // Connected and left alone, every thread sleeps (the engine's, the port's, the device watch's and
 // the simulated camera's): half a second takes a few milliseconds of CPU, where one thread spinning
 // would take most of it.
-TEST_F(EngineTest, AnIdleConnectionSleeps) {
+TEST_F(EngineTest, AnIdleConnectionSleepsAndItsThreadsGoByTheirNames) {
     Connect();
     const std::clock_t before = std::clock();  // the process's CPU time, every thread's
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
